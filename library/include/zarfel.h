@@ -1,0 +1,111 @@
+/*
+ * Zarfel: discovery and configuration of networked I/O modules.
+ *
+ * Public C interface of the Zarfel shared library. This header only ever
+ * grows: existing declarations keep their names, arguments and meaning,
+ * because callers bind them by export number (see zarfel.def).
+ *
+ * Conventions
+ *  - Every export is called from one thread of the caller.
+ *  - Texts are NUL-terminated single-byte strings owned by the caller; the
+ *    library keeps no caller pointer after a call returns.
+ *  - Results are signed 32-bit status codes: 0 success, negative failures.
+ */
+#ifndef ZARFEL_H
+#define ZARFEL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  define ZARFEL_CALL __stdcall
+#  if defined(ZARFEL_BUILDING)
+#    define ZARFEL_API __declspec(dllexport)
+#  else
+#    define ZARFEL_API __declspec(dllimport)
+#  endif
+#else
+#  define ZARFEL_CALL
+#  if defined(ZARFEL_BUILDING)
+#    define ZARFEL_API __attribute__((visibility("default")))
+#  else
+#    define ZARFEL_API
+#  endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Minimum sizes of the output buffers of Zarfel_GetModuleInfo, NUL included. */
+#define ZARFEL_NAME_SIZE 15
+#define ZARFEL_ALIAS_SIZE 12
+#define ZARFEL_ADDRESS_SIZE 17 /* IP address, mask, gateway */
+#define ZARFEL_MAC_SIZE 18
+
+/* Default ports of the device protocol. */
+#define ZARFEL_REPLY_PORT 54321
+#define ZARFEL_DEVICE_PORT 57188
+
+/* 1: library version, 0x0100. */
+ZARFEL_API uint16_t ZARFEL_CALL Zarfel_GetVersion(void);
+
+/* 2: opens the two sockets and binds the reply port (0 or above 65535 selects
+ * 54321). Returns 0; a positive socket-layer start error; -1 unsupported
+ * socket version; -2 receiving socket not created; -3 reply port not bound;
+ * -4 sending socket not created. Calling it again first releases what the
+ * previous call created. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_Init(int32_t replyPort);
+
+/* 3: ends a running search (waiting for it), closes the sockets and the stop
+ * event. Non-zero when the stop event was released, 0 when there was none. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_Close(void);
+
+/* 4: sends the search request (null: the standard request) to address:port
+ * (port 0 or above 65535 selects 57188) and starts collecting replies.
+ * Returns the bytes sent; 0 nothing sent (no search starts); -1 the send
+ * failed (the search runs anyway); -10 no sending socket. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_t port,
+                                                     const char *request);
+
+/* 5: asks a running search to end. 1 requested, 0 no search running. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStop(void);
+
+/* 6: copies record number (1-based; 1 or less is the first) into the
+ * buffers; a null buffer is skipped. 0 filled, -1 no such record. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetModuleInfo(int32_t number, char *name, char *alias,
+                                                    char *ip, char *mask, char *gateway,
+                                                    char *mac, int32_t *dhcp);
+
+/* 7: 1 while a search runs, else 0. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetState(void);
+
+/* 8: number of records collected by the current or last search. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetCount(void);
+
+/* 9: sends a configuration request for record `number` holding the alias
+ * (when given) and every setting that differs from the module's report, and
+ * waits up to 1000 ms for the acknowledgement. 0 accepted; 1 refused; -1 not
+ * sent (send failed, no such record, or a piece too long for the protocol);
+ * -2 no acknowledgement; -9 nothing to change; -10 no sending socket. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, const char *ip,
+                                                   const char *mask, const char *gateway,
+                                                   const char *mac, int32_t dhcp,
+                                                   const char *alias);
+
+/* 10: search time-out in ms (at least 1000) and wished number of replies
+ * (0 or less: no limit). Takes effect at once, also during a search. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetOptions(uint32_t timeoutMs, int32_t wishedNumber);
+
+/* 11: installs the function that shows the library's messages (one OK
+ * button). It is called on whichever thread raised the message, possibly the
+ * library's receive thread, and must return only once the message has been
+ * dismissed. Null restores the default, which writes the text to standard
+ * error and goes on. Returns 0. */
+typedef void(ZARFEL_CALL *ZarfelMessageHandler)(const char *text);
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetMessageHandler(ZarfelMessageHandler handler);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZARFEL_H */

@@ -1,0 +1,181 @@
+// The broadcast search: one request, then a thread of the library's own that
+// collects replies into the module table until the time-out, the wished
+// number or a stop.
+#include <cstring>
+
+#include "clock.h"
+#include "messages.h"
+#include "state.h"
+#include "zarfel.h"
+
+namespace zarfel {
+
+namespace {
+
+constexpr uint32_t kPauseBeforeSendMs = 10;
+constexpr uint32_t kPauseAfterStopMs = 10;
+constexpr uint32_t kStopRequestPauseMs = 100;
+constexpr uint32_t kLongestWaitMs = 60 * 60 * 1000;
+
+void receiveLoop(State &s)
+{
+    char buffer[protocol::kReceiveBufferSize];
+    bool readErrorShown = false;
+    bool woken = false;
+
+    for (;;) {
+        // Clear an options wake-up before the options are read below, so a
+        // change made after this point is either seen or wakes the wait.
+        if (woken) {
+            s.wakeEvent->reset();
+            woken = false;
+        }
+        // Read one datagram if one is waiting. Emptiness and over-length are
+        // traffic from any host on the segment, not our failure: dropped
+        // without a message so a stray datagram cannot hold up the search.
+        size_t length = 0;
+        const platform::ReceiveStatus got =
+            platform::receive(s.receiver, buffer, protocol::kMaxDatagram + 1, &length);
+        if (got == platform::ReceiveStatus::Data) {
+            if (length > 0 && length <= protocol::kMaxDatagram) {
+                buffer[length] = '\0';
+                auto *record = new ModuleRecord;
+                if (protocol::parseReply(buffer, length, record->fields)) {
+                    s.table.append(record);
+                    s.count.fetch_add(1, std::memory_order_release);
+                } else {
+                    delete record;
+                }
+            }
+        } else if (got == platform::ReceiveStatus::Error && !readErrorShown) {
+            readErrorShown = true;
+            showMessage(text::kReceiveFailed);
+        }
+
+        // End conditions, in this order, on every pass.
+        const int32_t count = s.count.load(std::memory_order_relaxed);
+        if (count > 0 && count == s.wished.load())
+            return;
+        const uint32_t elapsed = platform::tickMs() - s.startTime.load();
+        const uint32_t timeout = s.timeoutMs.load();
+        if (elapsed > timeout)
+            return;
+        if (s.stopEvent->isSet()) {
+            s.stopEvent->reset();
+            platform::sleepMs(kPauseAfterStopMs);
+            return;
+        }
+
+        if (got == platform::ReceiveStatus::Data)
+            continue; // drain a burst before sleeping
+        if (got == platform::ReceiveStatus::Error) {
+            platform::sleepMs(1); // a socket that keeps failing must not spin
+            continue;
+        }
+        // Sleep until a datagram, a stop, an options change or the time-out.
+        const platform::Event *events[] = {s.stopEvent.get(), s.wakeEvent.get()};
+        const uint32_t left = timeout - elapsed;
+        woken = platform::waitReadable(s.receiver, events, 2, (left < kLongestWaitMs ? left : kLongestWaitMs) + 1) ==
+                platform::WaitResult::Signalled;
+    }
+}
+
+} // namespace
+
+void endSearch(State &s)
+{
+    if (!s.thread.joinable())
+        return;
+    if (s.running.load() && s.stopEvent)
+        s.stopEvent->set();
+    s.thread.join();
+}
+
+} // namespace zarfel
+
+using namespace zarfel;
+
+extern "C" {
+
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_t port,
+                                                     const char *request)
+{
+    State &s = state();
+    s.count.store(0);
+    if (s.sender == platform::kNoSocket) {
+        showMessage(socketErrorMessage(s.lastSocketError).c_str());
+        return -10;
+    }
+    // One search at a time: a thread of an earlier search is ended and joined
+    // before its table is touched.
+    endSearch(s);
+
+    s.destinationPort = port == 0 || port > 65535
+                            ? protocol::kDevicePort
+                            : static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xffffu);
+    s.destinationAddress = platform::parseAddress(address);
+
+    platform::sleepMs(kPauseBeforeSendMs);
+    const char *text = request ? request : protocol::kSearchRequest;
+    const int sent = platform::sendTo(s.sender, text, std::strlen(text), s.destinationAddress,
+                                      s.destinationPort);
+    if (sent == 0)
+        return 0;
+
+    s.table.clear();
+    s.stopEvent->reset();
+    s.startTime.store(platform::tickMs());
+    s.running.store(1);
+    s.thread = std::thread([&s] {
+        receiveLoop(s);
+        s.running.store(0, std::memory_order_release);
+    });
+    return sent;
+}
+
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStop(void)
+{
+    State &s = state();
+    if (!s.running.load())
+        return 0;
+    platform::sleepMs(kStopRequestPauseMs);
+    if (s.stopEvent)
+        s.stopEvent->set();
+    return 1;
+}
+
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetState(void)
+{
+    return state().running.load(std::memory_order_acquire) ? 1 : 0;
+}
+
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetCount(void)
+{
+    return state().count.load(std::memory_order_acquire);
+}
+
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetModuleInfo(int32_t number, char *name, char *alias,
+                                                    char *ip, char *mask, char *gateway,
+                                                    char *mac, int32_t *dhcp)
+{
+    const ModuleRecord *r = state().table.find(number);
+    if (!r)
+        return -1;
+    const protocol::ModuleFields &f = r->fields;
+    // Null buffers are skipped: a caller that wants only some fields says so.
+    auto copy = [](char *to, const char *from) {
+        if (to)
+            std::memcpy(to, from, std::strlen(from) + 1);
+    };
+    copy(name, f.name);
+    copy(alias, f.alias);
+    copy(ip, f.ip);
+    copy(mask, f.mask);
+    copy(gateway, f.gateway);
+    copy(mac, f.mac);
+    if (dhcp)
+        *dhcp = f.dhcp;
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,72 @@
+// Library-wide state: one set per process, one search at a time.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "event.h"
+#include "net.h"
+#include "protocol.h"
+
+namespace zarfel {
+
+struct ModuleRecord {
+    protocol::ModuleFields fields{};
+    std::atomic<ModuleRecord *> next{nullptr};
+};
+
+// Records of the most recent search, in order of arrival. The receive thread
+// appends; the caller's thread reads records a count has already admitted.
+class ModuleTable {
+public:
+    ~ModuleTable() { clear(); }
+    void clear();
+    // Receive thread only.
+    void append(ModuleRecord *record);
+    // Record number (1-based; 1 or less is the first), or null.
+    const ModuleRecord *find(int32_t number);
+
+private:
+    std::atomic<ModuleRecord *> head_{nullptr};
+    ModuleRecord *tail_ = nullptr;
+    // Reading records 1..N one after the other must not walk the list N times.
+    int32_t cursorNumber_ = 0;
+    const ModuleRecord *cursor_ = nullptr;
+};
+
+struct State {
+    platform::SocketHandle receiver = platform::kNoSocket;
+    platform::SocketHandle sender = platform::kNoSocket;
+    int lastSocketError = 0; // of the failed socket call that left a socket missing
+    bool socketLayerUp = false;
+    uint32_t destinationAddress = 0xffffffffu; // network order
+    uint16_t destinationPort = protocol::kDevicePort;
+
+    std::atomic<uint32_t> timeoutMs{0};
+    std::atomic<int32_t> wished{0};
+    std::atomic<int32_t> count{0};
+    std::atomic<uint32_t> startTime{0};
+    std::atomic<int32_t> running{0};
+
+    std::unique_ptr<platform::Event> stopEvent;
+    // Wakes a waiting receive thread when the options change, so that it
+    // re-reads them without polling.
+    std::unique_ptr<platform::Event> wakeEvent;
+    std::thread thread;
+    ModuleTable table;
+};
+
+// Never destroyed: a search thread still running at process exit must not
+// find its state gone.
+State &state();
+
+// Receive buffer the library asks for on the reply port; 0 keeps the
+// system's default. Benchmarks compare the two.
+void setReceiveBufferRequest(int bytes);
+int receiveBufferRequest();
+
+// Stops a running search and waits for its thread; joins a finished one.
+void endSearch(State &s);
+
+} // namespace zarfel
