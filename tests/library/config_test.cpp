@@ -1,0 +1,136 @@
+// Zarfel_ConfigModule: the request on the wire and every result.
+#include "library_fixture.h"
+
+#include <atomic>
+#include <future>
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+constexpr char kMac[] = "00:0E:C6:00:00:07";
+
+class ConfigTest : public LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        init();
+        search(1000);
+        answer(reply("QZ", "pump", 0, "198.18.0.20", kMac));
+        answer(reply("QZ2", "", 1, "198.18.0.21", "00:0E:C6:00:00:08"));
+        ASSERT_TRUE(waitSearchEnd());
+        ASSERT_EQ(Zarfel_GetCount(), 2);
+    }
+
+    // Runs the call on another thread while the peer answers the request it
+    // receives with `ack` (nothing when empty). Returns the result and the
+    // request as received.
+    std::pair<int32_t, std::string> configure(int32_t number, const char *ip, const char *mask,
+                                              const char *gw, const char *mac, int32_t dhcp,
+                                              const char *alias, const std::string &ack,
+                                              const std::string &before = "")
+    {
+        auto result = std::async(std::launch::async, [=] {
+            return Zarfel_ConfigModule(number, ip, mask, gw, mac, dhcp, alias);
+        });
+        const auto request = peer.receive(3000);
+        if (request) {
+            if (!before.empty())
+                answer(before);
+            if (!ack.empty())
+                answer(ack);
+        }
+        return {result.get(), request.value_or("")};
+    }
+};
+} // namespace
+
+TEST_F(ConfigTest, AcceptedRequestIsByteExact)
+{
+    const auto [result, request] = configure(1, "198.18.0.30", "255.255.255.0", "198.18.0.1", kMac, 0,
+                                             "pump", "VELKORQZ510,81,OK\r");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(request, std::string("VELKORQZ510,01,TO=") + kMac + ",ALIAS=pump,IP=198.18.0.30\r");
+}
+
+TEST_F(ConfigTest, EveryPieceInOrderAndTheSecondRecord)
+{
+    const auto [result, request] = configure(2, "198.18.0.40", "255.255.0.0", "198.18.0.254",
+                                             "00:0e:c6:00:00:08", 0, "", "OK VELKORQZ510,81\r");
+    EXPECT_EQ(result, 0) << "OK anywhere, even before the prefix, accepts";
+    EXPECT_EQ(request, "VELKORQZ510,01,TO=00:0E:C6:00:00:08,ALIAS=,IP=198.18.0.40,MASK=255.255.0.0,"
+                       "GATEWAY=198.18.0.254,DHCP=0, \r");
+}
+
+TEST_F(ConfigTest, RefusalTimeOutAndNothingToDo)
+{
+    EXPECT_EQ(configure(1, "198.18.0.31", nullptr, nullptr, nullptr, 0, nullptr, "VELKORQZ510,81,NG\r").first, 1);
+
+    const auto t = Clock::now();
+    EXPECT_EQ(configure(1, "198.18.0.31", nullptr, nullptr, nullptr, 0, nullptr, "").first, -2);
+    EXPECT_GE(msSince(t), 1000);
+    EXPECT_LT(msSince(t), 3000);
+
+    // nothing differs and no alias: nothing is sent
+    EXPECT_EQ(Zarfel_ConfigModule(1, "198.18.0.20", "255.255.255.0", "198.18.0.1", kMac, 0, nullptr), -9);
+    EXPECT_FALSE(peer.receive(300));
+}
+
+TEST_F(ConfigTest, OtherDatagramsDuringTheWaitAreSkipped)
+{
+    const auto [result, request] =
+        configure(1, "198.18.0.32", nullptr, nullptr, nullptr, 0, nullptr, "VELKORQZ510,81,OK\r",
+                  reply("late", "", 0, "198.18.0.99", "00:0E:C6:00:00:99"));
+    EXPECT_EQ(result, 0);
+    // empty and over-long datagrams do not stop the wait or raise a message
+    auto pending = std::async(std::launch::async, [] {
+        return Zarfel_ConfigModule(1, "198.18.0.33", nullptr, nullptr, nullptr, 0, nullptr);
+    });
+    ASSERT_TRUE(peer.receive());
+    answer("");
+    answer(std::string(2100, 'x') + "VELKORQZ510,81,OK");
+    answer("VELKORQZ510,81,NG\r");
+    EXPECT_EQ(pending.get(), 1);
+    EXPECT_TRUE(Messages::taken().empty());
+}
+
+TEST_F(ConfigTest, StaleAcknowledgementIsNotTakenForThisRequest)
+{
+    // An acknowledgement that arrived before the request was sent
+    answer("VELKORQZ510,81,OK\r");
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(configure(1, "198.18.0.34", nullptr, nullptr, nullptr, 0, nullptr, "").first, -2);
+}
+
+TEST_F(ConfigTest, RequestsThatCannotBeSentWholeAreRefused)
+{
+    const std::string longAlias(200, 'a');
+    EXPECT_EQ(Zarfel_ConfigModule(1, nullptr, nullptr, nullptr, nullptr, 0, longAlias.c_str()), -1);
+    EXPECT_EQ(Zarfel_ConfigModule(3, "198.18.0.35", nullptr, nullptr, nullptr, 0, "x"), -1)
+        << "record 3 does not exist";
+    EXPECT_FALSE(peer.receive(300)) << "nothing reached the wire";
+}
+
+TEST_F(ConfigTest, NumbersOfOneOrLessMeanTheFirstRecord)
+{
+    const auto [result, request] = configure(-4, nullptr, nullptr, nullptr, nullptr, 1, nullptr, "VELKORQZ510,81,OK\r");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(request, std::string("VELKORQZ510,01,TO=") + kMac + ",DHCP=1, \r");
+}
+
+TEST_F(ConfigTest, AcknowledgementIsSeenPromptly)
+{
+    auto pending = std::async(std::launch::async, [] {
+        const auto t = Clock::now();
+        const int32_t r = Zarfel_ConfigModule(1, "198.18.0.36", nullptr, nullptr, nullptr, 0, nullptr);
+        return std::make_pair(r, t);
+    });
+    ASSERT_TRUE(peer.receive());
+    const auto sentAck = Clock::now();
+    answer("VELKORQZ510,81,OK\r");
+    const auto [r, started] = pending.get();
+    EXPECT_EQ(r, 0);
+    EXPECT_LT(msSince(sentAck), 500) << "no fixed wait after the answer";
+    (void)started;
+}
