@@ -41,6 +41,12 @@ enum class ReceiveStatus { Data, WouldBlock, Error };
 // also when it was longer than `capacity` (then only capacity bytes are held).
 ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length);
 
+// Reads up to maxCount waiting datagrams at once, datagram i into
+// buffers + i * stride (at most `capacity` bytes held), its full length into
+// lengths[i]. The number read; 0 when none is waiting; -1 on a read error.
+int receiveMany(SocketHandle s, char *buffers, size_t stride, size_t capacity, size_t maxCount,
+                size_t *lengths);
+
 enum class WaitResult { Readable, Signalled, TimedOut };
 // Waits at most timeoutMs until the socket is readable or one of the events
 // (null entries are ignored) is set.

@@ -139,6 +139,36 @@ ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length
     }
 }
 
+int receiveMany(SocketHandle s, char *buffers, size_t stride, size_t capacity, size_t maxCount,
+                size_t *lengths)
+{
+    constexpr size_t kBatch = 64;
+    mmsghdr headers[kBatch];
+    iovec vectors[kBatch];
+    const size_t n = maxCount < kBatch ? maxCount : kBatch;
+    for (size_t i = 0; i < n; ++i) {
+        vectors[i] = iovec{buffers + i * stride, capacity};
+        headers[i] = mmsghdr{};
+        headers[i].msg_hdr.msg_iov = &vectors[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    for (;;) {
+        // One system call for a whole burst; MSG_TRUNC reports real lengths.
+        const int r = recvmmsg(fd(s), headers, static_cast<unsigned>(n), MSG_DONTWAIT | MSG_TRUNC, nullptr);
+        if (r >= 0) {
+            for (int i = 0; i < r; ++i)
+                lengths[i] = headers[i].msg_len;
+            return r;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        remember();
+        return -1;
+    }
+}
+
 WaitResult waitReadable(SocketHandle s, const Event *const *events, size_t eventCount,
                         uint32_t timeoutMs)
 {

@@ -2,6 +2,7 @@
 // collects replies into the module table until the time-out, the wished
 // number or a stop.
 #include <cstring>
+#include <vector>
 
 #include "clock.h"
 #include "messages.h"
@@ -15,13 +16,46 @@ namespace {
 constexpr uint32_t kPauseBeforeSendMs = 10;
 constexpr uint32_t kPauseAfterStopMs = 10;
 constexpr uint32_t kStopRequestPauseMs = 100;
+constexpr uint32_t kStayAwakeMs = 2;
 constexpr uint32_t kLongestWaitMs = 60 * 60 * 1000;
+
+// Datagrams waiting on the reply port, read a burst at a time so that a
+// thousand replies arriving at once cost a few dozen system calls, then
+// handed out one per pass of the receive loop.
+class Inbox {
+public:
+    Inbox() : buffers_(kBatch * kStride), lengths_(kBatch) {}
+
+    platform::ReceiveStatus next(platform::SocketHandle socket, char *&datagram, size_t &length)
+    {
+        if (next_ == count_) {
+            const int got = platform::receiveMany(socket, buffers_.data(), kStride, kStride - 1, kBatch, lengths_.data());
+            if (got <= 0)
+                return got == 0 ? platform::ReceiveStatus::WouldBlock : platform::ReceiveStatus::Error;
+            count_ = static_cast<size_t>(got);
+            next_ = 0;
+        }
+        datagram = buffers_.data() + next_ * kStride;
+        length = lengths_[next_++];
+        return platform::ReceiveStatus::Data;
+    }
+
+private:
+    static constexpr size_t kBatch = 64;
+    // One receive buffer per datagram: at most 2047 bytes held and a NUL.
+    static constexpr size_t kStride = protocol::kReceiveBufferSize;
+    std::vector<char> buffers_;
+    std::vector<size_t> lengths_;
+    size_t count_ = 0;
+    size_t next_ = 0;
+};
 
 void receiveLoop(State &s)
 {
-    char buffer[protocol::kReceiveBufferSize];
+    Inbox inbox;
     bool readErrorShown = false;
     bool woken = false;
+    uint32_t lastData = 0u - kStayAwakeMs;
 
     for (;;) {
         // Clear an options wake-up before the options are read below, so a
@@ -30,17 +64,17 @@ void receiveLoop(State &s)
             s.wakeEvent->reset();
             woken = false;
         }
-        // Read one datagram if one is waiting. Emptiness and over-length are
+        // Take one datagram if one is waiting. Emptiness and over-length are
         // traffic from any host on the segment, not our failure: dropped
         // without a message so a stray datagram cannot hold up the search.
+        char *datagram = nullptr;
         size_t length = 0;
-        const platform::ReceiveStatus got =
-            platform::receive(s.receiver, buffer, protocol::kMaxDatagram + 1, &length);
+        const platform::ReceiveStatus got = inbox.next(s.receiver, datagram, length);
         if (got == platform::ReceiveStatus::Data) {
             if (length > 0 && length <= protocol::kMaxDatagram) {
-                buffer[length] = '\0';
+                datagram[length] = '\0';
                 auto *record = new ModuleRecord;
-                if (protocol::parseReply(buffer, length, record->fields)) {
+                if (protocol::parseReply(datagram, length, record->fields)) {
                     s.table.append(record);
                     s.count.fetch_add(1, std::memory_order_release);
                 } else {
@@ -60,22 +94,30 @@ void receiveLoop(State &s)
         const uint32_t timeout = s.timeoutMs.load();
         if (elapsed > timeout)
             return;
-        if (s.stopEvent->isSet()) {
+        if (s.stopRequested.exchange(0)) {
             s.stopEvent->reset();
             platform::sleepMs(kPauseAfterStopMs);
             return;
         }
 
-        if (got == platform::ReceiveStatus::Data)
+        if (got == platform::ReceiveStatus::Data) {
+            lastData = elapsed;
             continue; // drain a burst before sleeping
+        }
         if (got == platform::ReceiveStatus::Error) {
             platform::sleepMs(1); // a socket that keeps failing must not spin
             continue;
         }
+        // Replies come in bursts: right after one, stay awake a moment rather
+        // than sleep and wait to be scheduled again while the kernel's buffer
+        // fills.
+        if (elapsed - lastData < kStayAwakeMs)
+            continue;
         // Sleep until a datagram, a stop, an options change or the time-out.
         const platform::Event *events[] = {s.stopEvent.get(), s.wakeEvent.get()};
         const uint32_t left = timeout - elapsed;
-        woken = platform::waitReadable(s.receiver, events, 2, (left < kLongestWaitMs ? left : kLongestWaitMs) + 1) ==
+        woken = platform::waitReadable(s.receiver, events, 2,
+                                       (left < kLongestWaitMs ? left : kLongestWaitMs) + 1) ==
                 platform::WaitResult::Signalled;
     }
 }
@@ -86,8 +128,10 @@ void endSearch(State &s)
 {
     if (!s.thread.joinable())
         return;
-    if (s.running.load() && s.stopEvent)
+    if (s.running.load() && s.stopEvent) {
+        s.stopRequested.store(1);
         s.stopEvent->set();
+    }
     s.thread.join();
 }
 
@@ -123,6 +167,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
         return 0;
 
     s.table.clear();
+    s.stopRequested.store(0);
     s.stopEvent->reset();
     s.startTime.store(platform::tickMs());
     s.running.store(1);
@@ -139,8 +184,10 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStop(void)
     if (!s.running.load())
         return 0;
     platform::sleepMs(kStopRequestPauseMs);
-    if (s.stopEvent)
+    if (s.stopEvent) {
+        s.stopRequested.store(1);
         s.stopEvent->set();
+    }
     return 1;
 }
 

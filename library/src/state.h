@@ -48,6 +48,9 @@ struct State {
     std::atomic<int32_t> count{0};
     std::atomic<uint32_t> startTime{0};
     std::atomic<int32_t> running{0};
+    // Mirrors the stop event so that the receive thread can test it on every
+    // pass without a system call.
+    std::atomic<int32_t> stopRequested{0};
 
     std::unique_ptr<platform::Event> stopEvent;
     // Wakes a waiting receive thread when the options change, so that it
