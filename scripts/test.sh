@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the whole
+# suite, then the library's tests under ThreadSanitizer and the protocol
+# parser's under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDALVORA_SANITIZE=thread \
+  -DDALVORA_BUILD_APP=OFF -DDALVORA_BUILD_BENCH=OFF
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R '^library\.'
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDALVORA_SANITIZE=address \
+  -DDALVORA_BUILD_APP=OFF -DDALVORA_BUILD_BENCH=OFF
+cmake --build build-asan -j"$jobs" --target protocol_test
+ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -R '^(ReplyParser|Acknowledgement|ConfigRequest)\.'
