@@ -2,6 +2,7 @@
 // collects replies into the module table until the time-out, the wished
 // number or a stop.
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "clock.h"
@@ -171,10 +172,14 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
     s.stopEvent->reset();
     s.startTime.store(platform::tickMs());
     s.running.store(1);
-    s.thread = std::thread([&s] {
-        receiveLoop(s);
-        s.running.store(0, std::memory_order_release);
-    });
+    try {
+        s.thread = std::thread([&s] {
+            receiveLoop(s);
+            s.running.store(0, std::memory_order_release);
+        });
+    } catch (const std::system_error &) {
+        s.running.store(0); // no thread: the search has ended before it began
+    }
     return sent;
 }
 
