@@ -1,0 +1,129 @@
+#include "Configuration.h"
+
+#include "AppMessageBox.h"
+#include "FormUtils.h"
+#include "Options.h"
+#include "Unit1.h"
+
+#include <QShowEvent>
+
+#include <charconv>
+#include <optional>
+
+Tfrm_Configuration *frm_Configuration = nullptr;
+
+namespace {
+
+QString notAnIntegerMessage(const QString &text)
+{
+    return QStringLiteral("'%1' is not a valid integer value.").arg(text);
+}
+
+// Digits only, as checked before; the signed 32-bit range is all that is
+// left to fail.
+std::optional<int32_t> toInt32(const QString &digits)
+{
+    const QByteArray bytes = digits.toLatin1();
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), value);
+    if (ec != std::errc() || end != bytes.constData() + bytes.size())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+Tfrm_Configuration::Tfrm_Configuration(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setupUi(this);
+    setObjectName(QStringLiteral("frm_Configuration"));
+    applyDesignFont(this);
+    autoSizeLabels(this);
+    setClientSize(this, 280, 207);
+    move(380, 116);
+
+    connect(btnSet, &QPushButton::clicked, this, &Tfrm_Configuration::btnSetClick);
+    connect(Button1, &QPushButton::clicked, this, [this] { done(mrCancel); });
+    FormCreate();
+}
+
+Tfrm_Configuration::~Tfrm_Configuration() = default;
+
+void Tfrm_Configuration::FormCreate()
+{
+    const options::Values saved = options::read();
+    Form1->SearchNumber = saved.number;
+    Form1->SearchTimeOut = saved.timeOut;
+}
+
+void Tfrm_Configuration::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void Tfrm_Configuration::FormShow()
+{
+    UpDown1->SetRange(0, 100);
+    UpDown1->SetIncrement(1);
+    UpDown1->SetAssociate(edit_WishNumber);
+    edit_WishNumber->setText(QString::number(Form1->SearchNumber));
+    edit_TimeOut->setText(QString::number(Form1->SearchTimeOut));
+    Label4->setText(QStringLiteral("Please enter the time in milliseconds that Dalvora should wait for the "
+                                   "search to end, and \nthe number of search results."));
+}
+
+int Tfrm_Configuration::CheckNumericText(const QString &text)
+{
+    if (text.isEmpty())
+        return 1;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 2;
+    }
+    return 0;
+}
+
+void Tfrm_Configuration::btnSetClick()
+{
+    // One message at a time, the count first; the operator's text stays.
+    for (QLineEdit *edit : {edit_WishNumber, edit_TimeOut}) {
+        switch (CheckNumericText(edit->text())) {
+        case 1:
+            AppMessageBox::error(this, QStringLiteral("Invalid numeric entry."));
+            return;
+        case 2:
+            AppMessageBox::error(this, notAnIntegerMessage(edit->text()));
+            return;
+        default:
+            break;
+        }
+    }
+
+    // Both convert before either is kept, so a failing time-out does not
+    // leave a new count behind.
+    const std::optional<int32_t> number = toInt32(edit_WishNumber->text());
+    if (!number) {
+        AppMessageBox::error(this, notAnIntegerMessage(edit_WishNumber->text()));
+        return;
+    }
+    const std::optional<int32_t> timeOut = toInt32(edit_TimeOut->text());
+    if (!timeOut) {
+        AppMessageBox::error(this, notAnIntegerMessage(edit_TimeOut->text()));
+        return;
+    }
+
+    // The values are kept only once they are safely in the file; a failed
+    // write leaves file, fields and dialog as they were.
+    QString reason;
+    if (!options::write({*number, static_cast<uint32_t>(*timeOut)}, &reason)) {
+        AppMessageBox::error(this, QStringLiteral("The options could not be saved in '%1'.\n%2")
+                                       .arg(options::filePath(), reason));
+        return;
+    }
+    Form1->SearchNumber = *number;
+    Form1->SearchTimeOut = static_cast<uint32_t>(*timeOut);
+    done(mrOk);
+}

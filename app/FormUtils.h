@@ -1,0 +1,26 @@
+// Small helpers shared by the windows of the program.
+#pragma once
+
+class QLabel;
+class QString;
+class QWidget;
+class QFont;
+
+// Modal results, with the values the windows' callers compare against.
+enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrIgnore = 5 };
+
+// The windows' font: "MS Sans Serif" 8 pt, 11 pixels high. Where that font
+// is missing the narrowest close sans font at the same pixel height keeps
+// the texts inside the fixed layout.
+QFont designFont();
+void applyDesignFont(QWidget *window);
+
+// Sets a label's text and sizes it to that text, like an auto-sizing label
+// that keeps its left and top edges.
+void setLabelText(QLabel *label, const QString &text);
+
+// Sizes every single-line label of a window to its text.
+void autoSizeLabels(QWidget *window);
+
+// Gives a window a fixed client size.
+void setClientSize(QWidget *window, int width, int height);

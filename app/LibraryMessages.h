@@ -1,0 +1,19 @@
+// Shows the library's own messages (socket failures) through AppMessageBox.
+#pragma once
+
+#include "zarfel.h"
+
+class QString;
+
+// Installs the library's message handler. A message raised on the
+// user-interface thread is shown there directly; one raised on the library's
+// receive thread is shown on the user-interface thread while the raising
+// thread waits until the box is dismissed, as the library expects.
+void installLibraryMessageHandler();
+void removeLibraryMessageHandler();
+
+// The handler that installLibraryMessageHandler gives the library.
+ZarfelMessageHandler libraryMessageHandler();
+
+// Title of the boxes that show the library's messages.
+QString libraryMessageTitle();

@@ -1,0 +1,246 @@
+#include "StringGrid.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Paints cells as a string grid does: the text 2 pixels from the left edge,
+// clipped rather than shortened with an ellipsis, and the fixed first column
+// in the fixed-cell colour, never highlighted, like the title row.
+class CellDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QString text = cell.text;
+        cell.text.clear();
+        const bool fixed = index.column() == 0;
+        if (fixed) {
+            cell.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+            cell.backgroundBrush = TStringGrid::fixedColor();
+        }
+        const QWidget *view = option.widget;
+        QStyle *style = view ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, view);
+
+        const bool selected = cell.state & QStyle::State_Selected;
+        painter->save();
+        painter->setClipRect(cell.rect);
+        painter->setFont(cell.font);
+        painter->setPen(cell.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(cell.rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter->restore();
+    }
+};
+
+} // namespace
+
+TStringGrid::TStringGrid(QWidget *parent)
+    : QTableWidget(parent)
+{
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ContiguousSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setItemDelegate(new CellDelegate(this));
+
+    QHeaderView *top = horizontalHeader();
+    top->setSectionsMovable(true);
+    top->setSectionResizeMode(QHeaderView::Interactive);
+    top->setHighlightSections(false);
+    top->setSectionsClickable(false);
+    top->setDefaultAlignment(Qt::AlignCenter);
+    top->setMinimumSectionSize(0);
+    top->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: %1; border: none;"
+                                      " border-right: 1px solid #808080; border-bottom: 1px solid #808080;"
+                                      " padding: 0px; }")
+                           .arg(fixedColor().name()));
+    connect(top, &QHeaderView::sectionMoved, this, [this] { keepFixedColumnFirst(); });
+
+    // The first column is the handle for dragging rows (see the mouse
+    // handlers), so the row header itself is not shown.
+    QHeaderView *side = verticalHeader();
+    side->hide();
+    side->setSectionResizeMode(QHeaderView::Fixed);
+    side->setMinimumSectionSize(0);
+}
+
+QColor TStringGrid::fixedColor()
+{
+    return QColor(212, 208, 200);
+}
+
+int TStringGrid::RowCount() const
+{
+    return rowCount() + 1;
+}
+
+void TStringGrid::SetRowCount(int rows)
+{
+    setRowCount(rows > 1 ? rows - 1 : 0);
+}
+
+QString TStringGrid::Cells(int column, int row) const
+{
+    if (row <= 0)
+        return QString(); // the titles are not cell contents
+    const QTableWidgetItem *it = item(row - 1, column);
+    return it ? it->text() : QString();
+}
+
+void TStringGrid::SetCells(int column, int row, const QString &text)
+{
+    if (row <= 0 || row > rowCount() || column < 0 || column >= columnCount())
+        return;
+    if (QTableWidgetItem *it = item(row - 1, column)) {
+        it->setText(text);
+        return;
+    }
+    auto *it = new QTableWidgetItem(text);
+    it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    setItem(row - 1, column, it);
+}
+
+QString TStringGrid::ColumnTitle(int column) const
+{
+    const QTableWidgetItem *it = horizontalHeaderItem(column);
+    return it ? it->text() : QString();
+}
+
+void TStringGrid::SetColumnTitle(int column, const QString &title)
+{
+    setHorizontalHeaderItem(column, new QTableWidgetItem(title));
+}
+
+void TStringGrid::SetColWidth(int column, int width)
+{
+    setColumnWidth(column, width);
+}
+
+int TStringGrid::ColWidth(int column) const
+{
+    return columnWidth(column);
+}
+
+void TStringGrid::SetRowHeight(int height)
+{
+    verticalHeader()->setDefaultSectionSize(height);
+    horizontalHeader()->setFixedHeight(height);
+}
+
+int TStringGrid::Row() const
+{
+    const int current = currentRow();
+    return current < 0 ? 0 : current + 1;
+}
+
+void TStringGrid::SelectRow(int row)
+{
+    if (row <= 0 || row > rowCount())
+        return;
+    const int column = currentColumn() > 0 ? currentColumn() : 1;
+    setCurrentCell(row - 1, column < columnCount() ? column : 0,
+                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+int TStringGrid::VisualRow(int row) const
+{
+    return row <= 0 ? 0 : verticalHeader()->visualIndex(row - 1) + 1;
+}
+
+int TStringGrid::VisualColumn(int column) const
+{
+    return horizontalHeader()->visualIndex(column);
+}
+
+void TStringGrid::MoveRow(int fromVisual, int toVisual)
+{
+    if (fromVisual <= 0 || toVisual <= 0 || fromVisual > rowCount() || toVisual > rowCount())
+        return;
+    verticalHeader()->moveSection(fromVisual - 1, toVisual - 1);
+}
+
+void TStringGrid::MoveColumn(int fromVisual, int toVisual)
+{
+    horizontalHeader()->moveSection(fromVisual, toVisual);
+}
+
+void TStringGrid::ClearCells()
+{
+    clearContents();
+    QHeaderView *side = verticalHeader();
+    for (int row = 0; row < rowCount(); ++row) {
+        if (side->visualIndex(row) != row)
+            side->moveSection(side->visualIndex(row), row);
+    }
+}
+
+void TStringGrid::keepFixedColumnFirst()
+{
+    // The fixed column cannot be displaced; a drag before it lands after it.
+    QHeaderView *top = horizontalHeader();
+    if (top->visualIndex(0) != 0) {
+        const QSignalBlocker block(top);
+        top->moveSection(top->visualIndex(0), 0);
+    }
+}
+
+void TStringGrid::mousePressEvent(QMouseEvent *event)
+{
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && index.isValid() && index.column() == 0) {
+        // A press on the fixed column grabs the row for dragging; it does
+        // not select anything, as in the title row.
+        m_dragRow = index.row();
+        m_dragStart = event->position().toPoint();
+        m_dragging = false;
+        event->accept();
+        return;
+    }
+    QTableWidget::mousePressEvent(event);
+}
+
+void TStringGrid::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragRow >= 0) {
+        if (!m_dragging
+            && (event->position().toPoint() - m_dragStart).manhattanLength() >= QApplication::startDragDistance()) {
+            m_dragging = true;
+            viewport()->setCursor(Qt::SizeVerCursor);
+        }
+        event->accept();
+        return;
+    }
+    QTableWidget::mouseMoveEvent(event);
+}
+
+void TStringGrid::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_dragRow >= 0) {
+        if (m_dragging) {
+            QHeaderView *side = verticalHeader();
+            int to = side->visualIndexAt(event->position().toPoint().y());
+            if (to < 0)
+                to = event->position().y() < 0 ? 0 : rowCount() - 1;
+            side->moveSection(side->visualIndex(m_dragRow), to);
+            viewport()->unsetCursor();
+        }
+        m_dragRow = -1;
+        m_dragging = false;
+        event->accept();
+        return;
+    }
+    QTableWidget::mouseReleaseEvent(event);
+}

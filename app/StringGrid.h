@@ -1,0 +1,63 @@
+// A grid of text cells in the manner of a string grid: a title row (the
+// horizontal header) and a fixed first column, whole-row selection, and rows
+// and columns the operator may drag elsewhere.
+//
+// Rows are numbered as the operator's grid numbers them: row 0 is the title
+// row, rows 1.. are the table's rows. Every row and column number here is a
+// logical one: dragging changes only where a row or column is shown, never
+// which number it has, so readers always find a module's data at the same
+// row and a field at the same column, and each title stays over its data.
+#pragma once
+
+#include <QColor>
+#include <QTableWidget>
+
+class TStringGrid : public QTableWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TStringGrid(QWidget *parent = nullptr);
+
+    // Number of rows including the title row.
+    int RowCount() const;
+    void SetRowCount(int rows);
+
+    QString Cells(int column, int row) const;
+    void SetCells(int column, int row, const QString &text);
+
+    // The title shown above a column; it follows the column when dragged.
+    QString ColumnTitle(int column) const;
+    void SetColumnTitle(int column, const QString &title);
+
+    void SetColWidth(int column, int width);
+    int ColWidth(int column) const;
+    void SetRowHeight(int height);
+
+    // The current (selected) row, 0 when none; selecting a row makes it current.
+    int Row() const;
+    void SelectRow(int row);
+
+    // Where a row or column is shown, and moving it as a drag would.
+    int VisualRow(int row) const;
+    int VisualColumn(int column) const;
+    void MoveRow(int fromVisual, int toVisual);
+    void MoveColumn(int fromVisual, int toVisual);
+
+    // Empties every cell; rows and columns go back to their own positions.
+    void ClearCells();
+
+    static QColor fixedColor();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void keepFixedColumnFirst();
+
+    int m_dragRow = -1;      // logical row pressed in the fixed column, -1 when none
+    QPoint m_dragStart;
+    bool m_dragging = false;
+};

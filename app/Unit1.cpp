@@ -1,0 +1,264 @@
+#include "Unit1.h"
+
+#include "About.h"
+#include "AppMessageBox.h"
+#include "Autoset.h"
+#include "Configuration.h"
+#include "FormUtils.h"
+#include "Options.h"
+#include "Unit2.h"
+#include "Unit3.h"
+
+#include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyledItemDelegate>
+#include <QThread>
+
+#include <iterator>
+
+#include "zarfel.h"
+
+TForm1 *Form1 = nullptr;
+
+namespace {
+
+constexpr int kReplyPort = 54321;
+constexpr int kDevicePort = 57188;
+constexpr const char *kBroadcastAddress = "255.255.255.255";
+constexpr const char *kSearchRequest = "VELKORQZ510,00\r";
+constexpr int kGridRowHeight = 24;
+constexpr int kLogItemHeight = 13;
+
+// List box lines are 13 pixels high whatever the font says.
+class LogItemDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), kLogItemHeight);
+    }
+};
+
+void centreOnScreen(QWidget *window)
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QSize area = screen->geometry().size();
+    const QSize outer = window->frameGeometry().size();
+    window->move(area.width() / 2 - outer.width() / 2, area.height() / 2 - outer.height() / 2);
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent)
+    : QWidget(parent)
+{
+    setupUi(this);
+    setObjectName(QStringLiteral("Form1"));
+    applyDesignFont(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setClientSize(this, 680, 403);
+
+    StatusBarPanel0 = new QLabel(StatusBar1);
+    StatusBarPanel0->setObjectName(QStringLiteral("StatusBarPanel0"));
+    StatusBarPanel0->setFixedWidth(100);
+    StatusBarPanel1 = new QLabel(StatusBar1);
+    StatusBarPanel1->setObjectName(QStringLiteral("StatusBarPanel1"));
+    StatusBarPanel1->setFixedWidth(50);
+    StatusBar1->addWidget(StatusBarPanel0);
+    StatusBar1->addWidget(StatusBarPanel1);
+
+    ListBox1->setItemDelegate(new LogItemDelegate(ListBox1));
+
+    StringGrid1->SetRowHeight(kGridRowHeight);
+    for (int column = 0; column < StringGrid1->columnCount(); ++column)
+        StringGrid1->SetColumnTitle(column, GetDalvora_Item(column));
+
+    ToolButton2->setMenu(PopupMenu1);
+    ToolButton6->setMenu(PopupMenuHelp);
+
+    connect(ToolButton1, &QToolButton::clicked, this, &TForm1::ToolButton1Click);
+    connect(ToolButton3, &QToolButton::clicked, this, &TForm1::ToolButton3Click);
+    connect(ToolButton4, &QToolButton::clicked, this, &TForm1::ToolButton4Click);
+    connect(ToolButton5, &QToolButton::clicked, this, &TForm1::ToolButton5Click);
+    connect(AboutDalvora1, &QAction::triggered, this, &TForm1::AboutDalvora1Click);
+
+    centreOnScreen(this);
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+QString TForm1::GetDalvora_Item(int column) const
+{
+    static const char *const titles[] = {"NO", "NAME", "ALIAS", "DHCP", "IP", "MASK", "GATEWAY", "MAC"};
+    if (column < 0 || column >= int(std::size(titles)))
+        return QString();
+    return QString::fromLatin1(titles[column]);
+}
+
+void TForm1::FormCreate()
+{
+    if (Zarfel_Init(kReplyPort) != 0) {
+        // The library has told the operator why; the program goes on
+        // without the search command.
+        ToolButton3->setEnabled(false);
+    } else {
+        const options::Values saved = options::read();
+        SearchNumber = saved.number;
+        SearchTimeOut = saved.timeOut;
+        Zarfel_SetOptions(SearchTimeOut, SearchNumber);
+        ToolButton3->setEnabled(true);
+    }
+    ToolButton2->setEnabled(false);
+
+    static const int widths[] = {50, 70, 86, 62, 92, 94, 92, 98};
+    for (int column = 0; column < StringGrid1->columnCount(); ++column)
+        StringGrid1->SetColWidth(column, column < int(std::size(widths)) ? widths[column] : 67);
+
+    VersionText = QStringLiteral("Version 1.0.5 (13, November, 2006)");
+    setWindowTitle(QStringLiteral("Dalvora ") + VersionText);
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TForm1::FormShow()
+{
+    for (QWidget *dialog : {static_cast<QWidget *>(Form3), static_cast<QWidget *>(Form2),
+                            static_cast<QWidget *>(frm_AutoSet), static_cast<QWidget *>(frm_About)}) {
+        if (dialog)
+            centreOnScreen(dialog);
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+void TForm1::FormClose()
+{
+    endLeftoverSearch();
+    Zarfel_Close();
+}
+
+void TForm1::appendLog(const QString &line)
+{
+    ListBox1->addItem(line);
+}
+
+void TForm1::ClearStringGrid(TStringGrid *grid)
+{
+    grid->ClearCells();
+    StringGrid1->SetRowCount(3);
+}
+
+void TForm1::endLeftoverSearch()
+{
+    // A search whose progress dialog was closed by its close box runs on in
+    // the library until its time-out. The library allows no new search, no
+    // configuration and no close while one runs, so it is ended first; the
+    // events processed meanwhile let the library's own messages be shown.
+    if (Zarfel_GetState() == 0)
+        return;
+    Zarfel_BroadcastStop();
+    const QDeadlineTimer deadline(10000);
+    while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+void TForm1::ToolButton3Click()
+{
+    ClearStringGrid(StringGrid1);
+    endLeftoverSearch();
+    Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest);
+    ToolButton2->setEnabled(false);
+    appendLog(QStringLiteral("Search..."));
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+    StatusBarPanel0->setText(QStringLiteral("Searching"));
+
+    if (Form3->exec() == mrIgnore) {
+        AppMessageBox::beep();
+        StatusBarPanel0->setText(QStringLiteral("Search Stop"));
+    } else {
+        StatusBarPanel0->setText(QStringLiteral("Search complete"));
+    }
+
+    const int count = Zarfel_GetCount();
+    Tag = count;
+    if (count != 0)
+        ToolButton2->setEnabled(true);
+    fillGridFromLibrary(count);
+    StringGrid1->SelectRow(1);
+}
+
+void TForm1::fillGridFromLibrary(int count)
+{
+    for (int n = 1; n <= count; ++n) {
+        char name[16] = {};
+        char alias[12] = {};
+        char ip[20] = {};
+        char mask[20] = {};
+        char gateway[20] = {};
+        char mac[20] = {};
+        int32_t dhcp = 0;
+        Zarfel_GetModuleInfo(n, name, alias, ip, mask, gateway, mac, &dhcp);
+        const auto text = [](const char *buffer, std::size_t size) {
+            return QString::fromLatin1(buffer, qsizetype(qstrnlen(buffer, size)));
+        };
+        const QString aliasText = text(alias, sizeof alias);
+        StringGrid1->SetCells(0, n, QString::number(n));
+        StringGrid1->SetCells(1, n, text(name, sizeof name));
+        StringGrid1->SetCells(2, n, aliasText.isEmpty() ? QStringLiteral("N/A") : aliasText);
+        StringGrid1->SetCells(3, n, dhcp != 0 ? QStringLiteral("Enable") : QStringLiteral("Disable"));
+        StringGrid1->SetCells(4, n, text(ip, sizeof ip));
+        StringGrid1->SetCells(5, n, text(mask, sizeof mask));
+        StringGrid1->SetCells(6, n, text(gateway, sizeof gateway));
+        StringGrid1->SetCells(7, n, text(mac, sizeof mac));
+        StringGrid1->SetRowCount(StringGrid1->RowCount() + 1);
+    }
+}
+
+void TForm1::ToolButton4Click()
+{
+    ClearStringGrid(StringGrid1);
+    ToolButton2->setEnabled(false);
+}
+
+void TForm1::ToolButton1Click()
+{
+    const uint32_t timeOut = SearchTimeOut;
+    const int32_t number = SearchNumber;
+    frm_Configuration->exec();
+    if (SearchTimeOut != timeOut || SearchNumber != number) {
+        if (Zarfel_SetOptions(SearchTimeOut, SearchNumber) != 0)
+            AppMessageBox::show(this, QString(), QStringLiteral("configure failed"), QMessageBox::NoIcon,
+                                QMessageBox::Ok);
+    }
+}
+
+void TForm1::ToolButton5Click()
+{
+    appendLog(QStringLiteral("Exit"));
+    close();
+}
+
+void TForm1::AboutDalvora1Click()
+{
+    frm_About->exec();
+}

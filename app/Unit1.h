@@ -1,0 +1,56 @@
+// Main window: the tool bar from which every command starts, the result
+// grid, the message log and the status bar. It owns the library's lifetime.
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+
+#include "ui_Unit1.h"
+
+class QLabel;
+
+class TForm1 : public QWidget, public Ui::TForm1
+{
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Search time-out in milliseconds and wished number of results (0: no
+    // limit), as kept in option.ini and handed to the library.
+    uint32_t SearchTimeOut = 2000;
+    int32_t SearchNumber = 0;
+    QString VersionText;
+    // Number of modules listed by the last search.
+    int Tag = 0;
+
+    // Status bar panels 0 and 1.
+    QLabel *StatusBarPanel0 = nullptr;
+    QLabel *StatusBarPanel1 = nullptr;
+
+    QString GetDalvora_Item(int column) const;
+    void ClearStringGrid(TStringGrid *grid);
+
+    // Event handlers.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void ToolButton1Click();
+    void ToolButton3Click();
+    void ToolButton4Click();
+    void ToolButton5Click();
+    void AboutDalvora1Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void appendLog(const QString &line);
+    void fillGridFromLibrary(int count);
+    void endLeftoverSearch();
+};
+
+extern TForm1 *Form1;

@@ -1,0 +1,43 @@
+// Search progress dialog: polls the library every 100 ms while it collects
+// replies, and closes when the search is over or the operator stops it.
+#pragma once
+
+#include <QDialog>
+
+#include "ui_Unit3.h"
+
+class QTimer;
+
+class TForm3 : public QDialog, public Ui::TForm3
+{
+    Q_OBJECT
+
+public:
+    explicit TForm3(QWidget *parent = nullptr);
+    ~TForm3() override;
+
+    QTimer *Timer1 = nullptr;
+    // Elapsed time of the running search in milliseconds, counted in ticks.
+    qint64 Timer1Tag = 0;
+
+    // Event handlers.
+    void FormCreate();
+    void FormActivate();
+    void Timer1Timer();
+    void Button2Click();
+
+    // Ends the dialog; the stop (mrIgnore) and every other end (mrCancel)
+    // are the two outcomes the search command tells apart.
+    void done(int result) override;
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    bool countMode() const;
+    void setPosition(qint64 position);
+};
+
+extern TForm3 *Form3;

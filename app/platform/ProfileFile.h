@@ -1,0 +1,37 @@
+// Private-profile access to small INI files (section, key = value), without
+// any toolkit dependency so that each platform can supply its own file
+// replacement beside the portable parsing.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// Reads one integer key. A missing or unreadable file, a missing section or
+// key, or a value that is not a decimal integer in the signed 32-bit range
+// gives `def`. Section and key names compare without regard to case; the
+// first matching section and key win. Never creates or changes the file.
+int readProfileInt(const std::filesystem::path &path, const std::string &section,
+                   const std::string &key, int def);
+
+// Sets `values` (key, value) in `section`, creating the file, the section or
+// a key when missing. Comments, blank lines, other sections and keys, the
+// order of lines and the line-ending style are kept. The file is replaced as
+// a whole (written beside it, flushed to disk, renamed over it), so it is
+// either the old or the new file, never a truncated one. On failure returns
+// false with a reason in *error and leaves the old file as it was.
+bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
+                         const std::vector<std::pair<std::string, std::string>> &values,
+                         std::string *error = nullptr);
+
+inline bool writeProfileString(const std::filesystem::path &path, const std::string &section,
+                               const std::string &key, const std::string &value,
+                               std::string *error = nullptr)
+{
+    return writeProfileStrings(path, section, {{key, value}}, error);
+}
+
+} // namespace platform

@@ -1,0 +1,230 @@
+// Portable part of the private-profile access: parsing and editing the text.
+// Writing the result is left to replaceFileContents of the platform.
+#include "ProfileFile.h"
+
+#include "ReplaceFile.h"
+
+#include <charconv>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+#if defined(_WIN32)
+constexpr std::string_view kNewFileLineEnd = "\r\n";
+#else
+constexpr std::string_view kNewFileLineEnd = "\n";
+#endif
+
+std::string_view trim(std::string_view s)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// "[name]" -> name; nothing for any other line.
+std::optional<std::string_view> sectionName(std::string_view line)
+{
+    line = trim(line);
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
+    const auto close = line.find(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return trim(line.substr(1, close - 1));
+}
+
+bool isComment(std::string_view line)
+{
+    line = trim(line);
+    return !line.empty() && (line.front() == ';' || line.front() == '#');
+}
+
+// "key = value" -> key, value (both trimmed); nothing for comments and lines
+// without an equals sign.
+std::optional<std::pair<std::string_view, std::string_view>> keyValue(std::string_view line)
+{
+    if (isComment(line) || sectionName(line))
+        return std::nullopt;
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos)
+        return std::nullopt;
+    return std::make_pair(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
+}
+
+struct Lines {
+    std::vector<std::string> lines;
+    std::string_view lineEnd = kNewFileLineEnd;
+};
+
+Lines splitLines(std::string_view text)
+{
+    Lines out;
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    if (text.find("\r\n") != std::string_view::npos)
+        out.lineEnd = "\r\n";
+    else if (!text.empty())
+        out.lineEnd = "\n";
+    while (!text.empty()) {
+        const auto nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        out.lines.emplace_back(line);
+        if (nl == std::string_view::npos)
+            break;
+        text.remove_prefix(nl + 1);
+    }
+    return out;
+}
+
+// Reads the whole file; false when it exists but cannot be read.
+bool readWholeFile(const std::filesystem::path &path, std::string &text, bool &exists)
+{
+    std::error_code ec;
+    exists = std::filesystem::exists(path, ec);
+    if (!exists)
+        return !ec;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+std::optional<int> parseInt(std::string_view value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = trim(value.substr(1, value.size() - 2));
+    bool plus = false;
+    if (!value.empty() && value.front() == '+') {
+        value.remove_prefix(1);
+        plus = true;
+    }
+    if (value.empty() || (plus && (value.front() < '0' || value.front() > '9')))
+        return std::nullopt;
+    std::int32_t result = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), result);
+    if (ec != std::errc() || end != value.data() + value.size())
+        return std::nullopt;
+    return result;
+}
+
+bool validName(std::string_view name, std::string_view forbidden)
+{
+    return !name.empty() && trim(name) == name && name.find_first_of(forbidden) == std::string_view::npos;
+}
+
+} // namespace
+
+int readProfileInt(const std::filesystem::path &path, const std::string &section,
+                   const std::string &key, int def)
+{
+    std::string text;
+    bool exists = false;
+    if (!readWholeFile(path, text, exists) || !exists)
+        return def;
+    const Lines file = splitLines(text);
+    bool inSection = false;
+    bool sectionSeen = false;
+    for (const auto &line : file.lines) {
+        if (const auto name = sectionName(line)) {
+            if (sectionSeen)
+                break; // only the first section of that name counts
+            inSection = equalsNoCase(*name, section);
+            sectionSeen = inSection;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (const auto kv = keyValue(line); kv && equalsNoCase(kv->first, key))
+            return parseInt(kv->second).value_or(def);
+    }
+    return def;
+}
+
+bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
+                         const std::vector<std::pair<std::string, std::string>> &values,
+                         std::string *error)
+{
+    const auto fail = [error](std::string reason) {
+        if (error)
+            *error = std::move(reason);
+        return false;
+    };
+    if (!validName(section, "[]\r\n"))
+        return fail("invalid section name");
+    for (const auto &[key, value] : values) {
+        if (!validName(key, "=[]\r\n") || key.front() == ';' || key.front() == '#')
+            return fail("invalid key name");
+        if (value.find_first_of("\r\n") != std::string::npos)
+            return fail("invalid value");
+    }
+
+    std::string text;
+    bool exists = false;
+    if (!readWholeFile(path, text, exists))
+        return fail("the file cannot be read");
+    Lines file = splitLines(text);
+
+    for (const auto &[key, value] : values) {
+        const std::string entry = key + "=" + value;
+        auto &lines = file.lines;
+        std::size_t header = lines.size();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (const auto name = sectionName(lines[i]); name && equalsNoCase(*name, section)) {
+                header = i;
+                break;
+            }
+        }
+        if (header == lines.size()) {
+            lines.push_back("[" + section + "]");
+            lines.push_back(entry);
+            continue;
+        }
+        std::size_t insertAt = header + 1;
+        bool replaced = false;
+        for (std::size_t i = header + 1; i < lines.size() && !sectionName(lines[i]); ++i) {
+            if (const auto kv = keyValue(lines[i]); kv && equalsNoCase(kv->first, key)) {
+                lines[i] = entry;
+                replaced = true;
+                break;
+            }
+            if (!trim(lines[i]).empty())
+                insertAt = i + 1; // new keys go after the section's last line, before blank lines
+        }
+        if (!replaced)
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entry);
+    }
+
+    std::string out;
+    for (const auto &line : file.lines) {
+        out += line;
+        out += file.lineEnd;
+    }
+    return replaceFileContents(path, out, error);
+}
+
+} // namespace platform

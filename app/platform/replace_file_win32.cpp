@@ -1,0 +1,70 @@
+// Windows replacement of a whole file: temporary file beside it, flushed,
+// then moved over the old one with write-through.
+#include "ReplaceFile.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+std::string lastErrorText(DWORD code)
+{
+    char *buffer = nullptr;
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
+    std::string text = n && buffer ? std::string(buffer, n) : "error " + std::to_string(code);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+bool replaceFileContents(const std::filesystem::path &path, const std::string &contents,
+                         std::string *error)
+{
+    const auto fail = [error](const std::string &step, const std::filesystem::path &file, DWORD code) {
+        if (error)
+            *error = step + " " + file.string() + ": " + lastErrorText(code);
+        return false;
+    };
+    std::filesystem::path folder = path.parent_path();
+    if (folder.empty())
+        folder = L".";
+
+    wchar_t temp[MAX_PATH];
+    if (GetTempFileNameW(folder.c_str(), L"ini", 0, temp) == 0)
+        return fail("cannot create a file in", folder, GetLastError());
+    const auto abandon = [&](const char *step, HANDLE h) {
+        const DWORD code = GetLastError();
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        DeleteFileW(temp);
+        return fail(step, temp, code);
+    };
+
+    HANDLE h = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return abandon("cannot open", h);
+    const char *data = contents.data();
+    std::size_t left = contents.size();
+    while (left > 0) {
+        const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        DWORD written = 0;
+        if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0)
+            return abandon("cannot write", h);
+        data += written;
+        left -= written;
+    }
+    if (!FlushFileBuffers(h))
+        return abandon("cannot flush", h);
+    CloseHandle(h);
+    if (!MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return abandon("cannot replace", INVALID_HANDLE_VALUE);
+    return true;
+}
+
+} // namespace platform

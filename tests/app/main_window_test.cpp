@@ -1,0 +1,351 @@
+// The main window at start-up, with and without the library, the windows it
+// creates, Clear, and how it closes.
+#include "app_test_support.h"
+
+#include "About.h"
+#include "AppMessageBox.h"
+#include "Autoset.h"
+#include "Configuration.h"
+#include "Forms.h"
+#include "LibraryMessages.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Dalvora Version 1.0.5 (13, November, 2006)");
+
+// A UDP socket holding the reply port, as another program would.
+int holdUdpPort(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+QStringList logLines()
+{
+    QStringList lines;
+    for (int i = 0; i < Form1->ListBox1->count(); ++i)
+        lines << Form1->ListBox1->item(i)->text();
+    return lines;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+    }
+    void cleanup()
+    {
+        apptest::stopProgram();
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+    }
+
+    void startsWithItsSixWindowsAndLayout()
+    {
+        QVERIFY(apptest::startProgram());
+        QVERIFY(AppMessageBox::shown().isEmpty());
+
+        QCOMPARE(Form1->windowTitle(), kCaption);
+        QCOMPARE(Form1->VersionText, QStringLiteral("Version 1.0.5 (13, November, 2006)"));
+        QCOMPARE(Form1->size(), QSize(680, 403));
+        QCOMPARE(Form1->minimumSize(), Form1->maximumSize());
+        QVERIFY(!(Form1->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(Form1->windowFlags() & Qt::WindowMinimizeButtonHint);
+        QCOMPARE(Form1->Tag, 0);
+        QCOMPARE(Form1->SearchTimeOut, 2000u);
+        QCOMPARE(Form1->SearchNumber, 0);
+
+        // Every component carries its name.
+        const struct {
+            QWidget *window;
+            QString name;
+            QStringList components;
+        } named[] = {
+            {Form1, QStringLiteral("Form1"),
+             {"CoolBar1", "ToolBar1", "ToolButton1", "ToolButton2", "ToolButton3", "ToolButton4", "ToolButton5",
+              "ToolButton6", "PopupMenu1", "pmenuSet", "pmenuAutoSet", "PopupMenuHelp", "DalvoraHelp1",
+              "AboutDalvora1", "StringGrid1", "ListBox1", "StatusBar1"}},
+            {Form3, QStringLiteral("Form3"),
+             {"Label1", "Label2", "Label3", "Label4", "ProgressBar1", "Button2", "Timer1"}},
+            {frm_Configuration, QStringLiteral("frm_Configuration"),
+             {"Label1", "Label2", "Label3", "Label4", "edit_TimeOut", "edit_WishNumber", "UpDown1", "btnSet",
+              "Button1"}},
+            {Form2, QStringLiteral("Form2"), {}},
+            {frm_AutoSet, QStringLiteral("frm_AutoSet"), {}},
+            {frm_About, QStringLiteral("frm_About"), {}},
+        };
+        for (const auto &window : named) {
+            QCOMPARE(window.window->objectName(), window.name);
+            for (const QString &component : window.components)
+                QVERIFY2(window.window->findChild<QObject *>(component), qPrintable(component));
+        }
+
+        // Tool bar: order, sizes, captions, images, menus and blue captions.
+        QCOMPARE(Form1->CoolBar1->geometry(), QRect(0, 0, 680, 57));
+        const QList<QToolButton *> order = {Form1->ToolButton3, Form1->ToolButton2, Form1->ToolButton4,
+                                            Form1->ToolButton1, Form1->ToolButton6, Form1->ToolButton5};
+        const QStringList captions = {QStringLiteral("&Search"), QStringLiteral("&Configuration"),
+                                      QStringLiteral("Clea&r"),  QStringLiteral("&Options"),
+                                      QStringLiteral("&Help"),   QStringLiteral("E&xit")};
+        int left = -1;
+        for (int i = 0; i < order.size(); ++i) {
+            QToolButton *button = order[i];
+            const bool dropDown = button == Form1->ToolButton2 || button == Form1->ToolButton6;
+            QCOMPARE(button->text(), captions[i]);
+            QCOMPARE(button->size(), QSize(dropDown ? 88 : 75, 50));
+            QCOMPARE(button->iconSize(), QSize(32, 30));
+            QVERIFY(!button->icon().isNull());
+            QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+            QVERIFY(button->autoRaise());
+            QCOMPARE(button->popupMode(), dropDown ? QToolButton::MenuButtonPopup : QToolButton::DelayedPopup);
+            QCOMPARE(button->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::blue));
+            QVERIFY(button->x() > left);
+            left = button->x();
+        }
+        QCOMPARE(Form1->ToolButton2->menu(), Form1->PopupMenu1);
+        QCOMPARE(Form1->PopupMenu1->actions().size(), 2);
+        QCOMPARE(Form1->pmenuSet->text(), QStringLiteral("Set single module"));
+        QCOMPARE(Form1->pmenuAutoSet->text(), QStringLiteral("Set multiple modules"));
+        QCOMPARE(Form1->ToolButton6->menu(), Form1->PopupMenuHelp);
+        QCOMPARE(Form1->DalvoraHelp1->text(), QStringLiteral("Help Contents"));
+        QCOMPARE(Form1->AboutDalvora1->text(), QStringLiteral("About Dalvora"));
+        QVERIFY(Form1->ToolButton3->isEnabled());
+        QVERIFY(!Form1->ToolButton2->isEnabled());
+        for (QToolButton *always : {Form1->ToolButton4, Form1->ToolButton1, Form1->ToolButton6, Form1->ToolButton5})
+            QVERIFY(always->isEnabled());
+
+        // Result grid: 10 columns, the title row and two empty rows.
+        TStringGrid *grid = Form1->StringGrid1;
+        QCOMPARE(grid->geometry(), QRect(0, 64, 688, 201));
+        QCOMPARE(grid->columnCount(), 10);
+        QCOMPARE(grid->RowCount(), 3);
+        const int widths[] = {50, 70, 86, 62, 92, 94, 92, 98, 67, 67};
+        const QStringList titles = {QStringLiteral("NO"), QStringLiteral("NAME"), QStringLiteral("ALIAS"),
+                                    QStringLiteral("DHCP"), QStringLiteral("IP"), QStringLiteral("MASK"),
+                                    QStringLiteral("GATEWAY"), QStringLiteral("MAC"), QString(), QString()};
+        for (int column = 0; column < 10; ++column) {
+            QCOMPARE(grid->ColWidth(column), widths[column]);
+            QCOMPARE(grid->ColumnTitle(column), titles[column]);
+            QCOMPARE(Form1->GetDalvora_Item(column), titles[column]);
+        }
+        QCOMPARE(grid->horizontalHeader()->height(), 24);
+        QCOMPARE(grid->rowHeight(0), 24);
+        QCOMPARE(grid->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+        QCOMPARE(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+
+        // Log and status bar.
+        QCOMPARE(Form1->ListBox1->geometry(), QRect(0, 272, 681, 81));
+        QCOMPARE(Form1->ListBox1->count(), 0);
+        QCOMPARE(Form1->StatusBar1->geometry(), QRect(0, 377, 680, 26));
+        QCOMPARE(Form1->StatusBarPanel0->width(), 100);
+        QCOMPARE(Form1->StatusBarPanel1->width(), 50);
+        QVERIFY(Form1->StatusBarPanel0->text().isEmpty());
+
+        // The other five windows, created once, hidden, with their captions
+        // and sizes; four of them centred on the screen.
+        QVERIFY(Form3 && Form2 && frm_Configuration && frm_AutoSet && frm_About);
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        const struct {
+            QWidget *window;
+            QString caption;
+            QSize size;
+            bool centred;
+        } windows[] = {
+            {Form3, QStringLiteral("Search Progress"), {471, 134}, true},
+            {Form2, QStringLiteral("Configuration"), {439, 287}, true},
+            {frm_Configuration, QStringLiteral("Options"), {280, 207}, false},
+            {frm_AutoSet, QStringLiteral("Auto Configuration"), {648, 440}, true},
+            {frm_About, QStringLiteral("About Dalvora"), {289, 256}, true},
+        };
+        for (const auto &w : windows) {
+            QVERIFY(!w.window->isVisible());
+            QCOMPARE(w.window->windowTitle(), w.caption);
+            QCOMPARE(w.window->size(), w.size);
+            if (w.centred) {
+                const QSize outer = w.window->frameGeometry().size();
+                QCOMPARE(w.window->pos(), QPoint(screen.width() / 2 - outer.width() / 2,
+                                                 screen.height() / 2 - outer.height() / 2));
+            }
+        }
+        QCOMPARE(frm_Configuration->pos(), QPoint(380, 116));
+    }
+
+    void libraryThatCannotStartLeavesSearchDisabled()
+    {
+        // Another program holds the reply port: the library reports its own
+        // failure and the program runs on without the search command.
+        const int holder = holdUdpPort(54321);
+        QVERIFY(holder >= 0);
+        apptest::writeOptionFile("[option]\nSNumber=6\nSTimeOut=1500\n");
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        const bool started = apptest::startProgram();
+        ::close(holder);
+        QVERIFY(started);
+
+        const auto shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, QStringLiteral("bind() failed"));
+        QCOMPARE(shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+        QVERIFY(!Form1->ToolButton3->isEnabled());
+        QVERIFY(!Form1->ToolButton2->isEnabled());
+        QCOMPARE(Form1->windowTitle(), kCaption);
+        QCOMPARE(Form1->StringGrid1->ColWidth(0), 50);
+        QCOMPARE(Form1->StringGrid1->ColWidth(7), 98);
+        // The options dialog still loads the saved options.
+        QCOMPARE(Form1->SearchNumber, 6);
+        QCOMPARE(Form1->SearchTimeOut, 1500u);
+        for (QToolButton *usable : {Form1->ToolButton4, Form1->ToolButton1, Form1->ToolButton6, Form1->ToolButton5})
+            QVERIFY(usable->isEnabled());
+
+        // The Search button stays disabled for the whole run.
+        QVERIFY(apptest::clickNamed(Form1, "ToolButton4"));
+        QVERIFY(!Form1->ToolButton3->isEnabled());
+        QVERIFY(apptest::clickNamed(Form1, "ToolButton5"));
+        QVERIFY(!Form1->isVisible());
+        QCOMPARE(logLines(), QStringList{QStringLiteral("Exit")});
+    }
+
+    void exitWritesItsLineAndClosesTheLibrary()
+    {
+        QVERIFY(apptest::startProgram());
+        QVERIFY(holdUdpPort(54321) < 0); // the library holds the reply port
+
+        QVERIFY(apptest::clickNamed(Form1, "ToolButton5"));
+        QVERIFY(!Form1->isVisible());
+        QCOMPARE(logLines(), QStringList{QStringLiteral("Exit")});
+        const int fd = holdUdpPort(54321);
+        QVERIFY2(fd >= 0, "the library released the reply port");
+        ::close(fd);
+    }
+
+    void closeBoxClosesTheLibraryWithoutExitLine()
+    {
+        QVERIFY(apptest::startProgram());
+        Form1->close();
+        QVERIFY(!Form1->isVisible());
+        QVERIFY(logLines().isEmpty());
+        const int fd = holdUdpPort(54321);
+        QVERIFY2(fd >= 0, "the library released the reply port");
+        ::close(fd);
+    }
+
+    void exitAcceleratorWorks()
+    {
+        QVERIFY(apptest::startProgram());
+        Form1->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form1));
+        QTest::keyClick(Form1, Qt::Key_X, Qt::AltModifier);
+        QTRY_VERIFY(!Form1->isVisible());
+        QCOMPARE(logLines(), QStringList{QStringLiteral("Exit")});
+    }
+
+    void libraryMessagesAreShownOnTheInterfaceThread()
+    {
+        QVERIFY(apptest::startProgram());
+        const ZarfelMessageHandler handler = libraryMessageHandler();
+
+        // Raised on the user-interface thread: shown there at once.
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        handler("Windows Sockets can not be closed.");
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+
+        // Raised on another thread, as the library's receive thread does:
+        // shown by the user-interface thread, while the raising thread waits
+        // until the operator has dismissed the box.
+        std::atomic<bool> returned {false};
+        bool waitedWhileShown = false;
+        auto answered = apptest::whenModal([](QWidget *w) { return qobject_cast<QMessageBox *>(w) != nullptr; },
+                                           [&](QWidget *box) {
+                                               QTest::qWait(500);
+                                               waitedWhileShown = !returned.load() && box->isVisible();
+                                               auto *messageBox = qobject_cast<QMessageBox *>(box);
+                                               QTest::mouseClick(messageBox->button(QMessageBox::Ok), Qt::LeftButton);
+                                           });
+        std::thread raiser([&] {
+            handler("Socket Error: 10, Test !!");
+            returned = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 20000);
+        raiser.join();
+        QVERIFY(*answered);
+        QVERIFY(waitedWhileShown);
+
+        const auto shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 2);
+        for (const auto &box : shown) {
+            QCOMPARE(box.title, libraryMessageTitle());
+            QCOMPARE(box.icon, QMessageBox::Warning);
+            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        }
+        QCOMPARE(shown[0].text, QStringLiteral("Windows Sockets can not be closed."));
+        QCOMPARE(shown[1].text, QStringLiteral("Socket Error: 10, Test !!"));
+    }
+
+    void clearEmptiesTheGridOnly()
+    {
+        QVERIFY(apptest::startProgram());
+        TStringGrid *grid = Form1->StringGrid1;
+        // Rows as a search leaves them.
+        for (int n = 1; n <= 2; ++n) {
+            for (int column = 0; column < 8; ++column)
+                grid->SetCells(column, n, QStringLiteral("%1-%2").arg(n).arg(column));
+            grid->SetRowCount(grid->RowCount() + 1);
+        }
+        grid->MoveRow(2, 1);
+        Form1->ListBox1->addItem(QStringLiteral("Search..."));
+        Form1->StatusBarPanel0->setText(QStringLiteral("Search complete"));
+        Form1->Tag = 2;
+        Form1->ToolButton2->setEnabled(true);
+
+        QVERIFY(apptest::clickNamed(Form1, "ToolButton4"));
+        QCOMPARE(grid->RowCount(), 3);
+        for (int row = 1; row < 3; ++row) {
+            QCOMPARE(grid->VisualRow(row), row);
+            for (int column = 0; column < 10; ++column)
+                QVERIFY(grid->Cells(column, row).isEmpty());
+        }
+        QVERIFY(!Form1->ToolButton2->isEnabled());
+        QCOMPARE(logLines(), QStringList{QStringLiteral("Search...")});
+        QCOMPARE(Form1->StatusBarPanel0->text(), QStringLiteral("Search complete"));
+        QCOMPARE(Form1->Tag, 2);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

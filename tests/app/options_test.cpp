@@ -1,0 +1,314 @@
+// The search options: loading option.ini at start-up, the Options dialog's
+// checks and messages, what Set keeps and writes, and a failed write.
+#include "app_test_support.h"
+
+#include "AppMessageBox.h"
+#include "Configuration.h"
+#include "Forms.h"
+#include "Unit1.h"
+#include "UpDown.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+
+namespace {
+
+const QByteArray kCommented = "; options of the search program\n"
+                              "[window]\n"
+                              "Left=10\n"
+                              "\n"
+                              "[option]\n"
+                              "# hand-written note\n"
+                              "STimeOut=1500\n"
+                              "Colour=blue\n"
+                              "SNumber=4\n";
+
+// Opens the Options dialog with the Options button and runs `inside` while
+// it is shown; the dialog must be closed by `inside` (or is cancelled).
+bool withOptionsDialog(const std::function<void()> &inside)
+{
+    bool ran = false;
+    apptest::whenModalFor(frm_Configuration, 0, [&](QWidget *) {
+        ran = true;
+        inside();
+        if (frm_Configuration->isVisible())
+            apptest::clickNamed(frm_Configuration, "Button1");
+    });
+    if (!apptest::clickNamed(Form1, "ToolButton1"))
+        return false;
+    return ran && !frm_Configuration->isVisible();
+}
+
+void enter(QLineEdit *edit, const QString &text)
+{
+    edit->selectAll();
+    edit->clear();
+    QTest::keyClicks(edit, text);
+}
+
+struct Outcome {
+    QList<AppMessageBox::Shown> shown;
+    bool stillOpen = false;
+    QString count;
+    QString timeOut;
+};
+
+// Types both fields, presses Set and reports what happened.
+Outcome setValues(const QString &count, const QString &timeOut, int answers = 1)
+{
+    Outcome outcome;
+    withOptionsDialog([&] {
+        enter(frm_Configuration->edit_WishNumber, count);
+        enter(frm_Configuration->edit_TimeOut, timeOut);
+        for (int i = 0; i < answers; ++i)
+            AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        if (!apptest::clickNamed(frm_Configuration, "btnSet"))
+            return;
+        outcome.shown = AppMessageBox::shown();
+        outcome.stillOpen = frm_Configuration->isVisible();
+        outcome.count = frm_Configuration->edit_WishNumber->text();
+        outcome.timeOut = frm_Configuration->edit_TimeOut->text();
+    });
+    return outcome;
+}
+
+bool isErrorBox(const AppMessageBox::Shown &box, const QString &text)
+{
+    return box.title == QStringLiteral("Error") && box.text == text && box.icon == QMessageBox::Critical
+        && box.buttons == QMessageBox::StandardButtons(QMessageBox::Ok);
+}
+
+} // namespace
+
+class OptionsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+    }
+    void cleanup()
+    {
+        apptest::stopProgram();
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+    }
+
+    void loadsTheSavedOptionsOrTheDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<uint>("timeOut");
+        QTest::newRow("no file") << QByteArray() << 0 << 2000u;
+        QTest::newRow("commented file") << kCommented << 4 << 1500u;
+        QTest::newRow("not integers") << QByteArray("[option]\nSNumber=many\nSTimeOut=1.5\n") << 0 << 2000u;
+        QTest::newRow("other section") << QByteArray("[options]\nSNumber=3\n") << 0 << 2000u;
+    }
+    void loadsTheSavedOptionsOrTheDefaults()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, number);
+        QFETCH(uint, timeOut);
+        if (!file.isNull())
+            apptest::writeOptionFile(file);
+        QVERIFY(apptest::startProgram());
+        QCOMPARE(Form1->SearchNumber, number);
+        QCOMPARE(Form1->SearchTimeOut, timeOut);
+        QCOMPARE(apptest::readOptionFile(), file.isNull() ? QByteArray() : file); // reading changes nothing
+        QCOMPARE(QFile::exists(apptest::optionFilePath()), !file.isNull());
+    }
+
+    void dialogShowsTheStoredValues()
+    {
+        apptest::writeOptionFile(kCommented);
+        QVERIFY(apptest::startProgram());
+        QString prompt, count, timeOut;
+        QList<QWidget *> chain;
+        QVERIFY(withOptionsDialog([&] {
+            prompt = frm_Configuration->Label4->text();
+            count = frm_Configuration->edit_WishNumber->text();
+            timeOut = frm_Configuration->edit_TimeOut->text();
+            QWidget *w = frm_Configuration->Button1;
+            for (int i = 0; i < 5; ++i, w = w->nextInFocusChain()) {
+                while (!(w->focusPolicy() & Qt::TabFocus))
+                    w = w->nextInFocusChain();
+                chain << w;
+            }
+        }));
+        QCOMPARE(prompt, QStringLiteral("Please enter the time in milliseconds that Dalvora should wait for the search "
+                                        "to end, and \nthe number of search results."));
+        QCOMPARE(count, QStringLiteral("4"));
+        QCOMPARE(timeOut, QStringLiteral("1500"));
+        QCOMPARE(chain, (QList<QWidget *>{frm_Configuration->Button1, frm_Configuration->btnSet,
+                                           frm_Configuration->edit_WishNumber, frm_Configuration->edit_TimeOut,
+                                           frm_Configuration->UpDown1}));
+        QCOMPARE(frm_Configuration->windowTitle(), QStringLiteral("Options"));
+        QCOMPARE(frm_Configuration->Label2->text(), QStringLiteral("Searching Timeout"));
+        QCOMPARE(frm_Configuration->Label1->text(), QStringLiteral("Number of search results"));
+        QCOMPARE(frm_Configuration->Label3->text(), QStringLiteral("ms"));
+        QCOMPARE(frm_Configuration->btnSet->geometry(), QRect(104, 168, 75, 25));
+        QCOMPARE(frm_Configuration->Button1->geometry(), QRect(184, 168, 75, 25));
+        QCOMPARE(frm_Configuration->UpDown1->geometry(), QRect(232, 120, 25, 21));
+    }
+
+    void inputErrorsKeepTheDialogOpenAndStoreNothing_data()
+    {
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QString>("timeOut");
+        QTest::addColumn<QString>("message");
+        const QString invalid = QStringLiteral("Invalid numeric entry.");
+        QTest::newRow("negative count") << "-5" << "1000" << "'-5' is not a valid integer value.";
+        QTest::newRow("negative time-out") << "3" << "-5" << "'-5' is not a valid integer value.";
+        QTest::newRow("empty count reported first") << "" << "abc" << invalid;
+        QTest::newRow("empty time-out") << "3" << "" << invalid;
+        QTest::newRow("blank inside") << "1 0" << "1000" << "'1 0' is not a valid integer value.";
+        QTest::newRow("count beyond 32 bits") << "2147483648" << "1000" << "'2147483648' is not a valid integer value.";
+        QTest::newRow("time-out beyond 32 bits")
+            << "5" << "99999999999" << "'99999999999' is not a valid integer value.";
+    }
+    void inputErrorsKeepTheDialogOpenAndStoreNothing()
+    {
+        QFETCH(QString, count);
+        QFETCH(QString, timeOut);
+        QFETCH(QString, message);
+        apptest::writeOptionFile(kCommented);
+        QVERIFY(apptest::startProgram());
+
+        const Outcome outcome = setValues(count, timeOut);
+        QCOMPARE(outcome.shown.size(), 1);
+        QVERIFY2(isErrorBox(outcome.shown[0], message), qPrintable(outcome.shown[0].text));
+        QVERIFY(outcome.stillOpen);
+        QCOMPARE(outcome.count, count);
+        QCOMPARE(outcome.timeOut, timeOut);
+        QCOMPARE(Form1->SearchNumber, 4);
+        QCOMPARE(Form1->SearchTimeOut, 1500u);
+        QCOMPARE(apptest::readOptionFile(), kCommented);
+    }
+
+    void setKeepsAndWritesBothValues()
+    {
+        apptest::writeOptionFile(kCommented);
+        QVERIFY(apptest::startProgram());
+
+        const Outcome outcome = setValues(QStringLiteral("0007"), QStringLiteral("500"), 0);
+        QVERIFY(outcome.shown.isEmpty());
+        QVERIFY(!outcome.stillOpen);
+        QCOMPARE(Form1->SearchNumber, 7);
+        QCOMPARE(Form1->SearchTimeOut, 500u);
+        // Comments, the other section and the other key keep their places.
+        QCOMPARE(apptest::readOptionFile(), QByteArray("; options of the search program\n"
+                                                       "[window]\n"
+                                                       "Left=10\n"
+                                                       "\n"
+                                                       "[option]\n"
+                                                       "# hand-written note\n"
+                                                       "STimeOut=500\n"
+                                                       "Colour=blue\n"
+                                                       "SNumber=7\n"));
+
+        // The next opening shows what was kept.
+        QString count, timeOut;
+        QVERIFY(withOptionsDialog([&] {
+            count = frm_Configuration->edit_WishNumber->text();
+            timeOut = frm_Configuration->edit_TimeOut->text();
+        }));
+        QCOMPARE(count, QStringLiteral("7"));
+        QCOMPARE(timeOut, QStringLiteral("500"));
+    }
+
+    void setCreatesAMissingFile()
+    {
+        QVERIFY(apptest::startProgram());
+        const Outcome outcome = setValues(QStringLiteral("101"), QStringLiteral("0"), 0);
+        QVERIFY(outcome.shown.isEmpty());
+        QCOMPARE(Form1->SearchNumber, 101);
+        QCOMPARE(Form1->SearchTimeOut, 0u);
+        QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=101\nSTimeOut=0\n"));
+    }
+
+    void cancelChangesNothing()
+    {
+        apptest::writeOptionFile(kCommented);
+        QVERIFY(apptest::startProgram());
+        QVERIFY(withOptionsDialog([] {
+            enter(frm_Configuration->edit_WishNumber, QStringLiteral("9"));
+            enter(frm_Configuration->edit_TimeOut, QStringLiteral("9999"));
+            apptest::clickNamed(frm_Configuration, "Button1");
+        }));
+        QCOMPARE(Form1->SearchNumber, 4);
+        QCOMPARE(Form1->SearchTimeOut, 1500u);
+        QCOMPARE(apptest::readOptionFile(), kCommented);
+        QString count;
+        QVERIFY(withOptionsDialog([&] { count = frm_Configuration->edit_WishNumber->text(); }));
+        QCOMPARE(count, QStringLiteral("4"));
+    }
+
+    void upDownStepsBetweenZeroAndHundred()
+    {
+        QVERIFY(apptest::startProgram());
+        QStringList seen;
+        QVERIFY(withOptionsDialog([&] {
+            TUpDown *arrows = frm_Configuration->UpDown1;
+            QLineEdit *edit = frm_Configuration->edit_WishNumber;
+            enter(edit, QStringLiteral("99"));
+            QTest::mouseClick(arrows->upButton(), Qt::LeftButton);
+            seen << edit->text();
+            QTest::mouseClick(arrows->upButton(), Qt::LeftButton);
+            seen << edit->text();
+            enter(edit, QStringLiteral("1"));
+            QTest::mouseClick(arrows->downButton(), Qt::LeftButton);
+            seen << edit->text();
+            QTest::mouseClick(arrows->downButton(), Qt::LeftButton);
+            seen << edit->text();
+            enter(edit, QStringLiteral("250"));
+            seen << edit->text(); // typing is not limited
+            QTest::keyClick(edit, Qt::Key_Up);
+            seen << edit->text();
+        }));
+        QCOMPARE(seen, (QStringList{"100", "100", "0", "0", "250", "100"}));
+    }
+
+    void failedWriteKeepsFileAndValuesAndTellsTheOperator()
+    {
+        apptest::writeOptionFile(kCommented);
+        QVERIFY(apptest::startProgram());
+
+        // A full disk: the new file cannot be written completely.
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit tiny = saved;
+        tiny.rlim_cur = 16;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        const Outcome outcome = setValues(QStringLiteral("8"), QStringLiteral("900"));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+
+        QCOMPARE(outcome.shown.size(), 1);
+        QCOMPARE(outcome.shown[0].title, QStringLiteral("Error"));
+        QCOMPARE(outcome.shown[0].icon, QMessageBox::Critical);
+        QVERIFY(outcome.shown[0].text.contains(apptest::optionFilePath()));
+        QVERIFY(outcome.stillOpen);
+        QCOMPARE(Form1->SearchNumber, 4);
+        QCOMPARE(Form1->SearchTimeOut, 1500u);
+        QCOMPARE(apptest::readOptionFile(), kCommented);
+        const QStringList leftovers = QDir(QCoreApplication::applicationDirPath())
+                                          .entryList({QStringLiteral("*option.ini*")}, QDir::Files | QDir::Hidden);
+        QCOMPARE(leftovers, QStringList{QStringLiteral("option.ini")});
+    }
+};
+
+QTEST_MAIN(OptionsTest)
+#include "options_test.moc"

@@ -1,0 +1,319 @@
+// The search command end to end: real library, real sockets, simulated
+// modules in the test's own network namespace, and the progress dialog.
+#include "app_test_support.h"
+
+#include "AppMessageBox.h"
+#include "Forms.h"
+#include "Unit1.h"
+#include "Unit3.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+
+#include "zarfel.h"
+
+using apptest::module;
+
+namespace {
+
+QStringList row(int n)
+{
+    QStringList cells;
+    for (int column = 0; column < 8; ++column)
+        cells << Form1->StringGrid1->Cells(column, n);
+    return cells;
+}
+
+int searchLines()
+{
+    int lines = 0;
+    for (int i = 0; i < Form1->ListBox1->count(); ++i)
+        lines += Form1->ListBox1->item(i)->text() == QStringLiteral("Search...");
+    return lines;
+}
+
+// Presses Search; returns once the progress dialog has closed.
+qint64 pressSearch()
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (!apptest::clickNamed(Form1, "ToolButton3"))
+        return -1;
+    return clock.elapsed();
+}
+
+// Mouse drag with the left button held, in steps, as a hand would.
+void drag(QWidget *surface, QPoint from, QPoint to)
+{
+    QTest::mousePress(surface, Qt::LeftButton, {}, from);
+    for (int i = 1; i <= 10; ++i) {
+        const QPoint at = from + (to - from) * i / 10;
+        QMouseEvent move(QEvent::MouseMove, at, surface->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(surface, &move);
+    }
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, to);
+}
+
+const QString kComplete = QStringLiteral("Search complete");
+
+} // namespace
+
+class SearchTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+    }
+    void cleanup()
+    {
+        simulator.reset();
+        apptest::stopProgram();
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+    }
+
+    void searchListsTheModulesInOrderOfArrival()
+    {
+        apptest::writeOptionFile("[option]\nSNumber=0\nSTimeOut=1500\n");
+        simulator = apptest::startSimulator({
+            module(1, "QZ510-A", "pump", 0, "late:400"),
+            module(2, "QZ510-B", "", 1),
+            module(3, "QZ510-C", "valve", 7),
+        });
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+
+        const qint64 took = pressSearch();
+        QVERIFY(took >= 1500);
+        QVERIFY(!Form3->isVisible());
+        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+        QCOMPARE(AppMessageBox::beeps(), 0);
+        QCOMPARE(Form1->Tag, 3);
+        QVERIFY(Form1->ToolButton2->isEnabled());
+
+        TStringGrid *grid = Form1->StringGrid1;
+        QCOMPARE(grid->RowCount(), 6);
+        const QString mask = QStringLiteral("255.255.255.0");
+        const QString gw = QStringLiteral("198.18.0.1");
+        QCOMPARE(row(1), (QStringList{"1", "QZ510-B", "N/A", "Enable", "198.18.0.102", mask, gw, "00:0E:C6:00:00:02"}));
+        QCOMPARE(row(2), (QStringList{"2", "QZ510-C", "valve", "Enable", "198.18.0.103", mask, gw, "00:0E:C6:00:00:03"}));
+        QCOMPARE(row(3), (QStringList{"3", "QZ510-A", "pump", "Disable", "198.18.0.101", mask, gw, "00:0E:C6:00:00:01"}));
+        for (int empty = 4; empty <= 5; ++empty)
+            QCOMPARE(row(empty).join(QString()), QString());
+        QCOMPARE(grid->Row(), 1);
+        QCOMPARE(searchLines(), 1);
+
+        // The next search replaces the list and adds one more log line.
+        QVERIFY(pressSearch() >= 1500);
+        QCOMPARE(grid->RowCount(), 6);
+        QCOMPARE(Form1->Tag, 3);
+        QCOMPARE(searchLines(), 2);
+        QCOMPARE(Form1->ListBox1->count(), 2);
+    }
+
+    void searchThatFindsNothing()
+    {
+        apptest::writeOptionFile("[option]\nSTimeOut=1000\n");
+        QVERIFY(apptest::startProgram());
+        QVERIFY(pressSearch() >= 1000);
+        QCOMPARE(Form1->StringGrid1->RowCount(), 3);
+        QCOMPARE(row(1).join(QString()), QString());
+        QCOMPARE(Form1->Tag, 0);
+        QVERIFY(!Form1->ToolButton2->isEnabled());
+        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+        // Time mode: the bar ran to the time-out plus one tick.
+        QCOMPARE(Form3->ProgressBar1->maximum(), 1100);
+        QCOMPARE(Form3->ProgressBar1->value(), 1100);
+        QCOMPARE(Form3->Label2->text(), QStringLiteral(" / 1000 ms"));
+    }
+
+    void stopBeepsAndListsTheModulesCountedSoFar()
+    {
+        apptest::writeOptionFile("[option]\nSTimeOut=30000\n");
+        simulator = apptest::startSimulator({module(1, "M1", "a", 0), module(2, "M2", "b", 0)});
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+
+        bool stopWasEnabled = false;
+        auto pressed = apptest::whenModalFor(Form3, 1000, [&](QWidget *) {
+            stopWasEnabled = Form3->Button2->isEnabled();
+            apptest::clickNamed(Form3, "Button2");
+        });
+        const qint64 took = pressSearch();
+        QVERIFY(*pressed);
+        QVERIFY(stopWasEnabled);
+        QVERIFY2(took < 15000, "the search ended long before its time-out");
+        QCOMPARE(AppMessageBox::beeps(), 1);
+        QCOMPARE(Form1->StatusBarPanel0->text(), QStringLiteral("Search Stop"));
+        QCOMPARE(Form1->Tag, 2);
+        QCOMPARE(Form1->StringGrid1->RowCount(), 5);
+        QCOMPARE(Form1->StringGrid1->Cells(1, 2), QStringLiteral("M2"));
+        QTRY_COMPARE_WITH_TIMEOUT(Zarfel_GetState(), 0, 5000);
+    }
+
+    void closeBoxEndsTheDialogWithoutStoppingTheLibrary()
+    {
+        apptest::writeOptionFile("[option]\nSTimeOut=4000\n");
+        simulator = apptest::startSimulator({module(1, "M1", "a", 0), module(2, "M2", "b", 0)});
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+
+        QElapsedTimer sinceStart;
+        auto closed = apptest::whenModalFor(Form3, 800, [&](QWidget *) { Form3->close(); });
+        sinceStart.start();
+        QVERIFY(pressSearch() < 3500);
+        QVERIFY(*closed);
+        QCOMPARE(AppMessageBox::beeps(), 0);
+        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+        QCOMPARE(Form1->Tag, 2);
+        QCOMPARE(Form1->StringGrid1->Cells(1, 1), QStringLiteral("M1"));
+        // No stop request: the library's search runs on to its time-out.
+        QCOMPARE(Zarfel_GetState(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(Zarfel_GetState(), 0, 15000);
+        QVERIFY(sinceStart.elapsed() >= 3900);
+    }
+
+    void searchRightAfterTheCloseBoxStartsCleanly()
+    {
+        // A search left running by the close box is ended before the next
+        // one starts, and the next one lists its modules.
+        apptest::writeOptionFile("[option]\nSTimeOut=20000\n");
+        simulator = apptest::startSimulator({module(1, "M1", "a", 0)});
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+        auto closed = apptest::whenModalFor(Form3, 600, [](QWidget *) { Form3->close(); });
+        pressSearch();
+        QVERIFY(*closed);
+        QCOMPARE(Zarfel_GetState(), 1);
+
+        auto stopped = apptest::whenModalFor(Form3, 1000, [](QWidget *) { apptest::clickNamed(Form3, "Button2"); });
+        QVERIFY(pressSearch() < 10000);
+        QVERIFY(*stopped);
+        QCOMPARE(Form1->Tag, 1);
+        QCOMPARE(Form1->StringGrid1->Cells(1, 1), QStringLiteral("M1"));
+        QTRY_COMPARE_WITH_TIMEOUT(Zarfel_GetState(), 0, 5000);
+    }
+
+    void countModeClosesWhenTheWishedNumberArrived()
+    {
+        apptest::writeOptionFile("[option]\nSNumber=3\nSTimeOut=20000\n");
+        simulator = apptest::startSimulator({module(1, "M1", "", 0), module(2, "M2", "", 0), module(3, "M3", "", 0)});
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+
+        int minimum = -1, maximum = -1;
+        auto seen = apptest::whenModalFor(Form3, 0, [&](QWidget *) {
+            minimum = Form3->ProgressBar1->minimum();
+            maximum = Form3->ProgressBar1->maximum();
+        });
+        QVERIFY(pressSearch() < 10000);
+        QVERIFY(*seen);
+        QCOMPARE(minimum, 0);
+        QCOMPARE(maximum, 3);
+        QCOMPARE(Form3->ProgressBar1->value(), 3);
+        QCOMPARE(Form3->Label4->text(), QStringLiteral("3"));
+        QCOMPARE(Form3->Label1->text(), QStringLiteral("3"));
+        QCOMPARE(Form3->Label2->text(), QStringLiteral(" / 3"));
+        QCOMPARE(Form1->Tag, 3);
+        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+    }
+
+    void timeModeRunsTheBarToTheTimeOut()
+    {
+        apptest::writeOptionFile("[option]\nSNumber=0\nSTimeOut=2000\n");
+        simulator = apptest::startSimulator({module(1, "M1", "", 0)});
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+
+        int maximum = -1, value = -1;
+        QString label2, label1, label4;
+        auto seen = apptest::whenModalFor(Form3, 700, [&](QWidget *) {
+            maximum = Form3->ProgressBar1->maximum();
+            value = Form3->ProgressBar1->value();
+            label1 = Form3->Label1->text();
+            label2 = Form3->Label2->text();
+            label4 = Form3->Label4->text();
+        });
+        QVERIFY(pressSearch() >= 2000);
+        QVERIFY(*seen);
+        QCOMPARE(maximum, 2100);
+        QVERIFY(value > 0 && value < 2100);
+        QCOMPARE(label1, QString::number(value));
+        QCOMPARE(label2, QStringLiteral(" / 2000 ms"));
+        QCOMPARE(label4, QStringLiteral("1"));
+        QCOMPARE(Form3->ProgressBar1->value(), 2100);
+        QCOMPARE(Form3->Label1->text(), QStringLiteral("2100"));
+        QCOMPARE(Form1->Tag, 1);
+    }
+
+    void draggedRowsAndColumnsKeepTheModuleNumbering()
+    {
+        apptest::writeOptionFile("[option]\nSNumber=3\nSTimeOut=5000\n");
+        simulator = apptest::startSimulator({module(1, "M1", "one", 0), module(2, "M2", "two", 1),
+                                             module(3, "M3", "three", 0)});
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+        pressSearch();
+        QCOMPARE(Form1->Tag, 3);
+        TStringGrid *grid = Form1->StringGrid1;
+        const QStringList third = row(3);
+        QCOMPARE(third.at(0), QStringLiteral("3"));
+
+        // The operator drags module 3's row by its first cell to the top.
+        QWidget *cells = grid->viewport();
+        const auto cellCentre = [&](int visualRow, int logicalColumn) {
+            const int y = grid->verticalHeader()->sectionViewportPosition(grid->verticalHeader()->logicalIndex(visualRow - 1));
+            return QPoint(grid->columnViewportPosition(logicalColumn) + grid->columnWidth(logicalColumn) / 2, y + 12);
+        };
+        drag(cells, cellCentre(3, 0), cellCentre(1, 0));
+        QCOMPARE(grid->VisualRow(3), 1);
+        QCOMPARE(grid->VisualRow(1), 2);
+
+        // ... and the "IP" column by its title next to "NO".
+        QHeaderView *titles = grid->horizontalHeader();
+        const auto titleCentre = [&](int logicalColumn) {
+            return QPoint(titles->sectionViewportPosition(logicalColumn) + titles->sectionSize(logicalColumn) / 2, 12);
+        };
+        drag(titles->viewport(), titleCentre(4), titleCentre(1) - QPoint(titles->sectionSize(1) / 4, 0));
+        QCOMPARE(grid->VisualColumn(4), 1);
+        QCOMPARE(titles->logicalIndexAt(titleCentre(4)), 4);
+        QCOMPARE(grid->ColumnTitle(4), QStringLiteral("IP")); // the title moved with its data
+        QCOMPARE(grid->ColumnTitle(1), QStringLiteral("NAME"));
+
+        // The fixed column cannot be dragged away from the left edge.
+        drag(titles->viewport(), titleCentre(0), titleCentre(6));
+        QCOMPARE(grid->VisualColumn(0), 0);
+
+        // Every module's data is still found under its own number.
+        QCOMPARE(row(3), third);
+        QCOMPARE(grid->Cells(4, 3), QStringLiteral("198.18.0.103"));
+        QCOMPARE(grid->Cells(0, 1), QStringLiteral("1"));
+        QCOMPARE(grid->Cells(1, 1), QStringLiteral("M1"));
+
+        // Clicking the top row on screen selects module 3.
+        QTest::mouseClick(cells, Qt::LeftButton, {}, cellCentre(1, 5));
+        QCOMPARE(grid->Row(), 3);
+        QCOMPARE(grid->Cells(7, grid->Row()), QStringLiteral("00:0E:C6:00:00:03"));
+
+        // A new search lists the modules in their own order again; the
+        // operator's column arrangement stays.
+        pressSearch();
+        QCOMPARE(grid->VisualRow(3), 3);
+        QCOMPARE(grid->VisualColumn(4), 1);
+        QCOMPARE(grid->Cells(4, 1), QStringLiteral("198.18.0.101"));
+    }
+
+private:
+    std::unique_ptr<modsim::ModuleSimulator> simulator;
+};
+
+QTEST_MAIN(SearchTest)
+#include "search_test.moc"
