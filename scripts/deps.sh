@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libjpeg-dev
+  fp-utils-3.2.2
   iproute2 util-linux
   xvfb xauth x11-apps
 )
