@@ -99,8 +99,8 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetOptions(uint32_t timeoutMs, int32_t wis
 /* 11: installs the function that shows the library's messages (one OK
  * button). It is called on whichever thread raised the message, possibly the
  * library's receive thread, and must return only once the message has been
- * dismissed. Null restores the default, which writes the text to standard
- * error and goes on. Returns 0. */
+ * dismissed. Null restores the default: on Windows a message box with one OK
+ * button, elsewhere the text written to standard error. Returns 0. */
 typedef void(ZARFEL_CALL *ZarfelMessageHandler)(const char *text);
 ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetMessageHandler(ZarfelMessageHandler handler);
 

@@ -5,6 +5,13 @@
 
 #include "net.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace zarfel {
 
 namespace {
@@ -19,7 +26,13 @@ void showMessage(const char *text)
         handler(text);
         return;
     }
+#ifdef _WIN32
+    // The library owns no window: a task-modal box with one OK button that
+    // blocks just the thread that raised it, as the caller expects.
+    MessageBoxA(nullptr, text, "Zarfel", MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_SETFOREGROUND);
+#else
     std::fprintf(stderr, "Zarfel: %s\n", text);
+#endif
 }
 
 std::string socketErrorMessage(int error)

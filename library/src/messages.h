@@ -1,5 +1,6 @@
 // The library's messages to the user. The library has no window: a message
-// goes to the handler that the program installed, or to standard error.
+// goes to the handler that the program installed, or else to a message box
+// of its own on Windows and to standard error elsewhere.
 #pragma once
 #include <string>
 

@@ -24,10 +24,15 @@ Record info(int32_t n)
 }
 
 // Broadcasts and route changes stay inside the namespace made by in-netns.sh.
+// Windows has no such namespace: there these cases are skipped.
 bool inPrivateNamespace()
 {
+#ifdef _WIN32
+    return false;
+#else
     const char *v = std::getenv("DALVORA_IN_NETNS");
     return v && std::string(v) == "1";
+#endif
 }
 
 bool portTaken(uint16_t port)
@@ -92,7 +97,14 @@ TEST_F(LibraryTest, SocketErrorNamesThePlatformReason)
     const auto shown = Messages::taken();
     ASSERT_EQ(shown.size(), 1u);
     // the bind failure's reason, in the platform's words
+#ifdef _WIN32
+    const std::string head = "Socket Error: " + std::to_string(WSAEADDRINUSE) + ", ";
+    EXPECT_EQ(shown[0].rfind(head, 0), 0u) << shown[0];
+    EXPECT_GT(shown[0].size(), head.size()) << "a reason follows the number";
+    EXPECT_EQ(shown[0].find('\n'), std::string::npos) << "one line";
+#else
     EXPECT_EQ(shown[0], "Socket Error: " + std::to_string(EADDRINUSE) + ", " + std::strerror(EADDRINUSE));
+#endif
 }
 
 TEST_F(LibraryTest, SearchCollectsRepliesInOrderUntilTimeOut)

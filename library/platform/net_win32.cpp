@@ -1,0 +1,247 @@
+#include "net.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+
+namespace zarfel::platform {
+
+namespace {
+
+SOCKET sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+int clampLength(size_t n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
+
+// Resets from the network about an earlier send (an ICMP "port unreachable"
+// turned into an error on the next read) are not datagrams: skipped, but
+// only so many times in a row.
+constexpr int kMaxResetsSkipped = 64;
+
+// When a socket cannot be tied to an event, waits fall back to short select()
+// slices, after which the caller looks at its events and clock again.
+constexpr uint32_t kFallbackSliceMs = 10;
+
+WaitResult selectReadable(SocketHandle s, uint32_t timeoutMs)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock(s), &readable);
+    timeval tv{static_cast<long>(timeoutMs / 1000u), static_cast<long>(timeoutMs % 1000u) * 1000L};
+    const int r = select(0, &readable, nullptr, nullptr, &tv);
+    if (r > 0)
+        return WaitResult::Readable;
+    if (r < 0)
+        Sleep(1); // a failing select returns at once: never spin on it
+    return WaitResult::TimedOut;
+}
+
+// Winsock's texts for the errors the library can meet, for systems whose
+// message tables lack them.
+const char *knownErrorText(int error)
+{
+    switch (error) {
+    case WSANOTINITIALISED: return "Windows Sockets has not been started.";
+    case WSAENETDOWN: return "The network subsystem has failed.";
+    case WSAEACCES: return "An attempt was made to access a socket in a way forbidden by its access permissions.";
+    case WSAEADDRINUSE: return "Only one usage of each socket address (protocol/network address/port) is normally permitted.";
+    case WSAEADDRNOTAVAIL: return "The requested address is not valid in its context.";
+    case WSAEAFNOSUPPORT: return "An address incompatible with the requested protocol was used.";
+    case WSAEPROTONOSUPPORT: return "The requested protocol has not been configured into the system, or no implementation for it exists.";
+    case WSAESOCKTNOSUPPORT: return "The support for the specified socket type does not exist in this address family.";
+    case WSAEMFILE: return "Too many open sockets.";
+    case WSAENOBUFS: return "An operation on a socket could not be performed because the system lacked sufficient buffer space or because a queue was full.";
+    case WSAENETUNREACH: return "A socket operation was attempted to an unreachable network.";
+    case WSAEHOSTUNREACH: return "A socket operation was attempted to an unreachable host.";
+    case WSAEMSGSIZE: return "A message sent on a datagram socket was larger than the internal message buffer or some other network limit, or the buffer used to receive a datagram into was smaller than the datagram itself.";
+    case WSAECONNRESET: return "An existing connection was forcibly closed by the remote host.";
+    case WSAENOTSOCK: return "An operation was attempted on something that is not a socket.";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+int startup(uint16_t requested, uint16_t *granted)
+{
+    WSADATA data{};
+    const int r = WSAStartup(requested, &data);
+    *granted = r == 0 ? data.wVersion : 0;
+    return r;
+}
+
+int cleanup() { return WSACleanup() == 0 ? 0 : WSAGetLastError(); }
+
+int protocolNumber(const char *name, int fallback)
+{
+    const protoent *p = getprotobyname(name);
+    return p ? p->p_proto : fallback;
+}
+
+SocketHandle openUdp(int protocol)
+{
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, protocol);
+    if (s == INVALID_SOCKET)
+        return kNoSocket;
+    // Programs that this process starts must not hold the reply port.
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    return static_cast<SocketHandle>(s);
+}
+
+void closeSocket(SocketHandle s)
+{
+    if (s != kNoSocket)
+        closesocket(sock(s));
+}
+
+bool setBroadcast(SocketHandle s)
+{
+    const BOOL on = TRUE;
+    return setsockopt(sock(s), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on), sizeof on) == 0;
+}
+
+bool setNonBlocking(SocketHandle s)
+{
+    u_long on = 1;
+    return ioctlsocket(sock(s), FIONBIO, &on) == 0;
+}
+
+bool setReceiveBuffer(SocketHandle s, int bytes)
+{
+    return setsockopt(sock(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes), sizeof bytes) == 0;
+}
+
+int receiveBuffer(SocketHandle s)
+{
+    int bytes = 0;
+    int len = sizeof bytes;
+    if (getsockopt(sock(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&bytes), &len) != 0)
+        return -1;
+    return bytes;
+}
+
+bool bindAny(SocketHandle s, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    return bind(sock(s), reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
+}
+
+int sendTo(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = addressNet;
+    const int r = sendto(sock(s), static_cast<const char *>(data), clampLength(length), 0,
+                         reinterpret_cast<const sockaddr *>(&a), sizeof a);
+    return r == SOCKET_ERROR ? -1 : r;
+}
+
+ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length)
+{
+    for (int resets = 0;; ++resets) {
+        const int r = recvfrom(sock(s), buf, clampLength(capacity), 0, nullptr, nullptr);
+        if (r != SOCKET_ERROR) {
+            *length = static_cast<size_t>(r);
+            return ReceiveStatus::Data;
+        }
+        const int error = WSAGetLastError();
+        // Winsock keeps the first `capacity` bytes of an over-long datagram
+        // and drops the rest without saying how long it was: report it as one
+        // byte longer than the buffer, which every caller treats as too long.
+        if (error == WSAEMSGSIZE) {
+            *length = capacity + 1;
+            return ReceiveStatus::Data;
+        }
+        if (error == WSAEWOULDBLOCK)
+            return ReceiveStatus::WouldBlock;
+        if ((error == WSAECONNRESET || error == WSAENETRESET) && resets < kMaxResetsSkipped)
+            continue;
+        return ReceiveStatus::Error;
+    }
+}
+
+// Winsock has no call that reads several datagrams at once: one per call.
+int receiveMany(SocketHandle s, char *buffers, size_t /*stride*/, size_t capacity, size_t maxCount,
+                size_t *lengths)
+{
+    if (maxCount == 0)
+        return 0;
+    switch (receive(s, buffers, capacity, &lengths[0])) {
+    case ReceiveStatus::Data:
+        return 1;
+    case ReceiveStatus::WouldBlock:
+        return 0;
+    case ReceiveStatus::Error:
+        break;
+    }
+    return -1;
+}
+
+WaitResult waitReadable(SocketHandle s, const Event *const *events, size_t eventCount,
+                        uint32_t timeoutMs)
+{
+    // Slot 0 is the socket's own event, the caller's events follow.
+    HANDLE handles[4] = {};
+    DWORD n = 1;
+    for (size_t i = 0; i < eventCount && n < 4; ++i)
+        if (events[i] && events[i]->valid())
+            handles[n++] = reinterpret_cast<HANDLE>(events[i]->nativeHandle());
+    if (n == 1)
+        return selectReadable(s, timeoutMs);
+
+    // Tie the socket to an event for this one wait. A datagram already
+    // waiting sets the event at once, so none is missed between the caller's
+    // last read and this point.
+    const WSAEVENT readable = WSACreateEvent();
+    if (readable != WSA_INVALID_EVENT && WSAEventSelect(sock(s), readable, FD_READ) == 0) {
+        handles[0] = readable;
+        const DWORD timeout = timeoutMs >= INFINITE ? INFINITE - 1 : timeoutMs;
+        const DWORD r = WaitForMultipleObjects(n, handles, FALSE, timeout);
+        // Untie it again; the socket stays non-blocking.
+        WSAEventSelect(sock(s), nullptr, 0);
+        WSACloseEvent(readable);
+        if (r == WAIT_OBJECT_0)
+            return WaitResult::Readable;
+        if (r > WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + n)
+            return WaitResult::Signalled;
+        if (r == WAIT_FAILED)
+            Sleep(1);
+        return WaitResult::TimedOut;
+    }
+    if (readable != WSA_INVALID_EVENT)
+        WSACloseEvent(readable);
+    for (DWORD i = 1; i < n; ++i)
+        if (WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0)
+            return WaitResult::Signalled;
+    return selectReadable(s, timeoutMs < kFallbackSliceMs ? timeoutMs : kFallbackSliceMs);
+}
+
+int lastError() { return WSAGetLastError(); }
+
+std::string errorText(int error)
+{
+    char buf[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(error), 0, buf, sizeof buf, nullptr);
+    // System texts end in a line break, which would split the message box.
+    while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' '))
+        --n;
+    if (n > 0)
+        return std::string(buf, n);
+    if (const char *known = knownErrorText(error))
+        return known;
+    std::snprintf(buf, sizeof buf, "Unknown error %d", error);
+    return buf;
+}
+
+uint32_t parseAddress(const char *text) { return inet_addr(text ? text : ""); }
+
+} // namespace zarfel::platform

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Cross-builds the library, zarfelcli and the library's tests for 64-bit
+# Windows with mingw-w64, then checks that Zarfel.dll exports its functions
+# under their export numbers and needs nothing beside it but system DLLs.
+# Usage: scripts/build-windows.sh [BUILD_DIR]   (default: build-win)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-win}
+jobs=${JOBS:-$(nproc)}
+
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDALVORA_BUILD_BENCH=OFF
+cmake --build "$build" -j"$jobs"
+
+dll="$build/bin/Zarfel.dll"
+dump=$(x86_64-w64-mingw32-objdump -p "$dll")
+
+# Export numbers are what callers bind by: each name must keep its number.
+expected="1 Zarfel_GetVersion
+2 Zarfel_Init
+3 Zarfel_Close
+4 Zarfel_BroadcastStart
+5 Zarfel_BroadcastStop
+6 Zarfel_GetModuleInfo
+7 Zarfel_GetState
+8 Zarfel_GetCount
+9 Zarfel_ConfigModule
+10 Zarfel_SetOptions
+11 Zarfel_SetMessageHandler"
+# objdump's name table gives each name's index into the address table; the
+# export number is that index plus the ordinal base.
+actual=$(awk '
+  /^Ordinal Base/ { base = $3 }
+  /\[Ordinal\/Name Pointer\] Table/ { names = 1; next }
+  names && /^[[:space:]]*$/ { names = 0 }
+  names && match($0, /\[ *[0-9]+\]/) {
+    idx = substr($0, RSTART + 1, RLENGTH - 2) + 0
+    print idx + base, $NF
+  }' <<<"$dump" | sort -n)
+if [ "$actual" != "$expected" ]; then
+  echo "build-windows: unexpected export table of $dll:" >&2
+  echo "$actual" >&2
+  exit 1
+fi
+
+# Only system DLLs may be imported: no runtime of the compiler.
+imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)
+allowed='^(kernel32|user32|ws2_32|msvcrt|advapi32)\.dll$'
+bad=$(grep -Ev "$allowed" <<<"$imports" || true)
+if [ -n "$bad" ]; then
+  echo "build-windows: $dll imports non-system DLLs: $bad" >&2
+  exit 1
+fi
+echo "build-windows: $dll exports 1-11 by name and number; imports: $(tr '\n' ' ' <<<"$imports")"

@@ -1,0 +1,190 @@
+#!/usr/bin/env bash
+# The Windows build, tested under Wine: installs what is missing, cross-builds
+# (scripts/build-windows.sh), builds the module simulator natively, then runs
+#  - the library's GoogleTest tests (protocol; exports and configuration
+#    against a scripted peer),
+#  - zarfelcli.exe searching and configuring simulated modules, and the
+#    receive thread's sleep while a search waits for replies.
+# Everything is sent to 127.0.0.1 only, and where network namespaces are
+# available the tests run in a private one that has nothing but loopback.
+# Wine runs without a display, in a prefix of its own under the build folder.
+# Usage: scripts/test-windows.sh          (BUILD_DIR=build-win by default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${BUILD_DIR:-build-win}
+native=${NATIVE_BUILD_DIR:-build-win-native}
+
+export WINEPREFIX=$root/$build/wineprefix
+export WINEDEBUG=-all
+# No desktop menus or file associations, no Mono or Gecko download prompts.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
+export XDG_CONFIG_HOME=$root/$build/xdg/config XDG_DATA_HOME=$root/$build/xdg/data XDG_CACHE_HOME=$root/$build/xdg/cache
+export GTEST_COLOR=no
+unset DISPLAY WAYLAND_DISPLAY
+
+say() { echo "test-windows: $*"; }
+fail() { echo "test-windows: FAIL: $*" >&2; exit 1; }
+# Every Wine run is bounded. Console output comes with Windows line ends;
+# Debian's launcher's note about 32-bit Wine is noise.
+wine_run() {
+  local limit=$1
+  shift
+  timeout -k 5 "$limit" wine "$@" \
+    2> >(grep -v -e 'wine32' -e 'multiarch' -e 'dpkg --add-architecture' -e 'apt-get install wine32' >&2) |
+    tr -d '\r'
+}
+
+# The process named NAME among ROOT and its descendants.
+find_descendant() {
+  local name=$1 queue=("$2") p c
+  while [ ${#queue[@]} -gt 0 ]; do
+    p=${queue[0]}
+    queue=("${queue[@]:1}")
+    if [ "$(cat "/proc/$p/comm" 2>/dev/null)" = "$name" ]; then
+      echo "$p"
+      return
+    fi
+    for c in $(pgrep -P "$p"); do queue+=("$c"); done
+  done
+}
+
+tmp=""
+modsim_pids=()
+
+run_tests() {
+  local rc
+  tmp=$(mktemp -d "$root/$build/test-windows.XXXXXX")
+  cleanup() {
+    local p
+    for p in "${modsim_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    for p in "${modsim_pids[@]}"; do wait "$p" 2>/dev/null || true; done
+    modsim_pids=()
+    timeout 30 wineserver -k 2>/dev/null || true
+    rm -rf "$tmp"
+  }
+  trap cleanup EXIT
+
+  if [ "${TEST_WINDOWS_NETNS:-}" = 1 ]; then
+    ip link set lo up
+  fi
+  # A server of an earlier run may linger, possibly in another namespace:
+  # start afresh so that every socket is made here.
+  timeout 30 wineserver -k 2>/dev/null || true
+  timeout 30 wineserver -w 2>/dev/null || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    say "creating the Wine prefix $WINEPREFIX"
+    timeout -k 5 300 wineboot -i >/dev/null 2>&1 || fail "wineboot -i did not finish"
+  fi
+
+  local bin=$build/bin
+  say "protocol_test.exe"
+  wine_run 120 "$bin/protocol_test.exe" >"$tmp/protocol.log" 2>&1 || { cat "$tmp/protocol.log"; fail "protocol_test.exe"; }
+  grep -E '^\[  (PASSED|SKIPPED) ' "$tmp/protocol.log"
+
+  say "exports_test.exe"
+  wine_run 300 "$bin/exports_test.exe" >"$tmp/exports.log" 2>&1 || { cat "$tmp/exports.log"; fail "exports_test.exe"; }
+  grep -E '^\[  (PASSED|SKIPPED) ' "$tmp/exports.log"
+
+  # zarfelcli against the Linux module simulator: the second module refuses
+  # configuration.
+  local reply_port=54321
+  if [ "${TEST_WINDOWS_NETNS:-}" != 1 ]; then
+    # On the host's loopback, choose a reply port nobody holds.
+    while :; do
+      reply_port=$((49152 + RANDOM % 16000))
+      ss -Hunl "sport = :$reply_port" | grep -q . || break
+    done
+  fi
+  "$native/tools/modsim/modsim" --bind 127.0.0.1 --port 0 --reply-to 127.0.0.1 --reply-port "$reply_port" \
+    --state "$tmp/modsim.state" \
+    --module name=WIN-1,alias=pump,ip=198.18.0.101,mac=00:0E:C6:00:00:41 \
+    --module name=WIN-2,ip=198.18.0.102,mac=00:0E:C6:00:00:42,behave=refuse \
+    >"$tmp/modsim.out" 2>"$tmp/modsim.err" &
+  modsim_pids+=($!)
+  local sim_port=""
+  for _ in $(seq 100); do
+    sim_port=$(sed -n 's/^READY //p' "$tmp/modsim.out")
+    [ -n "$sim_port" ] && break
+    sleep 0.1
+  done
+  [ -n "$sim_port" ] || { cat "$tmp/modsim.err" >&2; fail "modsim did not start"; }
+  local cli=$bin/zarfelcli.exe
+
+  say "zarfelcli.exe: search 127.0.0.1:$sim_port, list, configure 1"
+  rc=0
+  wine_run 60 "$cli" init "$reply_port" search "127.0.0.1:$sim_port" list \
+    configure 1 ip=198.18.0.150 mask=255.255.0.0 gateway=198.18.0.254 alias=moved >"$tmp/cli.out" 2>&1 || rc=$?
+  cat "$tmp/cli.out"
+  [ "$rc" -eq 0 ] || fail "zarfelcli.exe exited with $rc"
+  grep -q '^search: 2 module(s) found$' "$tmp/cli.out" || fail "search did not list both modules"
+  grep -Eq '^1 +WIN-1 +pump +Disable +198\.18\.0\.101 ' "$tmp/cli.out" || fail "module 1 not listed as expected"
+  grep -Eq '^2 +WIN-2 +N/A ' "$tmp/cli.out" || fail "module 2 not listed as expected"
+  grep -q '^configure: module 1 (WIN-1, 00:0E:C6:00:00:41): accepted$' "$tmp/cli.out" || fail "configure 1 not accepted"
+  grep -E 'mac=00:0E:C6:00:00:41' "$tmp/modsim.state" | grep 'ip=198.18.0.150' | grep 'mask=255.255.0.0' |
+    grep 'gw=198.18.0.254' | grep -q 'alias=moved' || { cat "$tmp/modsim.state"; fail "the simulator's state does not show the change"; }
+  grep -E 'mac=00:0E:C6:00:00:42' "$tmp/modsim.state" | grep -q 'ip=198.18.0.102' || fail "module 2 changed"
+  say "the simulator's state shows the new settings of module 1"
+
+  say "zarfelcli.exe: a refusal ends in exit status 1"
+  rc=0
+  wine_run 60 "$cli" init "$reply_port" search "127.0.0.1:$sim_port" configure 2 ip=198.18.0.160 >"$tmp/refuse.out" 2>&1 || rc=$?
+  cat "$tmp/refuse.out"
+  [ "$rc" -eq 1 ] && grep -q 'refused by the module' "$tmp/refuse.out" || fail "refusal not reported (exit $rc)"
+
+  say "zarfelcli.exe: usage errors run nothing"
+  rc=0
+  wine_run 30 "$cli" search not-an-address >"$tmp/usage.out" 2>&1 || rc=$?
+  [ "$rc" -eq 2 ] || { cat "$tmp/usage.out"; fail "usage error gave exit $rc"; }
+
+  # While a search waits for replies, its receive thread sleeps: count the
+  # context switches of every thread but the main one (which polls the
+  # search state every 100 ms) over two idle seconds.
+  say "zarfelcli.exe: the receive thread sleeps while the search waits"
+  wine_run 60 "$cli" init "$reply_port" options 6000 search "127.0.0.1:$sim_port" >"$tmp/idle.out" 2>&1 &
+  local launcher=$! pid=""
+  sleep 2.5
+  pid=$(find_descendant zarfelcli.exe "$launcher")
+  if [ -z "$pid" ] || [ ! -d "/proc/$pid/task" ]; then
+    wait "$launcher" || true
+    say "SKIP idle check: cannot find the Wine process of zarfelcli.exe"
+  else
+    switches() {
+      local s t
+      for s in /proc/"$pid"/task/*/status; do
+        t=${s#/proc/$pid/task/}
+        echo "${t%/status} $(awk '/ctxt_switches/ { n += $2 } END { print n }' "$s" 2>/dev/null)"
+      done | sort
+    }
+    switches >"$tmp/switches.a"
+    sleep 2
+    switches >"$tmp/switches.b"
+    wait "$launcher" || { cat "$tmp/idle.out"; fail "idle search run failed"; }
+    join "$tmp/switches.a" "$tmp/switches.b" | awk -v main="$pid" '
+      { d = $3 - $2; print "  thread " $1 (($1 == main) ? " (main)" : "") ": " d " context switches in 2 s" }
+      $1 != main && d > 10 { bad = 1 }
+      END { exit bad }' || fail "a library thread woke more than 5 times a second while idle"
+  fi
+  say "all passed"
+}
+
+if [ "${1:-}" = --run ]; then
+  run_tests
+  exit 0
+fi
+
+start=$(date +%s)
+bash scripts/deps-windows.sh
+bash scripts/build-windows.sh "$build"
+cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDALVORA_BUILD_APP=OFF -DDALVORA_BUILD_TESTS=OFF \
+  -DDALVORA_BUILD_BENCH=OFF >/dev/null
+cmake --build "$native" -j"${JOBS:-$(nproc)}" --target modsim
+
+if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
+  say "running in a private network namespace (loopback only)"
+  TEST_WINDOWS_NETNS=1 unshare -n bash "$0" --run
+else
+  say "no private network namespace here: running on the host's loopback"
+  bash "$0" --run
+fi
+say "done in $(($(date +%s) - start)) s"
