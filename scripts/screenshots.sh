@@ -4,14 +4,14 @@
 # modules, the progress dialog during that search, and the dialogs. The
 # search runs in a private network namespace (scripts/in-netns.sh), so its
 # broadcast never leaves this machine.
-# Usage: scripts/screenshots.sh [OUTPUT_DIR]   (BUILD_DIR defaults to build-app)
+# Usage: scripts/screenshots.sh [OUTPUT_DIR]   (BUILD_DIR defaults to build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-app}
+build=${BUILD_DIR:-$root/build}
 out=${1:-$root/docs/screenshots}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja
+  cmake -S "$root" -B "$build"
 fi
 cmake --build "$build" -j2 --target app_screenshots
 mkdir -p "$out"
