@@ -1,0 +1,98 @@
+// ReadHostAdapter in namespaces laid out by netns-layout.sh; each test runs
+// only in its own layout (HOSTNET_LAYOUT) and skips elsewhere.
+#include "netns_support.h"
+#include "platform/HostNetwork.h"
+
+#include <gtest/gtest.h>
+
+using hostnet::ReadHostAdapter;
+
+namespace {
+
+bool inLayout(const char *layout)
+{
+    return nettest::inTestNamespace() && nettest::envOr("HOSTNET_LAYOUT") == layout;
+}
+
+#define REQUIRE_LAYOUT(layout)                                              \
+    do {                                                                    \
+        if (!inLayout(layout))                                              \
+            GTEST_SKIP() << "runs in tests/net/netns-layout.sh " << layout; \
+    } while (0)
+
+struct Read
+{
+    int result;
+    std::string text;
+    bool sizeQueryFailed;
+};
+
+Read read(int item, const std::string &initial = "unchanged")
+{
+    Read r{0, initial, true};
+    r.result = ReadHostAdapter(item, r.text, &r.sizeQueryFailed);
+    return r;
+}
+
+} // namespace
+
+TEST(AdapterLayout, NoAdapterAtAll)
+{
+    REQUIRE_LAYOUT("bare");
+    for (int item = 1; item <= 3; ++item) {
+        const Read r = read(item);
+        EXPECT_EQ(r.result, 1) << item;
+        EXPECT_EQ(r.text, "0.0.0.0") << item;
+        EXPECT_TRUE(r.sizeQueryFailed) << item;
+    }
+    const Read outside = read(4);
+    EXPECT_EQ(outside.result, 1);
+    EXPECT_EQ(outside.text, "unchanged");
+    EXPECT_FALSE(outside.sizeQueryFailed);
+    // The flag is optional.
+    std::string text;
+    EXPECT_EQ(ReadHostAdapter(1, text), 1);
+    EXPECT_EQ(text, "0.0.0.0");
+}
+
+TEST(AdapterLayout, FirstAdapterWithoutAddress)
+{
+    REQUIRE_LAYOUT("unaddressed-first");
+    for (int item = 1; item <= 3; ++item) {
+        const Read r = read(item);
+        EXPECT_EQ(r.result, 1) << item;
+        EXPECT_EQ(r.text, "0.0.0.0") << item << ": a later adapter's address must not be used";
+        EXPECT_FALSE(r.sizeQueryFailed) << item;
+    }
+    for (int item : {0, 4}) {
+        const Read r = read(item);
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.text, "unchanged");
+    }
+}
+
+TEST(AdapterLayout, FirstAdapterDownStillCounts)
+{
+    REQUIRE_LAYOUT("down-first");
+    const Read address = read(1), mask = read(2), gateway = read(3);
+    EXPECT_EQ(address.result, 0);
+    EXPECT_EQ(address.text, "198.18.5.10");
+    EXPECT_EQ(mask.result, 0);
+    EXPECT_EQ(mask.text, "255.255.0.0");
+    // The default route leaves through another adapter: no value to read.
+    EXPECT_EQ(gateway.result, 0);
+    EXPECT_EQ(gateway.text, "");
+    EXPECT_FALSE(gateway.sizeQueryFailed);
+}
+
+TEST(AdapterLayout, FirstAddressAndTheDefaultRouteInUse)
+{
+    REQUIRE_LAYOUT("multi");
+    const Read address = read(1), mask = read(2), gateway = read(3);
+    EXPECT_EQ(address.result, 0);
+    EXPECT_EQ(address.text, "198.18.6.7");
+    EXPECT_EQ(mask.result, 0);
+    EXPECT_EQ(mask.text, "255.255.255.0");
+    EXPECT_EQ(gateway.result, 0);
+    EXPECT_EQ(gateway.text, "198.18.6.254") << "lowest metric of the main table";
+}
