@@ -9,10 +9,14 @@
 #include "Unit2.h"
 #include "Unit3.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
@@ -20,6 +24,7 @@
 
 #include <iterator>
 
+#include "platform/HostNetwork.h"
 #include "zarfel.h"
 
 TForm1 *Form1 = nullptr;
@@ -89,6 +94,10 @@ TForm1::TForm1(QWidget *parent)
     connect(ToolButton4, &QToolButton::clicked, this, &TForm1::ToolButton4Click);
     connect(ToolButton5, &QToolButton::clicked, this, &TForm1::ToolButton5Click);
     connect(AboutDalvora1, &QAction::triggered, this, &TForm1::AboutDalvora1Click);
+    // Configuring one module: the grid's double-clicks arrive by eventFilter.
+    connect(ToolButton2, &QToolButton::clicked, this, &TForm1::ToolButton2Click);
+    connect(pmenuSet, &QAction::triggered, this, &TForm1::pmenuSetClick);
+    StringGrid1->viewport()->installEventFilter(this);
 
     centreOnScreen(this);
     FormCreate();
@@ -261,4 +270,131 @@ void TForm1::ToolButton5Click()
 void TForm1::AboutDalvora1Click()
 {
     frm_About->exec();
+}
+
+// --- Host network services ------------------------------------------------------
+
+int TForm1::PingAddress(const QString &address)
+{
+    const int result = hostnet::PingAddress(address.toLatin1().toStdString());
+    if (result == hostnet::kEchoUnusable)
+        ReportEchoUnusable();
+    return result;
+}
+
+int TForm1::ReadHostAdapter(int item, QString &text)
+{
+    std::string value = text.toLatin1().toStdString();
+    bool noAdapter = false;
+    const int result = hostnet::ReadHostAdapter(item, value, &noAdapter);
+    if (noAdapter)
+        AppMessageBox::show(this, QApplication::applicationName(),
+                            QStringLiteral("error while get the size of Buffer Size for GetAdaptersInfo"),
+                            QMessageBox::NoIcon, QMessageBox::Ok);
+    text = QString::fromLatin1(value);
+    return result;
+}
+
+bool TForm1::IsValidAddressText(const QString &text) const
+{
+    return hostnet::IsValidAddressText(text.toLatin1().toStdString());
+}
+
+void TForm1::ReportEchoUnusable()
+{
+    // Without the permission every address counts as in use, which looks
+    // like a full subnet; the operator is told the real reason once.
+    if (m_echoUnusableReported)
+        return;
+    m_echoUnusableReported = true;
+    appendLog(QStringLiteral("No free address can be proposed: ping not permitted "
+                             "(README: Permission to send ICMP echo requests)."));
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1));
+}
+
+// --- Configuring one module -------------------------------------------------------
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == StringGrid1->viewport() && event->type() == QEvent::MouseButtonDblClick
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        // Runs once the grid has taken the click, which selects the row
+        // under it like a press.
+        QMetaObject::invokeMethod(this, &TForm1::StringGrid1DblClick, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::ToolButton2Click()
+{
+    StringGrid1DblClick();
+}
+
+void TForm1::pmenuSetClick()
+{
+    StringGrid1DblClick();
+}
+
+void TForm1::StringGrid1DblClick()
+{
+    if (m_configuring)
+        return;
+    // Logical rows and columns: after the operator has dragged rows, the
+    // selected row still names its own module.
+    const int r = StringGrid1->Row();
+    if (StringGrid1->Cells(4, r).isEmpty())
+        return;
+    if (r <= 0 || Tag <= 0)
+        return;
+    const QScopedValueRollback busy(m_configuring, true);
+
+    Form2->Tag = r - 1;
+    if (Form2->exec() != mrOk)
+        return;
+    const int n = Form2->Tag + 1;
+
+    const auto field = [](int m) {
+        const QLineEdit *edit = Form2->findChild<QLineEdit *>(QString::asprintf("Edit%01d", m));
+        return edit ? edit->text() : QString();
+    };
+    int32_t dhcp = StringGrid1->Cells(3, n) == QStringLiteral("Enable") ? 1 : 0;
+    int changes = 0;
+    for (int m = 2; m <= 7; ++m) {
+        const QString text = field(m);
+        if (text == StringGrid1->Cells(m, n))
+            continue;
+        ++changes;
+        if (m == 3)
+            dhcp = text == QStringLiteral("Enable") ? 1 : 0;
+    }
+    if (changes == 0)
+        return;
+
+    if (AppMessageBox::show(this, QStringLiteral("Confirm"),
+                            QString::asprintf("Do you really want to change the setting of No.%d module to", n),
+                            QMessageBox::Question, QMessageBox::Yes | QMessageBox::Cancel)
+        != QMessageBox::Yes)
+        return;
+
+    const QByteArray ip = field(4).toLatin1();
+    const QByteArray mask = field(5).toLatin1();
+    const QByteArray gateway = field(6).toLatin1();
+    const QByteArray mac = field(7).toLatin1();
+    const QByteArray alias = field(2).toLatin1();
+    endLeftoverSearch();
+    // The library waits up to a second for the module's answer.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const int32_t result = Zarfel_ConfigModule(n, ip.constData(), mask.constData(), gateway.constData(),
+                                               mac.constData(), dhcp, alias.constData());
+    QApplication::restoreOverrideCursor();
+
+    if (result == 0) {
+        AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
+                            QMessageBox::Information, QMessageBox::Ok);
+        appendLog(QStringLiteral("Module set up successfully"));
+    } else {
+        AppMessageBox::error(this, QStringLiteral("Setting Error"));
+        appendLog(QStringLiteral("Module failed to set up "));
+    }
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
 }

@@ -43,14 +43,34 @@ public:
     void ToolButton5Click();
     void AboutDalvora1Click();
 
+    // Host network services of the configuration dialogs.
+    // One echo request: 1 answered, 0 no answer, -1 echo not permitted.
+    int PingAddress(const QString &address);
+    // Item 1 address, 2 mask, 3 gateway of the host's first adapter: 0 with
+    // the value in `text`; 1 with "0.0.0.0" when it has no address (or
+    // `text` unchanged for another item).
+    int ReadHostAdapter(int item, QString &text);
+    bool IsValidAddressText(const QString &text) const;
+    // Tells the operator, once per run, why no free address can be proposed.
+    void ReportEchoUnusable();
+
+    // Configuring the module of the selected row.
+    void StringGrid1DblClick();
+    void ToolButton2Click();
+    void pmenuSetClick();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void appendLog(const QString &line);
     void fillGridFromLibrary(int count);
     void endLeftoverSearch();
+
+    bool m_echoUnusableReported = false;
+    bool m_configuring = false;
 };
 
 extern TForm1 *Form1;

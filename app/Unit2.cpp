@@ -1,8 +1,79 @@
 #include "Unit2.h"
 
+#include "AppMessageBox.h"
 #include "FormUtils.h"
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdint>
+#include <unordered_set>
+#include <utility>
+
+#include "platform/HostNetwork.h"
 
 TForm2 *Form2 = nullptr;
+
+namespace {
+
+// Field backgrounds: the module's identity on the system colour of inactive
+// caption text (standard scheme), its settings on a pale violet.
+const QColor kIdentityColour(212, 208, 200);
+const QColor kSettingsColour(216, 213, 249);
+
+const QString kNoAddress = QStringLiteral("0.0.0.0");
+
+// How long one step of the probe may wait for echo replies before the
+// windows get their events again.
+constexpr int kProbeStepMs = 20;
+
+void setBackground(QLineEdit *edit, const QColor &colour)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, colour);
+    edit->setPalette(palette);
+}
+
+// A dotted part read as a leading decimal integer: leading blanks and one
+// sign allowed, reading stops at the first non-digit, no digits give 0.
+// Values far out of an octet's range are clamped; they are rejected anyway.
+long long leadingInteger(const QString &text)
+{
+    const auto blank = [](QChar c) {
+        return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+    };
+    qsizetype at = 0;
+    while (at < text.size() && blank(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == QLatin1Char('+') || text[at] == QLatin1Char('-')))
+        negative = text[at++] == QLatin1Char('-');
+    long long value = 0;
+    for (; at < text.size() && text[at] >= QLatin1Char('0') && text[at] <= QLatin1Char('9'); ++at) {
+        if (value < 1000000)
+            value = value * 10 + (text[at].unicode() - '0');
+    }
+    return negative ? -value : value;
+}
+
+// The addresses that the modules of the last search report: a module that
+// ignores echo requests still holds its address.
+std::unordered_set<std::uint32_t> moduleAddresses()
+{
+    std::unordered_set<std::uint32_t> addresses;
+    for (int row = 1; row <= Form1->Tag; ++row) {
+        const QString ip = Form1->StringGrid1->Cells(4, row);
+        if (Form1->IsValidAddressText(ip))
+            addresses.insert(hostnet::AddressFromText(ip.toLatin1().toStdString()));
+    }
+    return addresses;
+}
+
+} // namespace
 
 TForm2::TForm2(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
@@ -10,7 +81,240 @@ TForm2::TForm2(QWidget *parent)
     setupUi(this);
     setObjectName(QStringLiteral("Form2"));
     applyDesignFont(this);
+    autoSizeLabels(this);
     setClientSize(this, 439, 287);
+
+    for (QLineEdit *edit : {Edit1, Edit7})
+        setBackground(edit, kIdentityColour);
+    for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit2, editDHCP})
+        setBackground(edit, kSettingsColour);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, [this] { done(mrCancel); });
+    connect(Button3, &QPushButton::clicked, this, &TForm2::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TForm2::Button4Click);
+    // Toggled, not clicked: checking a button from the code must update
+    // Edit3 as a click does.
+    connect(rbtnEnable, &QRadioButton::toggled, this, &TForm2::rbtnEnableClick);
+    connect(rbtnDisable, &QRadioButton::toggled, this, &TForm2::rbtnDisableClick);
 }
 
 TForm2::~TForm2() = default;
+
+QLineEdit *TForm2::NumberedEdit(int n) const
+{
+    const QString name = n <= 7 ? QString::asprintf("Edit%01d", n) : QString::asprintf("Edit%d", n);
+    return findChild<QLineEdit *>(name);
+}
+
+void TForm2::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TForm2::FormShow()
+{
+    CreateTabSheet();
+    for (int item = 1; item <= 3; ++item) {
+        QString text;
+        NumberedEdit(7 + item)->setText(Form1->ReadHostAdapter(item, text) == 0 ? text : kNoAddress);
+    }
+    // The probe runs once the dialog is up, so that the operator sees it
+    // working; Set waits for its result.
+    requestProbe();
+    QTimer::singleShot(0, this, &TForm2::runAddressProbe);
+}
+
+void TForm2::CreateTabSheet()
+{
+    const int row = Tag + 1;
+    const TStringGrid *grid = Form1->StringGrid1;
+    GroupBox1->setTitle(QStringLiteral("Original Settings"));
+    for (int n = 1; n <= 7; ++n) {
+        QLineEdit *field = NumberedEdit(n);
+        if (n == 3) {
+            // Edit3 follows the radio buttons; the read-only text is separate.
+            if (grid->Cells(3, row) == QStringLiteral("Enable")) {
+                editDHCP->setText(QStringLiteral("Enabled"));
+                rbtnEnable->setChecked(true);
+            } else {
+                editDHCP->setText(QStringLiteral("Disabled"));
+                rbtnDisable->setChecked(true);
+            }
+            continue;
+        }
+        field->setText(grid->Cells(n, row));
+        if (n == 2)
+            Edit11->setText(grid->Cells(n, row));
+    }
+    CheckButton();
+}
+
+void TForm2::CheckButton()
+{
+    const int count = Form1->Tag;
+    if (count < 2) {
+        Button3->setEnabled(false);
+        Button4->setEnabled(false);
+    } else if (Tag == 0) {
+        Button3->setEnabled(false);
+        Button4->setEnabled(true);
+    } else if (Tag + 1 == count) {
+        Button3->setEnabled(true);
+        Button4->setEnabled(false);
+    } else {
+        Button3->setEnabled(true);
+        Button4->setEnabled(true);
+    }
+}
+
+void TForm2::Button1Click()
+{
+    Edit4->setText(Edit8->text());
+    Edit5->setText(Edit9->text());
+    Edit6->setText(Edit10->text());
+    Edit2->setText(Edit11->text());
+
+    static const char *const messages[] = {"'%1' is a not valid IP address.", "'%1' is a not valid MASK.",
+                                           "'%1' is a not valid Gateway."};
+    bool usable = true;
+    for (int n = 4; n <= 6; ++n) {
+        const QString text = NumberedEdit(n)->text();
+        if (Form1->IsValidAddressText(text))
+            continue;
+        usable = false;
+        AppMessageBox::error(this, text.isEmpty() ? QStringLiteral("Invalid numeric entry.")
+                                                  : QString::fromLatin1(messages[n - 4]).arg(text));
+    }
+    if (usable)
+        done(mrOk);
+}
+
+void TForm2::Button3Click()
+{
+    --Tag;
+    CreateTabSheet();
+}
+
+void TForm2::Button4Click()
+{
+    ++Tag;
+    CreateTabSheet();
+}
+
+void TForm2::rbtnEnableClick()
+{
+    Edit3->setText(rbtnEnable->isChecked() ? QStringLiteral("Enable") : QStringLiteral("Disable"));
+}
+
+void TForm2::rbtnDisableClick()
+{
+    Edit3->setText(rbtnDisable->isChecked() ? QStringLiteral("Disable") : QStringLiteral("Enable"));
+}
+
+void TForm2::done(int result)
+{
+    ++m_probeToken;
+    m_probeWanted = false;
+    if (!m_probeRunning)
+        setProbing(false);
+    QDialog::done(result);
+}
+
+void TForm2::reject()
+{
+    // The close box and Escape end the dialog as Cancel does.
+    done(mrCancel);
+}
+
+bool TForm2::AddressProbeRunning() const
+{
+    return m_probeWanted || m_probeRunning;
+}
+
+void TForm2::SearchRecommendedAddress()
+{
+    requestProbe();
+    runAddressProbe();
+}
+
+void TForm2::requestProbe()
+{
+    ++m_probeToken; // a probe still running for an earlier request gives up
+    m_probeWanted = true;
+    setProbing(true);
+}
+
+void TForm2::runAddressProbe()
+{
+    // Events are processed while the probe runs, so a new request may
+    // arrive meanwhile; the probe on the stack takes it over rather than
+    // nesting a second one.
+    if (m_probeRunning)
+        return;
+    m_probeRunning = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    while (m_probeWanted) {
+        m_probeWanted = false;
+        const quint64 token = m_probeToken;
+        const std::optional<QString> found = probeFreeAddress(token);
+        if (token != m_probeToken)
+            continue; // abandoned
+        if (found) {
+            Edit8->setText(*found);
+        } else {
+            Edit8->setText(kNoAddress);
+            Edit9->setText(kNoAddress);
+            Edit10->setText(kNoAddress);
+        }
+    }
+    QApplication::restoreOverrideCursor();
+    m_probeRunning = false;
+    setProbing(false);
+}
+
+std::optional<QString> TForm2::probeFreeAddress(quint64 token)
+{
+    // The host's address split at the dots. Without four parts (an adapter
+    // whose address could not be read) there is nothing to count from, and
+    // parts outside an octet name no address of the host's subnet.
+    const QStringList parts = Edit8->text().split(QLatin1Char('.'));
+    if (parts.size() < 4)
+        return std::nullopt;
+    std::uint32_t host = 0;
+    for (int i = 0; i < 4; ++i) {
+        const long long octet = leadingInteger(parts[i]);
+        if (octet < 0 || octet > 255)
+            return std::nullopt;
+        host = host << 8 | static_cast<std::uint32_t>(octet);
+    }
+
+    // The host's last octet + 1 up to .253, first silent one wins; the
+    // addresses of the modules just found are in use without asking them.
+    hostnet::FreeAddressSearch search = hostnet::HostSubnetSearch(host);
+    search.inUse = moduleAddresses();
+    hostnet::FreeAddressWalk walk(std::move(search));
+    if (walk.echoUnusable())
+        Form1->ReportEchoUnusable();
+    while (!walk.finished()) {
+        walk.pump(kProbeStepMs);
+        QCoreApplication::processEvents();
+        if (token != m_probeToken) {
+            walk.cancel();
+            return std::nullopt;
+        }
+    }
+    if (walk.found().empty())
+        return std::nullopt;
+    return QString::fromStdString(hostnet::AddressToText(walk.found().front()));
+}
+
+void TForm2::setProbing(bool probing)
+{
+    // The recommended addresses are the probe's to fill until it is done.
+    Button1->setEnabled(!probing);
+    for (QLineEdit *edit : {Edit8, Edit9, Edit10})
+        edit->setReadOnly(probing);
+}

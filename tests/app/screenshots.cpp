@@ -1,7 +1,7 @@
 // Renders every window of the program to PNG for the documentation: the
 // main window after a search of simulated modules, the progress dialog
 // during that search, the options dialog and the other dialogs.
-// Usage: app_screenshots OUTPUT_DIR   (inside a private network namespace)
+// Usage: app_screenshots OUTPUT_DIR   (on a test LAN: scripts/screenshots.sh)
 #include "app_test_support.h"
 
 #include "About.h"
@@ -81,7 +81,17 @@ int main(int argc, char *argv[])
     save(Form1, QStringLiteral("main-window.png"));
 
     saveModal(frm_Configuration, QStringLiteral("options.png"));
-    saveModal(Form2, QStringLiteral("configuration.png"));
+    // The configuration dialog for the first module, once its recommended
+    // address has been found.
+    Form2->Tag = 0;
+    auto configuration = apptest::whenModal([](QWidget *w) { return w == Form2 && !Form2->AddressProbeRunning(); },
+                                            [](QWidget *) {
+                                                save(Form2, QStringLiteral("configuration.png"));
+                                                Form2->reject();
+                                            });
+    Form2->exec();
+    if (!*configuration)
+        ++failures;
     saveModal(frm_AutoSet, QStringLiteral("auto-configuration.png"));
     saveModal(frm_About, QStringLiteral("about.png"));
 

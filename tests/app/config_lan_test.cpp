@@ -1,0 +1,361 @@
+// Configuring one module on a test LAN of network namespaces (see
+// scripts/with-testlan.sh): the recommended address found by echo requests,
+// and the whole command from a double-click to the module's acknowledgement,
+// with the module simulator of namespace 1 logging what it receives.
+// Environment: APP_CONFIG_LAN ("subnet": host 198.18.0.10 with .11 answering;
+// "top": host 198.18.0.253) and APP_LAN_ID_FILE (where the LAN's id is
+// recorded for the clean-up check).
+#include "config_test_support.h"
+
+#include "AppMessageBox.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include <functional>
+
+using configtest::showDialog;
+
+namespace {
+
+const QString kModuleMask = QStringLiteral("255.255.255.0");
+const QString kGateway = QStringLiteral("198.18.0.1");
+
+#define REQUIRE_LAN(name)                                                                          \
+    do {                                                                                           \
+        if (qEnvironmentVariable("APP_CONFIG_LAN") != QLatin1String(name))                        \
+            QSKIP("runs on the LAN \"" name "\" only");                                            \
+    } while (false)
+
+// Configuration requests that the simulator of namespace 1 has received, as
+// its log writes them (bytes outside 0x20..0x7E as \xHH).
+QStringList configRequests()
+{
+    QFile log(qEnvironmentVariable("TESTLAN_DIR") + QStringLiteral("/m1.log"));
+    QStringList requests;
+    if (!log.open(QIODevice::ReadOnly))
+        return requests;
+    while (!log.atEnd()) {
+        // <seconds> RX <address>:<port> <length> <data>
+        const QString line = QString::fromLatin1(log.readLine()).chopped(1);
+        const QStringList fields = line.split(QLatin1Char(' '));
+        if (fields.size() >= 5 && fields[1] == QLatin1String("RX") && fields[4].startsWith(QLatin1String("VELKORQZ510,01")))
+            requests << fields.mid(4).join(QLatin1Char(' '));
+    }
+    return requests;
+}
+
+void search()
+{
+    apptest::clickNamed(Form1, "ToolButton3");
+}
+
+QStringList row(int n)
+{
+    QStringList cells;
+    for (int column = 1; column < 8; ++column)
+        cells << Form1->StringGrid1->Cells(column, n);
+    return cells;
+}
+
+QString lastLogLine()
+{
+    return Form1->ListBox1->count() ? Form1->ListBox1->item(Form1->ListBox1->count() - 1)->text() : QString();
+}
+
+// Fills the recommended group with a module row's own settings, so that a
+// test changes exactly what it means to.
+void recommendTheRow(int n)
+{
+    Form2->NumberedEdit(8)->setText(Form1->StringGrid1->Cells(4, n));
+    Form2->NumberedEdit(9)->setText(Form1->StringGrid1->Cells(5, n));
+    Form2->NumberedEdit(10)->setText(Form1->StringGrid1->Cells(6, n));
+    Form2->Edit11->setText(Form1->StringGrid1->Cells(2, n));
+    (Form1->StringGrid1->Cells(3, n) == QLatin1String("Enable") ? Form2->rbtnEnable : Form2->rbtnDisable)->click();
+}
+
+// The whole command from a double-click on the module's row: `edit` runs in
+// the ready dialog, which is then closed with "Set"; the queued answers take
+// the boxes that follow. The command runs from the event loop once the grid
+// has handled the double-click and ends before the loop regains control.
+bool configureByDoubleClick(int rowNumber, std::function<void()> edit)
+{
+    bool set = false;
+    auto ready = configtest::whenDialogReady([&] {
+        edit();
+        set = apptest::clickEnabled(Form2->Button1) && !Form2->isVisible();
+    });
+    configtest::doubleClickRow(rowNumber);
+    QElapsedTimer clock;
+    clock.start();
+    while (!*ready && clock.elapsed() < 30000)
+        QTest::qWait(20);
+    return *ready && set;
+}
+
+} // namespace
+
+class ConfigLanTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("TESTLAN_ID"))
+            QSKIP("runs on a test LAN only");
+        QFile id(qEnvironmentVariable("APP_LAN_ID_FILE"));
+        if (id.open(QIODevice::WriteOnly))
+            id.write(qgetenv("TESTLAN_ID"));
+    }
+    void init()
+    {
+        AppMessageBox::reset();
+        apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=1000\n");
+        QVERIFY(apptest::startProgram());
+    }
+    void cleanup()
+    {
+        apptest::stopProgram();
+        apptest::removeOptionFile();
+        AppMessageBox::reset();
+    }
+
+    void hostServicesOnTheLan()
+    {
+        REQUIRE_LAN("subnet");
+        QCOMPARE(Form1->PingAddress(QStringLiteral("198.18.0.11")), 1);
+        QCOMPARE(Form1->PingAddress(QStringLiteral("198.18.0.12")), 0);
+        QString text;
+        QCOMPARE(Form1->ReadHostAdapter(1, text), 0);
+        QCOMPARE(text, QStringLiteral("198.18.0.10"));
+        QCOMPARE(Form1->ReadHostAdapter(2, text), 0);
+        QCOMPARE(text, kModuleMask);
+        QCOMPARE(Form1->ReadHostAdapter(3, text), 0);
+        QCOMPARE(text, kGateway);
+        QVERIFY(AppMessageBox::shown().isEmpty());
+    }
+
+    void recommendationIsTheFirstSilentAddress()
+    {
+        REQUIRE_LAN("subnet");
+        // Before any search: .11 answers, .12 is silent.
+        const qint64 echoes = configtest::icmpOutEchos();
+        QVERIFY(echoes >= 0);
+        QStringList recommended;
+        qint64 sentForIt = 0;
+        showDialog(0, [&] {
+            for (int n = 8; n <= 10; ++n)
+                recommended << Form2->NumberedEdit(n)->text();
+            sentForIt = configtest::icmpOutEchos() - echoes;
+
+            // A host address without four parts: nothing to count from, no
+            // request sent.
+            Form2->NumberedEdit(8)->setText(QStringLiteral("198.18.0"));
+            Form2->SearchRecommendedAddress();
+            for (int n = 8; n <= 10; ++n)
+                recommended << Form2->NumberedEdit(n)->text();
+        });
+        QCOMPARE(recommended, (QStringList{"198.18.0.12", kModuleMask, kGateway, "0.0.0.0", "0.0.0.0", "0.0.0.0"}));
+        QCOMPARE(sentForIt, 2);
+        QCOMPARE(configtest::icmpOutEchos() - echoes, 2);
+    }
+
+    void recommendationSkipsAddressesOfModulesFound()
+    {
+        REQUIRE_LAN("subnet");
+        // GHOST reports 198.18.0.12 but does not answer echo requests.
+        search();
+        const int ghost = configtest::rowOf(QStringLiteral("GHOST"));
+        QVERIFY(ghost > 0);
+        QCOMPARE(Form1->StringGrid1->Cells(4, ghost), QStringLiteral("198.18.0.12"));
+        const qint64 echoes = configtest::icmpOutEchos();
+        QVERIFY(echoes >= 0);
+        QString recommended;
+        showDialog(ghost - 1, [&] { recommended = Form2->NumberedEdit(8)->text(); });
+        QCOMPARE(recommended, QStringLiteral("198.18.0.13"));
+        QCOMPARE(configtest::icmpOutEchos() - echoes, 2); // .11 and .13
+    }
+
+    void closingOrShowingAgainDuringTheProbe()
+    {
+        REQUIRE_LAN("subnet");
+        // The silent .12 keeps the probe busy for half a second.
+        Form2->Tag = 0;
+        bool wasProbing = false;
+        bool setWasDisabled = false;
+        auto closed = apptest::whenModal([](QWidget *w) { return w == Form2; }, [&](QWidget *) {
+            wasProbing = Form2->AddressProbeRunning();
+            setWasDisabled = !Form2->Button1->isEnabled();
+            Form2->reject();
+        });
+        QCOMPARE(Form2->exec(), int(mrCancel));
+        QVERIFY(*closed);
+        QVERIFY(wasProbing);
+        QVERIFY(setWasDisabled);
+        // Abandoned: the host's own address is still where the probe starts.
+        QCOMPARE(Form2->NumberedEdit(8)->text(), QStringLiteral("198.18.0.10"));
+        QVERIFY(!Form2->AddressProbeRunning());
+        QVERIFY(Form2->Button1->isEnabled());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+        // A second showing while the probe runs starts it over; one result.
+        QString recommended;
+        std::shared_ptr<bool> read;
+        auto again = apptest::whenModal([](QWidget *w) { return w == Form2 && Form2->AddressProbeRunning(); },
+                                        [&](QWidget *) {
+                                            read = configtest::whenDialogReady([&] {
+                                                recommended = Form2->NumberedEdit(8)->text();
+                                                Form2->reject();
+                                            });
+                                            Form2->FormShow();
+                                        });
+        Form2->exec();
+        QVERIFY(*again);
+        QVERIFY(read && *read);
+        QCOMPARE(recommended, QStringLiteral("198.18.0.12"));
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void configureOneModule()
+    {
+        REQUIRE_LAN("subnet");
+        search();
+        const int n = configtest::rowOf(QStringLiteral("IO-1"));
+        QVERIFY(n > 0);
+        const QStringList before = row(n);
+        QCOMPARE(before, (QStringList{"IO-1", "Pump", "Disable", "198.18.0.101", kModuleMask, kGateway,
+                                      "00:0E:C6:00:00:01"}));
+        const qsizetype requests = configRequests().size();
+
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(configureByDoubleClick(n, [] {
+            Form2->NumberedEdit(8)->setText(QStringLiteral("198.18.0.150"));
+            Form2->NumberedEdit(9)->setText(kModuleMask);
+            Form2->NumberedEdit(10)->setText(kGateway);
+            Form2->Edit11->setText(QStringLiteral("Line-3"));
+            Form2->rbtnEnable->click();
+        }));
+
+        const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[0].title, QStringLiteral("Confirm"));
+        QCOMPARE(shown[0].text, QString::asprintf("Do you really want to change the setting of No.%d module to", n));
+        QCOMPARE(shown[0].icon, QMessageBox::Question);
+        QCOMPARE(shown[0].buttons, QMessageBox::Yes | QMessageBox::Cancel);
+        QCOMPARE(shown[1].title, QStringLiteral("Information"));
+        QCOMPARE(shown[1].text, QStringLiteral("Setting complete"));
+        QCOMPARE(shown[1].icon, QMessageBox::Information);
+        QCOMPARE(lastLogLine(), QStringLiteral("Module set up successfully"));
+
+        // Exactly this request (the simulator writes its log a moment after
+        // answering), and the grid keeps the search's values.
+        QTRY_COMPARE(configRequests().mid(requests),
+                 QStringList{"VELKORQZ510,01,TO=00:0E:C6:00:00:01,ALIAS=Line-3,IP=198.18.0.150,DHCP=1, \\x0D"});
+        QCOMPARE(row(n), before);
+        search();
+        QCOMPARE(row(configtest::rowOf(QStringLiteral("IO-1"))),
+                 (QStringList{"IO-1", "Line-3", "Enable", "198.18.0.150", kModuleMask, kGateway,
+                              "00:0E:C6:00:00:01"}));
+    }
+
+    void refusingAndSilentModulesFail()
+    {
+        REQUIRE_LAN("subnet");
+        search();
+        for (const char *name : {"NG", "QUIET"}) {
+            AppMessageBox::reset();
+            AppMessageBox::setNextAnswer(QMessageBox::Yes);
+            AppMessageBox::setNextAnswer(QMessageBox::Ok);
+            const int n = configtest::rowOf(QLatin1String(name));
+            QVERIFY(n > 0);
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(configureByDoubleClick(n, [n] {
+                recommendTheRow(n);
+                Form2->Edit11->setText(QStringLiteral("Renamed"));
+            }));
+            const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+            QCOMPARE(shown.size(), 2);
+            QCOMPARE(shown[1].title, QStringLiteral("Error"));
+            QCOMPARE(shown[1].text, QStringLiteral("Setting Error"));
+            QCOMPARE(shown[1].icon, QMessageBox::Critical);
+            QCOMPARE(lastLogLine(), QStringLiteral("Module failed to set up "));
+            if (QLatin1String(name) == QLatin1String("QUIET"))
+                QVERIFY(clock.elapsed() >= 1000); // the whole wait for an answer
+        }
+    }
+
+    void nothingChangedOrCancelledSendsNothing()
+    {
+        REQUIRE_LAN("subnet");
+        search();
+        const int n = configtest::rowOf(QStringLiteral("IO-5"));
+        QVERIFY(n > 0);
+        const qsizetype requests = configRequests().size();
+        const int lines = Form1->ListBox1->count();
+
+        QVERIFY(configureByDoubleClick(n, [n] { recommendTheRow(n); }));
+        QVERIFY(AppMessageBox::shown().isEmpty());
+
+        AppMessageBox::setNextAnswer(QMessageBox::Cancel);
+        QVERIFY(configureByDoubleClick(n, [n] {
+            recommendTheRow(n);
+            Form2->rbtnEnable->click();
+        }));
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QCOMPARE(AppMessageBox::shown()[0].title, QStringLiteral("Confirm"));
+
+        QTest::qWait(300);
+        QCOMPARE(configRequests().size(), requests);
+        QCOMPARE(Form1->ListBox1->count(), lines);
+    }
+
+    void draggedRowsStillNameTheirModule()
+    {
+        REQUIRE_LAN("subnet");
+        search();
+        TStringGrid *grid = Form1->StringGrid1;
+        const int n = configtest::rowOf(QStringLiteral("IO-5"));
+        QVERIFY(n > 1);
+        configtest::drag(grid->viewport(), configtest::cellCentre(grid, grid->VisualRow(n), 0),
+                         configtest::cellCentre(grid, 1, 0));
+        QCOMPARE(grid->VisualRow(n), 1);
+
+        const qsizetype requests = configRequests().size();
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QString name;
+        QVERIFY(configureByDoubleClick(n, [&] {
+            name = Form2->NumberedEdit(1)->text();
+            recommendTheRow(n);
+            Form2->Edit11->setText(QStringLiteral("Moved"));
+        }));
+        QCOMPARE(name, QStringLiteral("IO-5"));
+        QCOMPARE(AppMessageBox::shown()[0].text,
+                 QString::asprintf("Do you really want to change the setting of No.%d module to", n));
+        QTRY_COMPARE(configRequests().mid(requests), QStringList{"VELKORQZ510,01,TO=00:0E:C6:00:00:05,ALIAS=Moved\\x0D"});
+        QCOMPARE(lastLogLine(), QStringLiteral("Module set up successfully"));
+    }
+
+    void noAddressAboveTheTopOfTheSubnet()
+    {
+        REQUIRE_LAN("top");
+        const qint64 echoes = configtest::icmpOutEchos();
+        QVERIFY(echoes >= 0);
+        QStringList recommended;
+        showDialog(0, [&] {
+            for (int n = 8; n <= 10; ++n)
+                recommended << Form2->NumberedEdit(n)->text();
+        });
+        QCOMPARE(recommended, QStringList(3, QStringLiteral("0.0.0.0")));
+        QCOMPARE(configtest::icmpOutEchos(), echoes);
+    }
+};
+
+QTEST_MAIN(ConfigLanTest)
+#include "config_lan_test.moc"

@@ -1,0 +1,105 @@
+// The main window's host network services on a host that has no network
+// adapter and may not send ICMP echo requests: a namespace with the loopback
+// only, without the raw-socket privilege, ICMP datagram sockets not admitted
+// (see the registration in CMakeLists.txt; APP_NO_ADAPTER_NO_ECHO=1 there).
+#include "config_test_support.h"
+
+#include "AppMessageBox.h"
+
+#include <QApplication>
+
+#include "platform/HostNetwork.h"
+
+namespace {
+
+const QString kNoAdapter = QStringLiteral("error while get the size of Buffer Size for GetAdaptersInfo");
+
+int adapterBoxes()
+{
+    int boxes = 0;
+    for (const AppMessageBox::Shown &box : AppMessageBox::shown()) {
+        if (box.text != kNoAdapter)
+            return -1;
+        if (box.title != QStringLiteral("Search Configuration") || box.icon != QMessageBox::NoIcon
+            || box.buttons != QMessageBox::StandardButtons(QMessageBox::Ok))
+            return -2;
+        ++boxes;
+    }
+    return boxes;
+}
+
+int echoLines()
+{
+    int lines = 0;
+    for (int i = 0; i < Form1->ListBox1->count(); ++i)
+        lines += Form1->ListBox1->item(i)->text().startsWith(QStringLiteral("No free address can be proposed"));
+    return lines;
+}
+
+} // namespace
+
+class HostServicesTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qgetenv("APP_NO_ADAPTER_NO_ECHO") != "1")
+            QSKIP("runs in a namespace without adapter and echo permission only");
+        QVERIFY2(!hostnet::EchoProber().usable(), "echo requests are permitted here");
+        QApplication::setApplicationName(QStringLiteral("Search Configuration"));
+    }
+    void init()
+    {
+        AppMessageBox::reset();
+        QVERIFY(apptest::startProgram());
+    }
+    void cleanup()
+    {
+        apptest::stopProgram();
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+    }
+
+    void noAdapterIsToldOncePerCall()
+    {
+        QString text = QStringLiteral("unchanged");
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QCOMPARE(Form1->ReadHostAdapter(1, text), 1);
+        QCOMPARE(text, QStringLiteral("0.0.0.0"));
+        QCOMPARE(adapterBoxes(), 1);
+        // An item outside 1 to 3 is refused before the adapter is read.
+        text = QStringLiteral("unchanged");
+        QCOMPARE(Form1->ReadHostAdapter(4, text), 1);
+        QCOMPARE(text, QStringLiteral("unchanged"));
+        QCOMPARE(adapterBoxes(), 1);
+    }
+
+    void noEchoPermissionIsToldOncePerRun()
+    {
+        // The dialog: one box per adapter item, then no address can be
+        // probed, so all three recommended fields are "0.0.0.0".
+        for (int showing = 0; showing < 2; ++showing) {
+            AppMessageBox::reset();
+            for (int i = 0; i < 3; ++i)
+                AppMessageBox::setNextAnswer(QMessageBox::Ok);
+            QStringList recommended;
+            configtest::showDialog(0, [&] {
+                for (int n = 8; n <= 10; ++n)
+                    recommended << Form2->NumberedEdit(n)->text();
+            });
+            QCOMPARE(recommended, QStringList(3, QStringLiteral("0.0.0.0")));
+            QCOMPARE(adapterBoxes(), 3);
+            QCOMPARE(echoLines(), 1);
+        }
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+        QCOMPARE(Form1->PingAddress(QStringLiteral("198.18.0.2")), -1);
+        QCOMPARE(Form1->PingAddress(QStringLiteral("198.18.0.3")), -1);
+        QCOMPARE(echoLines(), 1);
+    }
+};
+
+QTEST_MAIN(HostServicesTest)
+#include "host_services_test.moc"
