@@ -531,6 +531,9 @@ int ModuleSimulator::step(int timeout_ms) {
 void ModuleSimulator::handle_datagram(const char* data, std::size_t size, const void* from) {
   std::string_view text(data, size);
   log_line("RX", from, text);
+  // A request is on record before it is answered: whoever got the answer
+  // may read the log at once.
+  if (log_) std::fflush(log_);
   if (starts_with(text, kSearchHead)) {
     searches_.fetch_add(1);
     handle_search();
