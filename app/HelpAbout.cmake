@@ -42,7 +42,7 @@ add_library(search_helpabout STATIC
   ${_helpabout_dir}/AboutPicture.h ${_helpabout_picture_cpp})
 if(WIN32)
   target_sources(search_helpabout PRIVATE ${_helpabout_dir}/platform/open_document_win32.cpp)
-  target_link_libraries(search_helpabout PRIVATE shell32)
+  target_link_libraries(search_helpabout PRIVATE shell32 ole32)
 else()
   target_sources(search_helpabout PRIVATE ${_helpabout_dir}/platform/open_document_linux.cpp)
 endif()

@@ -4,7 +4,11 @@
 #  - the library's GoogleTest tests (protocol; exports and configuration
 #    against a scripted peer),
 #  - zarfelcli.exe searching and configuring simulated modules, and the
-#    receive thread's sleep while a search waits for replies.
+#    receive thread's sleep while a search waits for replies,
+#  - the program's Windows platform layers (tests/windows): address texts,
+#    the free-address walk, the INI file, the help file opener's result
+#    codes, the host adapter reader (also on known adapter layouts of
+#    tests/net/netns-layout.sh) and ICMP echo.
 # Everything is sent to 127.0.0.1 only, and where network namespaces are
 # available the tests run in a private one that has nothing but loopback.
 # Wine runs without a display, in a prefix of its own under the build folder.
@@ -33,6 +37,20 @@ wine_run() {
   timeout -k 5 "$limit" wine "$@" \
     2> >(grep -v -e 'wine32' -e 'multiarch' -e 'dpkg --add-architecture' -e 'apt-get install wine32' >&2) |
     tr -d '\r'
+}
+
+# Runs a GoogleTest program under Wine: LABEL LIMIT EXE [ARG...]. Prints the
+# summary and why a test skipped; on failure the whole log.
+run_gtest() {
+  local label=$1 limit=$2 log
+  shift 2
+  log=$tmp/${label//[^A-Za-z0-9_.-]/_}.log
+  say "$label"
+  wine_run "$limit" "$@" >"$log" 2>&1 || { cat "$log"; fail "$label"; }
+  grep -E '^\[  (PASSED|SKIPPED) +\] [0-9]+ tests?' "$log" || { cat "$log"; fail "$label: no summary"; }
+  awk '/: Skipped$/ { getline why; next }
+       /^\[  SKIPPED \] .*\([0-9]+ ms\)$/ { print "  skipped " $4 ": " why }
+       /^(first adapter|  item [1-3]|existing main\.chm)/ { print "  " $0 }' "$log"
 }
 
 # The process named NAME among ROOT and its descendants.
@@ -164,6 +182,56 @@ run_tests() {
       { d = $3 - $2; print "  thread " $1 (($1 == main) ? " (main)" : "") ": " d " context switches in 2 s" }
       $1 != main && d > 10 { bad = 1 }
       END { exit bad }' || fail "a library thread woke more than 5 times a second while idle"
+  fi
+  # The program's platform layers. The Wine prefix is this run's own, so a
+  # test may write an adapter's interface key into its registry.
+  export DALVORA_WINE_PRIVATE_PREFIX=1
+  run_gtest win_host_network_unit_test 120 "$bin/win_host_network_unit_test.exe"
+  run_gtest win_profile_file_test 120 "$bin/win_profile_file_test.exe"
+  run_gtest win_open_document_test 120 "$build/tests/windows/open_document/win_open_document_test.exe"
+  (
+    if [ "${TEST_WINDOWS_NETNS:-}" = 1 ]; then
+      # As root Wine sends echo through a raw socket; the namespace has
+      # nothing but the loopback, as tests/net/netns-layout.sh's "bare".
+      export DALVORA_WINE_ECHO=1 DALVORA_WINE_NETNS=1 HOSTNET_LAYOUT=bare
+    fi
+    run_gtest win_host_network_test 120 "$bin/win_host_network_test.exe"
+  )
+
+  if [ "${TEST_WINDOWS_NETNS:-}" = 1 ]; then
+    # Wine reads the adapters in a device process of its server, which
+    # lives in the namespace it was started in: a fresh server for each
+    # layout, inside the layout's namespace.
+    local layout
+    for layout in unaddressed-first multi; do
+      timeout 30 wineserver -k 2>/dev/null || true
+      timeout 30 wineserver -w 2>/dev/null || true
+      bash tests/net/netns-layout.sh "$layout" bash -c "set -o pipefail; $(declare -f say fail wine_run run_gtest); tmp='$tmp'
+        rc=0
+        (run_gtest 'win_host_network_test ($layout)' 120 '$bin/win_host_network_test.exe' --gtest_filter='HostAdapter.*') || rc=\$?
+        timeout 30 wineserver -k 2>/dev/null || true
+        timeout 30 wineserver -w 2>/dev/null || true
+        exit \$rc" || fail "adapter layout $layout"
+    done
+
+    # Without the right to send ICMP (no raw sockets, and the namespace's
+    # ping_group_range admits no group) Wine's echo service refuses: echo
+    # gives -1, never "free". Wine sends in its device process, so the right
+    # is taken from the server's start on.
+    local lowest highest
+    read -r lowest highest </proc/sys/net/ipv4/ping_group_range
+    if command -v setpriv >/dev/null && [ "$lowest" -gt "$highest" ]; then
+      timeout 30 wineserver -k 2>/dev/null || true
+      timeout 30 wineserver -w 2>/dev/null || true
+      DALVORA_WINE_ECHO=0 setpriv --inh-caps=-net_raw --bounding-set=-net_raw \
+        bash -c "set -o pipefail; $(declare -f say fail wine_run run_gtest); tmp='$tmp'
+          run_gtest 'win_host_network_test (no echo right)' 120 '$bin/win_host_network_test.exe' \
+            --gtest_filter='PingAddress.*:EchoProber.*:FreeAddressWalk.*'" || fail "echo without the right to send it"
+      timeout 30 wineserver -k 2>/dev/null || true
+      timeout 30 wineserver -w 2>/dev/null || true
+    else
+      say "SKIP echo without the right to send it: no setpriv, or ICMP datagram sockets are admitted here"
+    fi
   fi
   say "all passed"
 }

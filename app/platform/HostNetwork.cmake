@@ -13,6 +13,14 @@ if(NOT TARGET host_network)
     target_sources(host_network PRIVATE
       ${_host_network_dir}/host_network_linux.cpp
       ${_host_network_dir}/echo_prober_linux.cpp)
+  elseif(WIN32)
+    # IP Helper for the adapter list and the prober's echo requests, the
+    # registry for the adapter's values, Winsock for address texts.
+    # PingAddress loads ICMP.DLL by name at run time and links nothing of it.
+    target_sources(host_network PRIVATE
+      ${_host_network_dir}/host_network_win32.cpp
+      ${_host_network_dir}/echo_prober_win32.cpp)
+    target_link_libraries(host_network PRIVATE iphlpapi ws2_32 advapi32)
   endif()
   # Users write #include "platform/HostNetwork.h", as for the other
   # platform headers.

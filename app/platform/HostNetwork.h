@@ -29,7 +29,8 @@ namespace hostnet {
 //      later adapter has one); or the item is not 1 to 3: `text` unchanged.
 // When no adapter can be read at all, the result is 1 with "0.0.0.0" and
 // *sizeQueryFailed is set, so that the caller can tell the operator; it is
-// false otherwise.
+// false otherwise. On Windows it is also set when GetAdaptersInfo's size
+// query does not report a too small buffer, and the call goes on.
 int ReadHostAdapter(int item, std::string &text, bool *sizeQueryFailed = nullptr);
 
 // --- Address texts ----------------------------------------------------------------
@@ -49,7 +50,8 @@ std::string AddressToText(std::uint32_t address);
 
 inline constexpr int kEchoAnswered = 1;  // an echo reply came from the address
 inline constexpr int kEchoSilent = 0;    // no reply within the time-out
-inline constexpr int kEchoUnusable = -1; // no echo socket could be opened
+inline constexpr int kEchoUnusable = -1; // no echo socket could be opened, or
+                                         // the system refuses to send echo
 
 inline constexpr int kEchoTimeoutMs = 500;
 inline constexpr int kEchoTimeToLive = 255;
@@ -73,8 +75,10 @@ struct EchoOptions
 // identifier and sequence number. Returns kEchoAnswered as soon as it
 // arrives; other echo replies neither count nor end the wait. kEchoSilent
 // when none came (also when the system refuses to send to the address),
-// kEchoUnusable when no echo socket can be opened. The text is converted
-// with inet_addr and not checked.
+// kEchoUnusable when no echo socket can be opened (on Windows: ICMP.DLL or
+// one of its functions is missing, the sockets interface does not start in
+// version 1.1, or the echo service refuses to work at all). The text is
+// converted with inet_addr and not checked.
 int PingAddress(const std::string &address);
 int PingAddress(const std::string &address, const EchoOptions &options);
 
@@ -112,7 +116,10 @@ public:
 // flight, each with its own time-out from the moment it is sent. Driven by
 // pump(), so a window's event loop can run between calls; no threads. One
 // prober belongs to one thread; several probers (and PingAddress calls) may
-// run side by side, also in other threads.
+// run side by side, also in other threads. On Windows the requests go
+// through the system's echo service, one event each, and the window is at
+// most 64 (the events one wait can watch); the socket kind of the options
+// makes no difference there.
 class EchoProber final : public EchoProbes
 {
 public:

@@ -21,6 +21,23 @@ std::string lastErrorText(DWORD code)
     return text;
 }
 
+// A file name for the reason, in the system's ANSI code page like the
+// message text itself, characters the code page lacks replaced. The
+// standard library's path::string() throws for those (MSVC) or gives UTF-8
+// (MinGW), which the rest of the reason is not.
+std::string narrow(const std::wstring &text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return "?";
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), size, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
 } // namespace
 
 bool replaceFileContents(const std::filesystem::path &path, const std::string &contents,
@@ -28,7 +45,7 @@ bool replaceFileContents(const std::filesystem::path &path, const std::string &c
 {
     const auto fail = [error](const std::string &step, const std::filesystem::path &file, DWORD code) {
         if (error)
-            *error = step + " " + file.string() + ": " + lastErrorText(code);
+            *error = step + " " + narrow(file.native()) + ": " + lastErrorText(code);
         return false;
     };
     std::filesystem::path folder = path.parent_path();
@@ -54,8 +71,13 @@ bool replaceFileContents(const std::filesystem::path &path, const std::string &c
     while (left > 0) {
         const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
         DWORD written = 0;
-        if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0)
+        if (!WriteFile(h, data, chunk, &written, nullptr))
             return abandon("cannot write", h);
+        if (written == 0) {
+            // Success without progress leaves no error code of its own.
+            SetLastError(ERROR_WRITE_FAULT);
+            return abandon("cannot write", h);
+        }
         data += written;
         left -= written;
     }
