@@ -52,3 +52,18 @@ if [ -n "$bad" ]; then
   exit 1
 fi
 echo "build-windows: $dll exports 1-11 by name and number; imports: $(tr '\n' ' ' <<<"$imports")"
+
+# Callers that link the import library bind by number: the library's export
+# test does, like the program, and must name no function of Zarfel.dll.
+caller="$build/bin/exports_test.exe"
+if [ -f "$caller" ]; then
+  named=$(x86_64-w64-mingw32-objdump -p "$caller" |
+    awk '/DLL Name: Zarfel.dll/ { on = 1; next } /DLL Name:/ { on = 0 } on' | grep -c 'Zarfel_' || true)
+  numbered=$(x86_64-w64-mingw32-objdump -p "$caller" |
+    awk '/DLL Name: Zarfel.dll/ { on = 1; next } /DLL Name:/ { on = 0 } on' | grep -Ec '^[[:space:]]+80+[0-9a-f]+[[:space:]]' || true)
+  if [ "$named" != 0 ] || [ "$numbered" = 0 ]; then
+    echo "build-windows: $caller does not bind Zarfel.dll by export number alone" >&2
+    exit 1
+  fi
+  echo "build-windows: $caller binds Zarfel.dll by export number ($numbered imports)"
+fi
