@@ -1,8 +1,109 @@
 #include "Autoset.h"
 
+#include "AppMessageBox.h"
 #include "FormUtils.h"
+#include "StringGrid.h"
+#include "Unit1.h"
+
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QShowEvent>
+#include <QTreeWidgetItem>
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <vector>
+
+#include "platform/HostNetwork.h"
 
 Tfrm_AutoSet *frm_AutoSet = nullptr;
+bool Tfrm_AutoSet::sortAscending = true;
+
+namespace {
+
+enum Tick { Untick = 0, TickAll = 1, Invert = 2 };
+
+// How long one pump of the search may wait for echo replies before the
+// window's events are handled again: short enough that the window repaints
+// and the Stop button answers at once, long enough not to spin.
+constexpr int kPumpSliceMs = 15;
+// The progress bar counts in thousandths.
+constexpr int kProgressScale = 1000;
+
+// Grid columns read here (the result grid's fixed layout).
+constexpr int kGridName = 1;
+constexpr int kGridAlias = 2;
+constexpr int kGridIp = 4;
+constexpr int kGridMask = 5;
+constexpr int kGridGateway = 6;
+
+std::string latin1(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+// The options dialog's check of a typed count (Tfrm_Configuration keeps its
+// own private): 0 digits only, 1 empty, 2 some other character.
+int CheckNumericText(const QString &text)
+{
+    if (text.isEmpty())
+        return 1;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 2;
+    }
+    return 0;
+}
+
+// Digits that passed CheckNumericText; only the signed 32-bit range can
+// still fail.
+std::optional<std::int32_t> toInt32(const QString &digits)
+{
+    const QByteArray bytes = digits.toLatin1();
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), value);
+    if (ec != std::errc() || end != bytes.constData() + bytes.size())
+        return std::nullopt;
+    return value;
+}
+
+// Sort keys compare as the bytes the modules sent, unsigned and
+// case-sensitive; a prefix is smaller than the longer text.
+bool greaterKey(const QByteArray &a, const QByteArray &b)
+{
+    return std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), [](char x, char y) {
+        return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    });
+}
+
+// Copies a whole row: caption, sub-items, tick and the module number.
+void copyRow(const QTreeWidgetItem *from, QTreeWidgetItem *to)
+{
+    for (int column = 0; column < to->treeWidget()->columnCount(); ++column)
+        to->setText(column, from->text(column));
+    to->setCheckState(0, from->checkState(0));
+    to->setData(0, Tfrm_AutoSet::ModuleNumberRole, from->data(0, Tfrm_AutoSet::ModuleNumberRole));
+}
+
+void addColumns(QTreeWidget *list, const std::vector<std::pair<const char *, int>> &columns)
+{
+    QStringList captions;
+    for (const auto &column : columns)
+        captions << QString::fromLatin1(column.first);
+    list->setColumnCount(int(columns.size()));
+    list->setHeaderLabels(captions);
+    for (int i = 0; i < int(columns.size()); ++i)
+        list->setColumnWidth(i, columns[std::size_t(i)].second);
+}
+
+void removeAll(QTreeWidget *list)
+{
+    list->clear();
+    list->setColumnCount(0);
+}
+
+} // namespace
 
 Tfrm_AutoSet::Tfrm_AutoSet(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
@@ -10,8 +111,304 @@ Tfrm_AutoSet::Tfrm_AutoSet(QWidget *parent)
     setupUi(this);
     setObjectName(QStringLiteral("frm_AutoSet"));
     applyDesignFont(this);
+    autoSizeLabels(this);
     setClientSize(this, 648, 440);
     move(237, 218);
+
+    // The lists get their columns at every show; until then they have none.
+    for (QTreeWidget *list : {ListView1, ListView2}) {
+        removeAll(list);
+        list->header()->setStretchLastSection(false);
+        // The check-box column is narrower than the style's usual minimum.
+        list->header()->setMinimumSectionSize(16);
+        list->header()->setSortIndicatorShown(false);
+        list->header()->setSectionsMovable(false);
+    }
+    ListView1->header()->setSectionsClickable(true);
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this, &Tfrm_AutoSet::ListView1ColumnClick);
+
+    connect(btnSelectAll, &QPushButton::clicked, this, &Tfrm_AutoSet::btnSelectAllClick);
+    connect(btnInverse, &QPushButton::clicked, this, &Tfrm_AutoSet::btnInverseClick);
+    connect(btnReset, &QPushButton::clicked, this, &Tfrm_AutoSet::btnResetClick);
+    connect(btnIPSetectAll, &QPushButton::clicked, this, &Tfrm_AutoSet::btnIPSetectAllClick);
+    connect(btnIPInverse, &QPushButton::clicked, this, &Tfrm_AutoSet::btnIPInverseClick);
+    connect(btnIPReset, &QPushButton::clicked, this, &Tfrm_AutoSet::btnIPResetClick);
+    connect(btnSearch, &QPushButton::clicked, this, &Tfrm_AutoSet::btnSearchClick);
+    connect(btnSet, &QPushButton::clicked, this, [this] { done(mrOk); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }
 
 Tfrm_AutoSet::~Tfrm_AutoSet() = default;
+
+int Tfrm_AutoSet::ModuleNumber(const QTreeWidgetItem *row)
+{
+    return row ? row->data(0, ModuleNumberRole).toInt() : 0;
+}
+
+void Tfrm_AutoSet::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+QTreeWidgetItem *Tfrm_AutoSet::newRow(QTreeWidget *list)
+{
+    auto *row = new QTreeWidgetItem(list);
+    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    row->setText(0, QStringLiteral(" "));
+    row->setCheckState(0, Qt::Unchecked);
+    return row;
+}
+
+void Tfrm_AutoSet::FormShow()
+{
+    if (ListView1->topLevelItemCount() > 0 || ListView1->columnCount() > 0)
+        removeAll(ListView1);
+    addColumns(ListView1, {{" ", 22}, {"Name", 60}, {"ALIAS", 66}, {"IP", 86}, {"MASK", 86}, {"GateWay", 86}});
+
+    // The modules of the last search from grid row 1 on, up to the first
+    // empty name; row 1 is copied even when empty. Each row remembers its
+    // grid row, the module's number in the library.
+    const TStringGrid *grid = Form1->StringGrid1;
+    int r = 1;
+    do {
+        QTreeWidgetItem *row = newRow(ListView1);
+        const int columns[] = {kGridName, kGridAlias, kGridIp, kGridMask, kGridGateway};
+        for (int k = 0; k < int(std::size(columns)); ++k)
+            row->setText(k + 1, grid->Cells(columns[k], r));
+        row->setData(0, ModuleNumberRole, r);
+        ++r;
+    } while (!grid->Cells(kGridName, r).isEmpty());
+
+    // The host's own settings; by default the search range runs from the
+    // host's address to its gateway.
+    for (int k = 1; k <= 3; ++k) {
+        auto *edit = findChild<QLineEdit *>(QString::asprintf("Edit%d", k));
+        QString text;
+        if (Form1->ReadHostAdapter(k, text) == 0) {
+            edit->setText(text);
+            if (k == 1)
+                editStartIP->setText(text);
+            else if (k == 3)
+                editEndIP->setText(text);
+        } else {
+            edit->setText(QStringLiteral("0.0.0.0"));
+        }
+    }
+
+    removeAll(ListView2);
+    addColumns(ListView2, {{" ", 22}, {"IP", 86}});
+
+    const int modules = ListView1->topLevelItemCount();
+    UpDown1->SetRange(1, modules);
+    UpDown1->SetIncrement(1);
+    UpDown1->SetAssociate(editNumber);
+    UpDown1->SetPosition(modules);
+    editNumber->setText(QString::number(modules));
+
+    setLabelText(lblSearchStatus, QString());
+}
+
+void Tfrm_AutoSet::setAllTicks(QTreeWidget *list, int how)
+{
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = list->topLevelItem(i);
+        const bool ticked = how == TickAll || (how == Invert && row->checkState(0) != Qt::Checked);
+        row->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void Tfrm_AutoSet::btnSelectAllClick()
+{
+    setAllTicks(ListView1, TickAll);
+}
+
+void Tfrm_AutoSet::btnInverseClick()
+{
+    setAllTicks(ListView1, Invert);
+}
+
+void Tfrm_AutoSet::btnResetClick()
+{
+    setAllTicks(ListView1, Untick);
+}
+
+void Tfrm_AutoSet::btnIPSetectAllClick()
+{
+    setAllTicks(ListView2, TickAll);
+}
+
+void Tfrm_AutoSet::btnIPInverseClick()
+{
+    setAllTicks(ListView2, Invert);
+}
+
+void Tfrm_AutoSet::btnIPResetClick()
+{
+    setAllTicks(ListView2, Untick);
+}
+
+void Tfrm_AutoSet::ListView1ColumnClick(int column)
+{
+    // Every header click turns the direction, the check-box column too,
+    // though that one sorts nothing.
+    sortAscending = !sortAscending;
+    if (column == 0)
+        return;
+
+    // An exchange sort through a scratch row, as operators know it: rows
+    // with equal keys do not keep their order.
+    const int n = ListView1->topLevelItemCount();
+    QTreeWidgetItem *scratch = newRow(ListView1);
+    const auto key = [&](int x) { return ListView1->topLevelItem(x)->text(column).toLatin1(); };
+    for (int i = 0; i <= n - 2; ++i) {
+        for (int j = i + 1; j <= n - 1; ++j) {
+            const QByteArray a = key(i);
+            const QByteArray b = key(j);
+            if ((sortAscending && greaterKey(a, b)) || (!sortAscending && greaterKey(b, a))) {
+                QTreeWidgetItem *rowI = ListView1->topLevelItem(i);
+                QTreeWidgetItem *rowJ = ListView1->topLevelItem(j);
+                copyRow(rowI, scratch);
+                copyRow(rowJ, rowI);
+                copyRow(scratch, rowJ);
+            }
+        }
+    }
+    delete scratch;
+}
+
+std::optional<std::int32_t> Tfrm_AutoSet::wishedNumber() const
+{
+    const QString text = editNumber->text();
+    if (CheckNumericText(text) != 0)
+        return std::nullopt;
+    return toInt32(text);
+}
+
+void Tfrm_AutoSet::showSearching(bool searching)
+{
+    // While the search runs the button stops it; the range is fixed, the
+    // wished number may still be changed. The pointer says the dialog is
+    // busy, except over the button that ends it.
+    btnSearch->setText(searching ? QStringLiteral("Stop") : QStringLiteral("Search"));
+    editStartIP->setEnabled(!searching);
+    editEndIP->setEnabled(!searching);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setVisible(searching);
+    if (searching) {
+        setCursor(Qt::WaitCursor);
+        btnSearch->setCursor(Qt::ArrowCursor);
+    } else {
+        unsetCursor();
+        btnSearch->unsetCursor();
+    }
+}
+
+void Tfrm_AutoSet::showProgress(std::uint64_t stepsDone, std::uint64_t totalSteps, std::size_t found,
+                                std::int32_t wanted)
+{
+    // Whichever end is nearer: the wished number or the end of the range.
+    double part = totalSteps > 0 ? double(stepsDone) / double(totalSteps) : 1.0;
+    if (wanted > 0)
+        part = std::max(part, double(found) / double(wanted));
+    ProgressBar1->setValue(int(std::min(part, 1.0) * kProgressScale));
+    setLabelText(lblSearchStatus, QStringLiteral("Searching... %1 of %2 found").arg(found).arg(std::max(wanted, 0)));
+}
+
+void Tfrm_AutoSet::btnSearchClick()
+{
+    if (m_searching) {
+        // The button reads "Stop" while a search runs.
+        m_stopRequested = true;
+        return;
+    }
+
+    const QString startText = editStartIP->text();
+    const QString endText = editEndIP->text();
+    if (startText.isEmpty() || endText.isEmpty())
+        return;
+    for (const QString &text : {startText, endText}) {
+        if (!Form1->IsValidAddressText(text)) {
+            AppMessageBox::error(this, QStringLiteral("'%1' is not valid IP address.").arg(text));
+            return;
+        }
+    }
+    if (CheckNumericText(editNumber->text()) != 0) {
+        AppMessageBox::error(this, QStringLiteral("Invalid numeric entry."));
+        return;
+    }
+    std::optional<std::int32_t> wanted = toInt32(editNumber->text());
+    if (!wanted) {
+        // Digits beyond the signed 32-bit range: refused like the other
+        // input errors, before anything is probed or removed.
+        AppMessageBox::error(this, QStringLiteral("'%1' is not a valid integer value.").arg(editNumber->text()));
+        return;
+    }
+
+    ListView2->clear();
+
+    // The range in either order; addresses with zero low four bits are
+    // stepped over. Modules of the last search count as in use even when
+    // they do not answer echo: a batch must not hand out their addresses.
+    hostnet::FreeAddressSearch search = hostnet::RangeSearch(hostnet::AddressFromText(latin1(startText)),
+                                                             hostnet::AddressFromText(latin1(endText)), *wanted);
+    for (int row = 1; row <= Form1->Tag; ++row) {
+        const QString ip = Form1->StringGrid1->Cells(kGridIp, row);
+        if (!ip.isEmpty())
+            search.inUse.insert(hostnet::AddressFromText(latin1(ip)));
+    }
+
+    // Many echo requests at once, committed in address order, so the list
+    // is the one a walk of one request at a time would give. The window's
+    // events are handled between pumps: it repaints, the wished number may
+    // change and Stop ends the search, keeping what was found.
+    hostnet::FreeAddressWalk walk(std::move(search));
+    m_searching = true;
+    m_stopRequested = false;
+    showSearching(true);
+    Q_EMIT searchStarted();
+    while (!walk.finished()) {
+        for (const std::uint32_t address : walk.pump(kPumpSliceMs))
+            newRow(ListView2)->setText(1, QString::fromStdString(hostnet::AddressToText(address)));
+        showProgress(walk.stepsDone(), walk.totalSteps(), walk.found().size(), *wanted);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (m_stopRequested) {
+            walk.cancel();
+            break;
+        }
+        // Half-typed numbers (an empty field, for one) leave the last
+        // valid one in force.
+        if (const std::optional<std::int32_t> typed = wishedNumber(); typed && *typed != *wanted) {
+            wanted = typed;
+            walk.setWanted(*wanted);
+        }
+    }
+    m_searching = false;
+    showSearching(false);
+
+    const auto found = qsizetype(walk.found().size());
+    QString outcome;
+    if (walk.echoUnusable()) {
+        Form1->ReportEchoUnusable();
+        outcome = QStringLiteral("No echo requests can be sent from this computer.");
+    } else if (walk.cancelled()) {
+        outcome = QStringLiteral("Search stopped: %1 found").arg(found);
+    } else {
+        outcome = QStringLiteral("%1 found").arg(found);
+    }
+    setLabelText(lblSearchStatus, outcome);
+    Q_EMIT searchFinished();
+}
+
+void Tfrm_AutoSet::done(int result)
+{
+    if (m_searching)
+        m_stopRequested = true;
+    QDialog::done(result);
+}
+
+void Tfrm_AutoSet::reject()
+{
+    done(mrCancel);
+}

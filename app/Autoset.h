@@ -1,10 +1,17 @@
 // Auto configuration dialog: ticked modules and free addresses for a batch
-// reconfiguration.
+// reconfiguration. The main window's "Set multiple modules" command shows it
+// and pairs the two lists once it has closed with "Set".
 #pragma once
 
 #include <QDialog>
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
 #include "ui_Autoset.h"
+
+class QTreeWidgetItem;
 
 class Tfrm_AutoSet : public QDialog, public Ui::Tfrm_AutoSet
 {
@@ -13,6 +20,55 @@ class Tfrm_AutoSet : public QDialog, public Ui::Tfrm_AutoSet
 public:
     explicit Tfrm_AutoSet(QWidget *parent = nullptr);
     ~Tfrm_AutoSet() override;
+
+    // Item data (column 0) of a ListView1 row: the number of the grid row it
+    // was copied from, which is the library's module number. Modules fresh
+    // from the factory share one IP address, so the row's IP text cannot
+    // tell them apart; the number travels with the row when it is sorted.
+    static constexpr int ModuleNumberRole = Qt::UserRole + 1;
+    static int ModuleNumber(const QTreeWidgetItem *row);
+
+    // Direction of the next header-click sort of ListView1: one flag for
+    // the whole run and every column, inverted before each use.
+    static bool sortAscending;
+
+    // True while the free address search runs (the dialog stays usable).
+    bool Searching() const { return m_searching; }
+
+    // Event handlers.
+    void FormShow();
+    void btnSelectAllClick();
+    void btnInverseClick();
+    void btnResetClick();
+    void btnIPSetectAllClick();
+    void btnIPInverseClick();
+    void btnIPResetClick();
+    void ListView1ColumnClick(int column);
+    void btnSearchClick();
+
+    // A running search ends first (keeping what it found), then the dialog.
+    void done(int result) override;
+    // The close box and Escape end the modal loop with Cancel.
+    void reject() override;
+
+Q_SIGNALS:
+    // The free address search has begun or ended (tests and the benchmark
+    // follow it; the dialog itself needs neither).
+    void searchStarted();
+    void searchFinished();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    static void setAllTicks(QTreeWidget *list, int how);
+    static QTreeWidgetItem *newRow(QTreeWidget *list);
+    std::optional<std::int32_t> wishedNumber() const;
+    void showSearching(bool searching);
+    void showProgress(std::uint64_t stepsDone, std::uint64_t totalSteps, std::size_t found, std::int32_t wanted);
+
+    bool m_searching = false;
+    bool m_stopRequested = false;
 };
 
 extern Tfrm_AutoSet *frm_AutoSet;

@@ -97,6 +97,7 @@ TForm1::TForm1(QWidget *parent)
     // Configuring one module: the grid's double-clicks arrive by eventFilter.
     connect(ToolButton2, &QToolButton::clicked, this, &TForm1::ToolButton2Click);
     connect(pmenuSet, &QAction::triggered, this, &TForm1::pmenuSetClick);
+    connect(pmenuAutoSet, &QAction::triggered, this, &TForm1::pmenuAutoSetClick);
     StringGrid1->viewport()->installEventFilter(this);
 
     centreOnScreen(this);
@@ -397,4 +398,80 @@ void TForm1::StringGrid1DblClick()
         appendLog(QStringLiteral("Module failed to set up "));
     }
     ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+}
+
+// --- Configuring many modules -----------------------------------------------------
+
+void TForm1::pmenuAutoSetClick()
+{
+    if (frm_AutoSet->exec() != mrOk)
+        return;
+
+    const QTreeWidget *modules = frm_AutoSet->ListView1;
+    const QTreeWidget *addresses = frm_AutoSet->ListView2;
+    const int moduleCount = modules->topLevelItemCount();
+    const int addressCount = addresses->topLevelItemCount();
+    int gridRow = 0;
+    int nextAddress = 0;
+    int failures = 0;
+
+    // The host's settings as they are now, not as the dialog showed them.
+    QString hostMask;
+    QString hostGateway;
+    ReadHostAdapter(2, hostMask);
+    ReadHostAdapter(3, hostGateway);
+    const QByteArray mask = hostMask.toLatin1();
+    const QByteArray gateway = hostGateway.toLatin1();
+
+    for (int i = 0; i < moduleCount; ++i) {
+        const QTreeWidgetItem *module = modules->topLevelItem(i);
+        if (module->checkState(0) != Qt::Checked)
+            continue;
+        // The row's own module number, not the first grid row with its IP
+        // text: modules fresh from the factory all share one address.
+        const int number = Tfrm_AutoSet::ModuleNumber(module);
+        if (number < 1 || number > Tag)
+            continue; // no record of the last search behind it
+        gridRow = number;
+        for (int j = nextAddress; j < addressCount; ++j) {
+            const QTreeWidgetItem *address = addresses->topLevelItem(j);
+            if (address->checkState(0) != Qt::Checked)
+                continue;
+            const QByteArray ip = address->text(1).toLatin1();
+            const QByteArray mac = StringGrid1->Cells(7, gridRow).toLatin1();
+            const QByteArray alias = StringGrid1->Cells(2, gridRow).toLatin1();
+            endLeftoverSearch();
+            // The library waits up to a second for each module's answer.
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            const int32_t result = Zarfel_ConfigModule(gridRow, ip.constData(), mask.constData(),
+                                                       gateway.constData(), mac.constData(), 0, alias.constData());
+            QApplication::restoreOverrideCursor();
+            if (result != 0) {
+                const QString prompt = QStringLiteral("Setting Error!\r\rName: ") + StringGrid1->Cells(1, gridRow)
+                                       + QStringLiteral("\r\nALIAS: ") + StringGrid1->Cells(2, gridRow)
+                                       + QStringLiteral("\r\nIP: ") + StringGrid1->Cells(4, gridRow)
+                                       + QStringLiteral("\r\rDo you continue?");
+                if (AppMessageBox::show(this, QStringLiteral("Error"), prompt, QMessageBox::Critical,
+                                        QMessageBox::Yes | QMessageBox::No)
+                    == QMessageBox::No)
+                    return;
+                ++failures;
+            }
+            // The address is used up, whether the module took it or not.
+            nextAddress = j + 1;
+            break;
+        }
+    }
+
+    if (gridRow == 0 || nextAddress == 0)
+        return; // nothing was sent
+    if (failures == 0)
+        AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
+                            QMessageBox::Information, QMessageBox::Ok);
+    else
+        AppMessageBox::show(this, QStringLiteral("Warning"),
+                            QString::asprintf(failures == 1 ? "%d module setting failed."
+                                                            : "%d modules setting failed.",
+                                              failures),
+                            QMessageBox::Warning, QMessageBox::Ok);
 }

@@ -59,6 +59,9 @@ public:
     void ToolButton2Click();
     void pmenuSetClick();
 
+    // Configuring the ticked modules of the auto configuration dialog.
+    void pmenuAutoSetClick();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QPixmap>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -92,7 +93,19 @@ int main(int argc, char *argv[])
     Form2->exec();
     if (!*configuration)
         ++failures;
-    saveModal(frm_AutoSet, QStringLiteral("auto-configuration.png"));
+    // The auto configuration dialog with every module and the free
+    // addresses of its default range (host to gateway) ticked.
+    auto autoset = apptest::whenModalFor(frm_AutoSet, 200, [](QWidget *) {
+        frm_AutoSet->btnSearchClick();
+        frm_AutoSet->btnSelectAllClick();
+        frm_AutoSet->btnIPSetectAllClick();
+        QTest::qWait(100);
+        save(frm_AutoSet, QStringLiteral("auto-configuration.png"));
+        frm_AutoSet->reject();
+    });
+    frm_AutoSet->exec();
+    if (!*autoset || frm_AutoSet->ListView2->topLevelItemCount() != 4)
+        ++failures;
     saveModal(frm_About, QStringLiteral("about.png"));
 
     simulator.reset();

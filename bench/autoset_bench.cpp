@@ -1,0 +1,167 @@
+// Figures of the auto configuration dialog's free address search, in the
+// real dialog on the offscreen platform: how long it takes to list 20 and
+// 200 free addresses of a /24, how long the walk of one echo request at a
+// time takes for the same 20, and whether the window keeps repainting while
+// the search runs (timer ticks, the longest gap between them, paint events).
+//
+// Sends echo requests: runs only on the test LAN of scripts/with-testlan.sh
+// (bench/run-autoset-bench.sh), where the host is 198.18.0.10/24 and the
+// gateway 198.18.0.1.
+#include "Autoset.h"
+#include "Forms.h"
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/HostNetwork.h"
+
+namespace {
+
+constexpr const char *kStart = "198.18.0.1";
+constexpr const char *kEnd = "198.18.0.254";
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+struct Figures
+{
+    qint64 ms = 0;
+    QStringList listed;
+    int ticks = 0;
+    qint64 longestGap = 0;
+    int paints = 0;
+};
+
+QStringList listed()
+{
+    QStringList texts;
+    for (int i = 0; i < frm_AutoSet->ListView2->topLevelItemCount(); ++i)
+        texts << frm_AutoSet->ListView2->topLevelItem(i)->text(1);
+    return texts;
+}
+
+// One press of "Search" in the dialog, with a 10 ms timer ticking beside it.
+Figures dialogSearch(int wanted)
+{
+    frm_AutoSet->editStartIP->setText(QString::fromLatin1(kStart));
+    frm_AutoSet->editEndIP->setText(QString::fromLatin1(kEnd));
+    frm_AutoSet->editNumber->setText(QString::number(wanted));
+
+    Figures f;
+    PaintCounter counter;
+    for (QWidget *w : {frm_AutoSet->ListView2->viewport(), static_cast<QWidget *>(frm_AutoSet->ProgressBar1),
+                       static_cast<QWidget *>(frm_AutoSet->lblSearchStatus)})
+        w->installEventFilter(&counter);
+    QTimer ticker;
+    ticker.setInterval(10);
+    QElapsedTimer sinceTick;
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
+        if (f.ticks > 0)
+            f.longestGap = std::max(f.longestGap, sinceTick.elapsed());
+        sinceTick.start();
+        ++f.ticks;
+    });
+    ticker.start();
+    QElapsedTimer clock;
+    clock.start();
+    frm_AutoSet->btnSearchClick();
+    f.ms = clock.elapsed();
+    ticker.stop();
+    for (QWidget *w : {frm_AutoSet->ListView2->viewport(), static_cast<QWidget *>(frm_AutoSet->ProgressBar1),
+                       static_cast<QWidget *>(frm_AutoSet->lblSearchStatus)})
+        w->removeEventFilter(&counter);
+    f.paints = counter.paints;
+    f.listed = listed();
+    return f;
+}
+
+// The walk of one echo request at a time over the same range.
+Figures sequentialWalk(int wanted)
+{
+    Figures f;
+    QElapsedTimer clock;
+    clock.start();
+    const auto found = hostnet::SequentialFreeAddressWalk(
+        hostnet::RangeSearch(hostnet::AddressFromText(kStart), hostnet::AddressFromText(kEnd), wanted),
+        [](std::uint32_t address) { return hostnet::PingAddress(hostnet::AddressToText(address)); });
+    f.ms = clock.elapsed();
+    for (std::uint32_t a : found)
+        f.listed << QString::fromStdString(hostnet::AddressToText(a));
+    return f;
+}
+
+const char *verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariable("TESTLAN_HOST_IP") != QLatin1String("198.18.0.10")) {
+        std::fprintf(stderr, "autoset_bench sends echo requests: run it with bench/run-autoset-bench.sh\n");
+        return 77;
+    }
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    createApplicationForms();
+    Form1->show();
+    frm_AutoSet->show();
+
+    // The first contact with a neighbour waits for address resolution; a
+    // warm-up search keeps that out of the figures.
+    dialogSearch(1);
+
+    const Figures twenty = dialogSearch(20);
+    const Figures oneAtATime = sequentialWalk(20);
+    const Figures twoHundred = dialogSearch(200);
+
+    std::printf("free address search, %s .. %s (the dialog, offscreen)\n", kStart, kEnd);
+    std::printf("  %-34s %8s %8s %8s %10s %8s\n", "", "ms", "listed", "ticks", "max gap", "paints");
+    const auto row = [](const char *what, const Figures &f, bool window) {
+        if (window)
+            std::printf("  %-34s %8lld %8lld %8d %7lld ms %8d\n", what, static_cast<long long>(f.ms),
+                        static_cast<long long>(f.listed.size()), f.ticks, static_cast<long long>(f.longestGap),
+                        f.paints);
+        else
+            std::printf("  %-34s %8lld %8lld %8s %10s %8s\n", what, static_cast<long long>(f.ms),
+                        static_cast<long long>(f.listed.size()), "-", "-", "-");
+    };
+    row("20 free, concurrent walk", twenty, true);
+    row("20 free, one request at a time", oneAtATime, false);
+    row("200 free, concurrent walk", twoHundred, true);
+
+    const bool same = twenty.listed == oneAtATime.listed;
+    const bool full200 = twoHundred.listed.size() == 200 && twoHundred.listed.mid(0, 20) == twenty.listed;
+    std::printf("\n  20 free in < 1500 ms: %s (%.1fx faster than one at a time)\n", verdict(twenty.ms < 1500),
+                twenty.ms > 0 ? double(oneAtATime.ms) / double(twenty.ms) : 0.0);
+    std::printf("  200 free in < 3000 ms: %s\n", verdict(twoHundred.ms < 3000));
+    std::printf("  window repainting (a tick at least every 100 ms, paints during the search): %s\n",
+                verdict(twenty.longestGap < 100 && twoHundred.longestGap < 100 && twenty.paints > 0 &&
+                        twoHundred.paints > 0));
+    std::printf("  same list as one at a time: %s; 200 listed, starting with the 20: %s\n", same ? "yes" : "NO",
+                full200 ? "yes" : "NO");
+    std::printf("  first: %s .. last: %s\n", qPrintable(twoHundred.listed.value(0)),
+                qPrintable(twoHundred.listed.value(int(twoHundred.listed.size()) - 1)));
+
+    frm_AutoSet->hide();
+    Form1->close();
+    destroyApplicationForms();
+    return same && full200 ? 0 : 1;
+}

@@ -1,0 +1,403 @@
+// "Set multiple modules" end to end: the dialog shown from the main window's
+// menu, modules and free addresses ticked, "Set", and what every simulated
+// module received (the simulator's log) and applied (its settings), with the
+// library's real sockets.
+//
+// Runs in the layout "stray" of tests/net/netns-layout.sh: the host's first
+// adapter has 198.18.0.2/24 with the gateway 198.18.0.1, so the modules get
+// the mask 255.255.255.0 and the gateway 198.18.0.1; 198.18.1.x addresses
+// never answer echo and are proposed as free.
+#include "app_test_support.h"
+#include "autoset_test_support.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+
+using namespace autosettest;
+
+namespace {
+
+const QString kFree = QStringLiteral("198.18.1.");
+const QString kHostMask = QStringLiteral("255.255.255.0");
+const QString kHostGateway = QStringLiteral("198.18.0.1");
+
+QString layout()
+{
+    return qEnvironmentVariable("HOSTNET_LAYOUT");
+}
+
+// A module whose mask and gateway differ from the host's, so that a request
+// carries every piece.
+modsim::ModuleSpec foreignModule(std::size_t index, const std::string &name, const std::string &alias, int dhcp,
+                                 const std::string &behaviour = "ok")
+{
+    modsim::ModuleSpec spec = apptest::module(index, name, alias, dhcp, behaviour);
+    spec.mask = "255.255.0.0";
+    spec.gateway = "198.18.0.254";
+    return spec;
+}
+
+QString text(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+class AutosetBatchTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (layout() != QLatin1String("stray"))
+            QSKIP("sends broadcasts and echo requests: runs in the layout \"stray\" of tests/net/netns-layout.sh");
+    }
+    void init()
+    {
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+        Tfrm_AutoSet::sortAscending = true;
+        QVERIFY(logDir.isValid());
+    }
+    void cleanup()
+    {
+        apptest::stopProgram();
+        simulator.reset();
+        AppMessageBox::reset();
+        apptest::removeOptionFile();
+        QFile::remove(logPath());
+    }
+
+    void cancelCloseBoxAndMissingTicksChangeNothing()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "one", 1), foreignModule(2, "M2", "", 0),
+                       foreignModule(3, "M3", "three", 0)}));
+        const auto everything = [] {
+            searchFree(kFree + "1", kFree + "9", QStringLiteral("3"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+        };
+        QVERIFY(runBatch(everything, "btnCancel"));
+        QVERIFY(runBatch(everything, nullptr)); // the close box
+        // Addresses ticked, no module.
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "9", QStringLiteral("3"));
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        // Modules ticked, no address.
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "9", QStringLiteral("3"));
+            frm_AutoSet->btnSelectAllClick();
+        }));
+        // Modules ticked, no search at all.
+        QVERIFY(runBatch([] { frm_AutoSet->btnSelectAllClick(); }));
+
+        QVERIFY(configRequests().isEmpty());
+        QCOMPARE(simulator->stats().configs, 0u);
+        QVERIFY(AppMessageBox::shown().isEmpty());
+        QCOMPARE(text(simulator->modules().at(0).ip), QStringLiteral("198.18.0.101"));
+    }
+
+    void tickedModulesTakeTheTickedAddressesInOrder()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "one", 1), foreignModule(2, "M2", "", 1),
+                       foreignModule(3, "M3", "", 7), foreignModule(4, "M4", "four", 0)}));
+        const int logLines = Form1->ListBox1->count();
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("6"));
+            QCOMPARE(addresses(), range(kFree, seq(1, 6)));
+            tick(frm_AutoSet->ListView1, {0, 2, 3});
+            tick(frm_AutoSet->ListView2, {1, 3, 4});
+        }));
+
+        // Head, alias as the grid shows it, the new address, the host's mask
+        // and gateway, static addressing.
+        const QStringList expected{
+            "VELKORQZ510,01,TO=00:0E:C6:00:00:01,ALIAS=one,IP=198.18.1.2,MASK=255.255.255.0,"
+            "GATEWAY=198.18.0.1,DHCP=0, \\x0D",
+            "VELKORQZ510,01,TO=00:0E:C6:00:00:03,ALIAS=N/A,IP=198.18.1.4,MASK=255.255.255.0,"
+            "GATEWAY=198.18.0.1,DHCP=0, \\x0D",
+            // M4 had DHCP off already: no DHCP piece.
+            "VELKORQZ510,01,TO=00:0E:C6:00:00:04,ALIAS=four,IP=198.18.1.5,MASK=255.255.255.0,"
+            "GATEWAY=198.18.0.1\\x0D",
+        };
+        QCOMPARE(configRequests(), expected);
+
+        const auto modules = simulator->modules();
+        QCOMPARE(text(modules.at(0).ip), kFree + "2");
+        QCOMPARE(text(modules.at(0).mask), kHostMask);
+        QCOMPARE(text(modules.at(0).gateway), kHostGateway);
+        QCOMPARE(modules.at(0).dhcp, 0);
+        QCOMPARE(text(modules.at(0).alias), QStringLiteral("one"));
+        QCOMPARE(text(modules.at(1).ip), QStringLiteral("198.18.0.102")); // not ticked
+        QCOMPARE(modules.at(1).dhcp, 1);
+        QCOMPARE(text(modules.at(2).ip), kFree + "4");
+        QCOMPARE(text(modules.at(2).alias), QStringLiteral("N/A"));
+        QCOMPARE(modules.at(2).dhcp, 0);
+        QCOMPARE(text(modules.at(3).ip), kFree + "5");
+
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        const AppMessageBox::Shown summary = AppMessageBox::shown().constFirst();
+        QCOMPARE(summary.text, QStringLiteral("Setting complete"));
+        QCOMPARE(summary.title, QStringLiteral("Information"));
+        QCOMPARE(summary.icon, QMessageBox::Information);
+        QCOMPARE(summary.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+        // Nothing is refreshed: the grid shows the old addresses and the log
+        // has no new line until the next search.
+        QCOMPARE(Form1->StringGrid1->Cells(4, 1), QStringLiteral("198.18.0.101"));
+        QCOMPARE(Form1->ListBox1->count(), logLines);
+        QVERIFY(search(4));
+        QCOMPARE(gridColumn(4), (QStringList{kFree + "2", "198.18.0.102", kFree + "4", kFree + "5"}));
+        QCOMPARE(gridColumn(3), (QStringList{"Disable", "Enable", "Disable", "Disable"}));
+    }
+
+    void moreModulesThanAddressesAndTheReverse()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "one", 0), foreignModule(2, "M2", "two", 0),
+                       foreignModule(3, "M3", "three", 0)}));
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("4"));
+            frm_AutoSet->btnSelectAllClick();
+            tick(frm_AutoSet->ListView2, {0, 2});
+        }));
+        QCOMPARE(configRequests().size(), 2);
+        auto modules = simulator->modules();
+        QCOMPARE(text(modules.at(0).ip), kFree + "1");
+        QCOMPARE(text(modules.at(1).ip), kFree + "3");
+        QCOMPARE(text(modules.at(2).ip), QStringLiteral("198.18.0.103"));
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QCOMPARE(AppMessageBox::shown().constFirst().text, QStringLiteral("Setting complete"));
+
+        // Two modules and five addresses: the first two ticked ones are used.
+        AppMessageBox::reset();
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "10", kFree + "254", QStringLiteral("6"));
+            QCOMPARE(addresses(), range(kFree, {10, 11, 12, 13, 14, 15}));
+            tick(frm_AutoSet->ListView1, {1, 2});
+            tick(frm_AutoSet->ListView2, {1, 2, 3, 4, 5});
+        }));
+        QCOMPARE(configRequests().size(), 4);
+        modules = simulator->modules();
+        QCOMPARE(text(modules.at(0).ip), kFree + "1");
+        QCOMPARE(text(modules.at(1).ip), kFree + "11");
+        QCOMPARE(text(modules.at(2).ip), kFree + "12");
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+    }
+
+    void sortingDecidesWhoGetsWhichAddress()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "b", 0),
+                       foreignModule(3, "M3", "c", 0)}));
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            clickHeader(frm_AutoSet->ListView1, 1); // the first click sorts descending
+            QCOMPARE(moduleColumn(1), (QStringList{"M3", "M2", "M1"}));
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("3"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        const auto modules = simulator->modules();
+        QCOMPARE(text(modules.at(2).ip), kFree + "1");
+        QCOMPARE(text(modules.at(1).ip), kFree + "2");
+        QCOMPARE(text(modules.at(0).ip), kFree + "3");
+    }
+
+    void failureAnsweredYesUsesUpItsAddress()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "", 0, "refuse"),
+                       foreignModule(3, "M3", "c", 0)}));
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("3"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        const auto modules = simulator->modules();
+        QCOMPARE(text(modules.at(0).ip), kFree + "1");
+        QCOMPARE(text(modules.at(1).ip), QStringLiteral("198.18.0.102")); // refused
+        QCOMPARE(text(modules.at(2).ip), kFree + "3");
+        QCOMPARE(configRequests().size(), 3);
+        QVERIFY(configRequests().at(1).contains(QStringLiteral("TO=00:0E:C6:00:00:02,ALIAS=N/A,IP=198.18.1.2,")));
+
+        const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.at(0).text, QStringLiteral("Setting Error!\r\rName: M2\r\nALIAS: N/A\r\nIP: 198.18.0.102"
+                                                  "\r\rDo you continue?"));
+        QCOMPARE(shown.at(0).title, QStringLiteral("Error"));
+        QCOMPARE(shown.at(0).icon, QMessageBox::Critical);
+        QCOMPARE(shown.at(0).buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(shown.at(1).text, QStringLiteral("1 module setting failed."));
+        QCOMPARE(shown.at(1).title, QStringLiteral("Warning"));
+        QCOMPARE(shown.at(1).icon, QMessageBox::Warning);
+        QCOMPARE(shown.at(1).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    void failureAnsweredNoEndsTheBatchWithoutSummary()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "b", 0, "refuse"),
+                       foreignModule(3, "M3", "c", 0)}));
+        AppMessageBox::setNextAnswer(QMessageBox::No);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("3"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        const auto modules = simulator->modules();
+        QCOMPARE(text(modules.at(0).ip), kFree + "1"); // configured before the failure: stays
+        QCOMPARE(text(modules.at(2).ip), QStringLiteral("198.18.0.103"));
+        QCOMPARE(configRequests().size(), 2);
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QVERIFY(AppMessageBox::shown().constFirst().text.startsWith(QStringLiteral("Setting Error!\r\rName: M2")));
+    }
+
+    void summaryCountsEveryFailure()
+    {
+        // Two refuse, one never acknowledges (the library gives up after a
+        // second, though the module took the settings).
+        QVERIFY(start({foreignModule(1, "M1", "a", 0, "refuse"), foreignModule(2, "M2", "b", 0),
+                       foreignModule(3, "M3", "c", 0, "silent"), foreignModule(4, "M4", "d", 0, "refuse")}));
+        for (int i = 0; i < 3; ++i)
+            AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("4"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 4);
+        QVERIFY(shown.at(0).text.contains(QStringLiteral("Name: M1\r\n")));
+        QVERIFY(shown.at(1).text.contains(QStringLiteral("Name: M3\r\n")));
+        QVERIFY(shown.at(2).text.contains(QStringLiteral("Name: M4\r\n")));
+        QCOMPARE(shown.at(3).text, QStringLiteral("3 modules setting failed."));
+        QCOMPARE(shown.at(3).icon, QMessageBox::Warning);
+        QCOMPARE(text(simulator->modules().at(1).ip), kFree + "2");
+    }
+
+    void factoryModulesSharingOneAddressEachGetTheirOwn()
+    {
+        auto factory = [](std::size_t index, const char *mac) {
+            modsim::ModuleSpec spec = apptest::module(index, "QZ510", "", 1);
+            spec.ip = "198.18.0.200";
+            spec.mac = mac;
+            return spec;
+        };
+        QVERIFY(start({foreignModule(1, "M1", "a", 0), factory(2, "00:0E:C6:AA:00:01"),
+                       factory(3, "00:0E:C6:AA:00:02"), factory(4, "00:0E:C6:AA:00:03")}));
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            // The shared factory address answers no echo here, yet it is in
+            // use: it is never proposed.
+            searchFree(QStringLiteral("198.18.0.198"), QStringLiteral("198.18.0.202"), QStringLiteral("10"));
+            QCOMPARE(addresses(), range(QStringLiteral("198.18.0."), {198, 199, 201, 202}));
+            // Sorting by the shared IP mixes the rows; each keeps its module.
+            clickHeader(frm_AutoSet->ListView1, 3);
+            tick(frm_AutoSet->ListView1, {0, 1, 2});
+            QCOMPARE(moduleColumn(3), (QStringList{"198.18.0.200", "198.18.0.200", "198.18.0.200", "198.18.0.101"}));
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        QStringList macs;
+        for (const QString &request : configRequests())
+            macs << request.section(QLatin1Char(','), 2, 2);
+        macs.sort();
+        QCOMPARE(macs, (QStringList{"TO=00:0E:C6:AA:00:01", "TO=00:0E:C6:AA:00:02", "TO=00:0E:C6:AA:00:03"}));
+        QSet<QString> given;
+        for (int i = 1; i <= 3; ++i)
+            given << text(simulator->modules().at(std::size_t(i)).ip);
+        QCOMPARE(given, (QSet<QString>{"198.18.0.198", "198.18.0.199", "198.18.0.201"}));
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QCOMPARE(AppMessageBox::shown().constFirst().text, QStringLiteral("Setting complete"));
+
+        QVERIFY(search(4));
+        QStringList ips = gridColumn(4);
+        ips.sort();
+        QCOMPARE(ips, (QStringList{"198.18.0.101", "198.18.0.198", "198.18.0.199", "198.18.0.201"}));
+    }
+
+private:
+    QString logPath() const { return logDir.filePath(QStringLiteral("modules.log")); }
+
+    // Simulated modules logging what they receive, the program started and
+    // a search that lists them all.
+    bool start(std::vector<modsim::ModuleSpec> modules)
+    {
+        const int count = int(modules.size());
+        modsim::SimulatorOptions options;
+        options.modules = std::move(modules);
+        options.log_path = logPath().toStdString();
+        simulator = std::make_unique<modsim::ModuleSimulator>(std::move(options));
+        std::string error;
+        if (!simulator->start(&error)) {
+            qWarning("simulator: %s", error.c_str());
+            return false;
+        }
+        apptest::writeOptionFile(QStringLiteral("[option]\nSNumber=%1\nSTimeOut=5000\n").arg(count).toLatin1());
+        return apptest::startProgram() && search(count);
+    }
+
+    static bool search(int count)
+    {
+        if (!apptest::clickNamed(Form1, "ToolButton3"))
+            return false;
+        if (Form1->Tag != count)
+            qWarning("the search listed %d modules, not %d", Form1->Tag, count);
+        return Form1->Tag == count;
+    }
+
+    static QStringList gridColumn(int column)
+    {
+        QStringList texts;
+        for (int row = 1; row <= Form1->Tag; ++row)
+            texts << Form1->StringGrid1->Cells(column, row);
+        return texts;
+    }
+
+    // "Set multiple modules": `prepare` runs in the shown dialog, then the
+    // dialog is closed with the named button (none: its close box). True
+    // once the command has run through.
+    static bool runBatch(const std::function<void()> &prepare, const char *closeWith = "btnSet")
+    {
+        auto ran = apptest::whenModalFor(frm_AutoSet, 50, [=](QWidget *) {
+            prepare();
+            if (closeWith)
+                apptest::clickNamed(frm_AutoSet, closeWith);
+            else
+                frm_AutoSet->close();
+        });
+        Form1->pmenuAutoSet->trigger();
+        return *ran && !frm_AutoSet->isVisible();
+    }
+
+    // The configuration requests the modules received, as logged.
+    QStringList configRequests() const
+    {
+        QFile file(logPath());
+        QStringList requests;
+        if (!file.open(QIODevice::ReadOnly))
+            return requests;
+        while (!file.atEnd()) {
+            const QString line = QString::fromLatin1(file.readLine()).trimmed();
+            const QStringList parts = line.split(QLatin1Char(' '));
+            if (parts.size() >= 5 && parts.at(1) == QLatin1String("RX") &&
+                parts.at(4).startsWith(QLatin1String("VELKORQZ510,01,")))
+                requests << parts.mid(4).join(QLatin1Char(' '));
+        }
+        return requests;
+    }
+
+    QTemporaryDir logDir;
+    std::unique_ptr<modsim::ModuleSimulator> simulator;
+};
+
+QTEST_MAIN(AutosetBatchTest)
+#include "autoset_batch_test.moc"

@@ -1,0 +1,268 @@
+// "Set multiple modules" on a test LAN of network namespaces (see
+// scripts/with-testlan.sh and tests/app/CMakeLists.txt): the host
+// 198.18.0.10/24 behind the gateway 198.18.0.1, module namespace 1 holding
+// 198.18.0.101 plus addresses that answer echo, with four simulated modules,
+// three of them fresh from the factory sharing 198.18.0.200, and module
+// namespace 2 with one module that refuses configuration.
+// Environment: APP_LAN_ID_FILE (where the LAN's id is recorded for the
+// clean-up check); TESTLAN_* from with-testlan.sh.
+#include "app_test_support.h"
+#include "autoset_test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <set>
+
+#include "platform/HostNetwork.h"
+
+using namespace autosettest;
+
+namespace {
+
+// Answering echo besides the gateway (.1), the host (.10) and the module
+// namespaces (.101, .102): the extra addresses of module namespace 1.
+const QList<int> kAnswering{21, 23, 24, 37};
+const QString kNet = QStringLiteral("198.18.0.");
+const QStringList kFactoryMacs{"00:0E:C6:F0:00:01", "00:0E:C6:F0:00:02", "00:0E:C6:F0:00:03"};
+
+QString lanFile(const QString &name)
+{
+    return QDir(qEnvironmentVariable("TESTLAN_DIR")).filePath(name);
+}
+
+// The settings a simulator holds now, one module per line of its state file.
+std::vector<modsim::ModuleSpec> lanState(int ns)
+{
+    std::vector<modsim::ModuleSpec> modules;
+    QFile file(lanFile(QStringLiteral("m%1.state").arg(ns)));
+    if (!file.open(QIODevice::ReadOnly))
+        return modules;
+    std::size_t index = 1;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        modsim::ModuleSpec spec;
+        std::string error;
+        if (modsim::parse_module_spec(line.toStdString(), index++, spec, error))
+            modules.push_back(spec);
+        else
+            qWarning("state line '%s': %s", line.constData(), error.c_str());
+    }
+    return modules;
+}
+
+// The configuration requests a simulator received, as it logged them.
+QStringList lanRequests(int ns)
+{
+    QStringList requests;
+    QFile file(lanFile(QStringLiteral("m%1.log").arg(ns)));
+    if (!file.open(QIODevice::ReadOnly))
+        return requests;
+    while (!file.atEnd()) {
+        const QStringList parts = QString::fromLatin1(file.readLine()).trimmed().split(QLatin1Char(' '));
+        if (parts.size() >= 5 && parts.at(1) == QLatin1String("RX") &&
+            parts.at(4).startsWith(QLatin1String("VELKORQZ510,01,")))
+            requests << parts.mid(4).join(QLatin1Char(' '));
+    }
+    return requests;
+}
+
+const modsim::ModuleSpec *byMac(const std::vector<modsim::ModuleSpec> &modules, const QString &mac)
+{
+    for (const modsim::ModuleSpec &m : modules) {
+        if (QString::fromStdString(m.mac) == mac)
+            return &m;
+    }
+    return nullptr;
+}
+
+bool search(int count)
+{
+    if (!apptest::clickNamed(Form1, "ToolButton3"))
+        return false;
+    if (Form1->Tag != count)
+        qWarning("the search listed %d modules, not %d", Form1->Tag, count);
+    return Form1->Tag == count;
+}
+
+// The grid row (module number) of a MAC address; 0 when not listed.
+int gridRowOf(const QString &mac)
+{
+    for (int row = 1; row <= Form1->Tag; ++row) {
+        if (Form1->StringGrid1->Cells(7, row) == mac)
+            return row;
+    }
+    return 0;
+}
+
+// The one-at-a-time walk over the same range with the same modules in use,
+// probing with the main window's echo request.
+QStringList sequentialWalk(const QString &start, const QString &end, int wanted)
+{
+    hostnet::FreeAddressSearch search = hostnet::RangeSearch(hostnet::AddressFromText(start.toStdString()),
+                                                             hostnet::AddressFromText(end.toStdString()), wanted);
+    for (int row = 1; row <= Form1->Tag; ++row)
+        search.inUse.insert(hostnet::AddressFromText(Form1->StringGrid1->Cells(4, row).toStdString()));
+    QStringList texts;
+    for (std::uint32_t a : hostnet::SequentialFreeAddressWalk(search, [](std::uint32_t address) {
+             return Form1->PingAddress(QString::fromStdString(hostnet::AddressToText(address)));
+         }))
+        texts << QString::fromStdString(hostnet::AddressToText(a));
+    return texts;
+}
+
+} // namespace
+
+class AutosetLanTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("TESTLAN_ID"))
+            QSKIP("runs on a test LAN only");
+        QFile id(qEnvironmentVariable("APP_LAN_ID_FILE"));
+        if (id.open(QIODevice::WriteOnly))
+            id.write(qgetenv("TESTLAN_ID"));
+        AppMessageBox::reset();
+        Tfrm_AutoSet::sortAscending = true;
+        apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=5000\n");
+        QVERIFY(apptest::startProgram());
+        QVERIFY(search(5));
+    }
+    void cleanupTestCase()
+    {
+        apptest::stopProgram();
+        apptest::removeOptionFile();
+        AppMessageBox::reset();
+    }
+
+    void dialogShowsTheHostAndProposesWhatTheOneAtATimeWalkProposes()
+    {
+        frm_AutoSet->show();
+        QCOMPARE(frm_AutoSet->Edit1->text(), QStringLiteral("198.18.0.10"));
+        QCOMPARE(frm_AutoSet->Edit2->text(), QStringLiteral("255.255.255.0"));
+        QCOMPARE(frm_AutoSet->Edit3->text(), QStringLiteral("198.18.0.1"));
+        QCOMPARE(frm_AutoSet->ListView1->topLevelItemCount(), 5);
+        QCOMPARE(frm_AutoSet->editNumber->text(), QStringLiteral("5"));
+
+        // The default range runs from the host down to the gateway; both
+        // answer, the addresses between them are free.
+        QTest::mouseClick(frm_AutoSet->btnSearch, Qt::LeftButton);
+        QCOMPARE(addresses(), range(kNet, {2, 3, 4, 5, 6}));
+
+        // Answering addresses, skipped ones and the modules' own addresses
+        // (answering or not: the factory one, .200, answers nobody's echo)
+        // are left out, exactly as by the walk of one request at a time.
+        for (const auto &[start, end, wanted] :
+             {std::tuple{kNet + "15", kNet + "45", 1000}, std::tuple{kNet + "45", kNet + "15", 7},
+              std::tuple{kNet + "195", kNet + "205", 100}, std::tuple{kNet + "99", kNet + "103", 100},
+              std::tuple{kNet + "20", kNet + "24", 0}, std::tuple{kNet + "21", kNet + "24", 0}}) {
+            searchFree(start, end, QString::number(wanted));
+            const QStringList concurrent = addresses();
+            QCOMPARE(concurrent, sequentialWalk(start, end, wanted));
+        }
+        searchFree(kNet + "15", kNet + "45", QStringLiteral("1000"));
+        QCOMPARE(addresses(), range(kNet, seq(15, 15) + seq(17, 20) + seq(22, 22) + seq(25, 31) + seq(33, 36) +
+                                              seq(38, 45)));
+        searchFree(kNet + "195", kNet + "205", QStringLiteral("100"));
+        QCOMPARE(addresses(), range(kNet, {195, 196, 197, 198, 199, 201, 202, 203, 204, 205}));
+        frm_AutoSet->hide();
+        QVERIFY(AppMessageBox::shown().isEmpty());
+    }
+
+    void factoryModulesSharingOneAddressGetOneEach()
+    {
+        QCOMPARE(Form1->Tag, 5);
+        const QString refusing = QStringLiteral("00:0E:C6:00:02:01");
+        for (const QString &mac : kFactoryMacs)
+            QVERIFY2(gridRowOf(mac) > 0, qPrintable(mac));
+        QVERIFY(gridRowOf(refusing) > 0);
+        QCOMPARE(Form1->StringGrid1->Cells(4, gridRowOf(kFactoryMacs.at(0))), kNet + "200");
+
+        AppMessageBox::reset();
+        AppMessageBox::setNextAnswer(QMessageBox::Yes); // the refusing module
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);  // the summary
+        QStringList names, proposed;
+        auto ran = apptest::whenModalFor(frm_AutoSet, 50, [&](QWidget *) {
+            // Sorted by name: IN-2 (which refuses) first, then IN-1, then
+            // the three factory modules in no particular order.
+            clickHeader(frm_AutoSet->ListView1, 1);
+            names = moduleColumn(1);
+            tick(frm_AutoSet->ListView1, {0, 2, 3, 4});
+            searchFree(kNet + "50", kNet + "60", QStringLiteral("4"));
+            proposed = addresses();
+            frm_AutoSet->btnIPSetectAllClick();
+            apptest::clickNamed(frm_AutoSet, "btnSet");
+        });
+        Form1->pmenuAutoSet->trigger();
+        QVERIFY(*ran);
+        QCOMPARE(names, (QStringList{"IN-2", "IN-1", "FAC", "FAC", "FAC"}));
+        QCOMPARE(proposed, range(kNet, {50, 51, 52, 53}));
+
+        // What each simulated module received and applied.
+        const std::vector<modsim::ModuleSpec> ns1 = lanState(1);
+        QCOMPARE(int(ns1.size()), 4);
+        QSet<QString> given;
+        const QStringList ns1Requests = lanRequests(1);
+        for (const QString &mac : kFactoryMacs) {
+            const modsim::ModuleSpec *m = byMac(ns1, mac);
+            QVERIFY2(m, qPrintable(mac));
+            const QString ip = QString::fromStdString(m->ip);
+            given << ip;
+            QCOMPARE(QString::fromStdString(m->mask), QStringLiteral("255.255.255.0"));
+            QCOMPARE(QString::fromStdString(m->gateway), QStringLiteral("198.18.0.1"));
+            QCOMPARE(m->dhcp, 0);
+            QCOMPARE(QString::fromStdString(m->alias), QStringLiteral("N/A"));
+            // One request per module, naming it by its MAC address.
+            QStringList own;
+            for (const QString &request : ns1Requests) {
+                if (request.startsWith(QStringLiteral("VELKORQZ510,01,TO=%1,").arg(mac)))
+                    own << request;
+            }
+            QCOMPARE(own, QStringList{QStringLiteral("VELKORQZ510,01,TO=%1,ALIAS=N/A,IP=%2,DHCP=0, \\x0D")
+                                          .arg(mac, ip)});
+        }
+        QCOMPARE(given, (QSet<QString>{kNet + "51", kNet + "52", kNet + "53"}));
+        const modsim::ModuleSpec *in1 = byMac(ns1, QStringLiteral("00:0E:C6:00:01:01"));
+        QVERIFY(in1);
+        QCOMPARE(QString::fromStdString(in1->ip), kNet + "101"); // not ticked
+        QCOMPARE(in1->dhcp, 1);
+        QCOMPARE(ns1Requests.size(), 3 + 1); // the refusing module's request reached namespace 1 too
+
+        // The refusing module was sent the first ticked address, which is
+        // used up; it keeps its settings.
+        const std::vector<modsim::ModuleSpec> ns2 = lanState(2);
+        QCOMPARE(int(ns2.size()), 1);
+        QCOMPARE(QString::fromStdString(ns2.front().ip), kNet + "102");
+        QCOMPARE(lanRequests(2).filter(QStringLiteral("TO=%1,").arg(refusing)),
+                 QStringList{QStringLiteral("VELKORQZ510,01,TO=%1,ALIAS=N/A,IP=198.18.0.50\\x0D")
+                                 .arg(refusing)});
+
+        const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.at(0).text, QStringLiteral("Setting Error!\r\rName: IN-2\r\nALIAS: N/A\r\nIP: 198.18.0.102"
+                                                  "\r\rDo you continue?"));
+        QCOMPARE(shown.at(1).text, QStringLiteral("1 module setting failed."));
+
+        // A new search lists the three with distinct addresses, and those
+        // are in use for the next free address search although nobody
+        // answers echo on them.
+        QVERIFY(search(5));
+        QSet<QString> listed;
+        for (const QString &mac : kFactoryMacs)
+            listed << Form1->StringGrid1->Cells(4, gridRowOf(mac));
+        QCOMPARE(listed, given);
+        frm_AutoSet->show();
+        searchFree(kNet + "50", kNet + "55", QStringLiteral("100"));
+        QCOMPARE(addresses(), range(kNet, {50, 54, 55}));
+        frm_AutoSet->hide();
+    }
+};
+
+QTEST_MAIN(AutosetLanTest)
+#include "autoset_lan_test.moc"
