@@ -1,10 +1,42 @@
 #include "About.h"
 
-#include "FormUtils.h"
-
+#include <QImage>
 #include <QPalette>
+#include <QPixmap>
+
+#include "AboutPicture.h"
+#include "FormUtils.h"
+#include "JpegDecoder.h"
+#include "Unit1.h"
 
 Tfrm_About *frm_About = nullptr;
+
+namespace {
+
+const char kMakerLines[] = "\n\nVelkor CO., LTD.\nWeb site: ";
+const char kWebAddress[] = "www.velkor.example";
+const char kLibraryVersion[] = "ZarfelDLL     Version 1.0.3";
+
+// The product lettering: a heavy condensed face, the nearest being
+// DejaVu Sans Condensed where the original one is missing.
+QFont letteringFont(int pixelHeight, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Haettenschweiler"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(pixelHeight);
+    font.setBold(bold);
+    return font;
+}
+
+void colour(QLabel *label, const QColor &c)
+{
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, c);
+    label->setPalette(p);
+}
+
+} // namespace
 
 Tfrm_About::Tfrm_About(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
@@ -15,8 +47,43 @@ Tfrm_About::Tfrm_About(QWidget *parent)
     setClientSize(this, 289, 256);
     setAutoFillBackground(true);
     QPalette light = palette();
-    light.setColor(QPalette::Window, light.color(QPalette::Midlight));
+    light.setColor(QPalette::Window, light.color(QPalette::Light));
     setPalette(light);
+
+    Label2->setFont(letteringFont(27, false));
+    colour(Label2, QColor(0, 0, 128));
+    Label1->setFont(letteringFont(40, true));
+    colour(Label1, QColor(0, 0, 255));
+    Label2->adjustSize();
+    Label1->adjustSize();
+    Image1->setScaledContents(false);
+    Button1->setDefault(true);
+    connect(Button1, &QPushButton::clicked, this, [this] { done(mrOk); });
+
+    const std::span<const unsigned char> picture = aboutPictureJpeg();
+    setPicture(picture.data(), picture.size());
+    FormCreate();
 }
 
 Tfrm_About::~Tfrm_About() = default;
+
+void Tfrm_About::FormCreate()
+{
+    const QString version = Form1 ? Form1->VersionText : QString();
+    setLabelText(Label3, version + QLatin1String(kMakerLines) + QLatin1String(kWebAddress));
+    setLabelText(Label4, QLatin1String(kLibraryVersion));
+}
+
+bool Tfrm_About::setPicture(const void *bytes, std::size_t length)
+{
+    const JpegImage image = decodeJpeg(bytes, length, JpegPixelFormat::Rgb888);
+    // A damaged picture is not worth a half-drawn one: only a whole decode shows.
+    if (image.status != JpegStatus::Complete) {
+        Image1->clear();
+        return false;
+    }
+    const QImage view(image.pixels.data(), image.width, image.height,
+                      static_cast<qsizetype>(image.bytesPerLine), QImage::Format_RGB888);
+    Image1->setPixmap(QPixmap::fromImage(view.copy()));
+    return true;
+}

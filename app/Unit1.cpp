@@ -25,6 +25,7 @@
 #include <iterator>
 
 #include "platform/HostNetwork.h"
+#include "platform/OpenDocument.h"
 #include "zarfel.h"
 
 TForm1 *Form1 = nullptr;
@@ -94,6 +95,8 @@ TForm1::TForm1(QWidget *parent)
     connect(ToolButton4, &QToolButton::clicked, this, &TForm1::ToolButton4Click);
     connect(ToolButton5, &QToolButton::clicked, this, &TForm1::ToolButton5Click);
     connect(AboutDalvora1, &QAction::triggered, this, &TForm1::AboutDalvora1Click);
+    connect(ToolButton6, &QToolButton::clicked, this, &TForm1::ToolButton6Click);
+    connect(DalvoraHelp1, &QAction::triggered, this, &TForm1::DalvoraHelp1Click);
     // Configuring one module: the grid's double-clicks arrive by eventFilter.
     connect(ToolButton2, &QToolButton::clicked, this, &TForm1::ToolButton2Click);
     connect(pmenuSet, &QAction::triggered, this, &TForm1::pmenuSetClick);
@@ -271,6 +274,23 @@ void TForm1::ToolButton5Click()
 void TForm1::AboutDalvora1Click()
 {
     frm_About->exec();
+}
+
+void TForm1::ToolButton6Click()
+{
+    // Looked up in the working folder, where the program is started from.
+    const int result = platform::OpenDocument("main.chm");
+    if (platform::openDocumentStarted(result))
+        return;
+    const std::string_view text = platform::openDocumentErrorText(result);
+    AppMessageBox::show(this, QStringLiteral("Fehler"),
+                        QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                        QMessageBox::Warning);
+}
+
+void TForm1::DalvoraHelp1Click()
+{
+    ToolButton6Click();
 }
 
 // --- Host network services ------------------------------------------------------

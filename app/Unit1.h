@@ -42,6 +42,8 @@ public:
     void ToolButton4Click();
     void ToolButton5Click();
     void AboutDalvora1Click();
+    void ToolButton6Click();
+    void DalvoraHelp1Click();
 
     // Host network services of the configuration dialogs.
     // One echo request: 1 answered, 0 no answer, -1 echo not permitted.
