@@ -1,5 +1,7 @@
 #include "Autoset.h"
 
+#include "Configuration.h"
+
 #include "AppMessageBox.h"
 #include "FormUtils.h"
 #include "StringGrid.h"
@@ -11,7 +13,6 @@
 #include <QTreeWidgetItem>
 
 #include <algorithm>
-#include <charconv>
 #include <string>
 #include <vector>
 
@@ -43,30 +44,6 @@ std::string latin1(const QString &text)
     return text.toLatin1().toStdString();
 }
 
-// The options dialog's check of a typed count (Tfrm_Configuration keeps its
-// own private): 0 digits only, 1 empty, 2 some other character.
-int CheckNumericText(const QString &text)
-{
-    if (text.isEmpty())
-        return 1;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return 2;
-    }
-    return 0;
-}
-
-// Digits that passed CheckNumericText; only the signed 32-bit range can
-// still fail.
-std::optional<std::int32_t> toInt32(const QString &digits)
-{
-    const QByteArray bytes = digits.toLatin1();
-    std::int32_t value = 0;
-    const auto [end, ec] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), value);
-    if (ec != std::errc() || end != bytes.constData() + bytes.size())
-        return std::nullopt;
-    return value;
-}
 
 // Sort keys compare as the bytes the modules sent, unsigned and
 // case-sensitive; a prefix is smaller than the longer text.
@@ -281,9 +258,9 @@ void Tfrm_AutoSet::ListView1ColumnClick(int column)
 std::optional<std::int32_t> Tfrm_AutoSet::wishedNumber() const
 {
     const QString text = editNumber->text();
-    if (CheckNumericText(text) != 0)
+    if (Tfrm_Configuration::CheckNumericText(text) != 0)
         return std::nullopt;
-    return toInt32(text);
+    return Tfrm_Configuration::DigitsToInt32(text);
 }
 
 void Tfrm_AutoSet::showSearching(bool searching)
@@ -334,11 +311,11 @@ void Tfrm_AutoSet::btnSearchClick()
             return;
         }
     }
-    if (CheckNumericText(editNumber->text()) != 0) {
+    if (Tfrm_Configuration::CheckNumericText(editNumber->text()) != 0) {
         AppMessageBox::error(this, QStringLiteral("Invalid numeric entry."));
         return;
     }
-    std::optional<std::int32_t> wanted = toInt32(editNumber->text());
+    std::optional<std::int32_t> wanted = Tfrm_Configuration::DigitsToInt32(editNumber->text());
     if (!wanted) {
         // Digits beyond the signed 32-bit range: refused like the other
         // input errors, before anything is probed or removed.

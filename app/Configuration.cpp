@@ -19,18 +19,6 @@ QString notAnIntegerMessage(const QString &text)
     return QStringLiteral("'%1' is not a valid integer value.").arg(text);
 }
 
-// Digits only, as checked before; the signed 32-bit range is all that is
-// left to fail.
-std::optional<int32_t> toInt32(const QString &digits)
-{
-    const QByteArray bytes = digits.toLatin1();
-    int32_t value = 0;
-    const auto [end, ec] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), value);
-    if (ec != std::errc() || end != bytes.constData() + bytes.size())
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 Tfrm_Configuration::Tfrm_Configuration(QWidget *parent)
@@ -75,6 +63,18 @@ void Tfrm_Configuration::FormShow()
                                    "search to end, and \nthe number of search results."));
 }
 
+// Digits only, as checked before; the signed 32-bit range is all that is
+// left to fail.
+std::optional<int32_t> Tfrm_Configuration::DigitsToInt32(const QString &digits)
+{
+    const QByteArray bytes = digits.toLatin1();
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), value);
+    if (ec != std::errc() || end != bytes.constData() + bytes.size())
+        return std::nullopt;
+    return value;
+}
+
 int Tfrm_Configuration::CheckNumericText(const QString &text)
 {
     if (text.isEmpty())
@@ -104,12 +104,12 @@ void Tfrm_Configuration::btnSetClick()
 
     // Both convert before either is kept, so a failing time-out does not
     // leave a new count behind.
-    const std::optional<int32_t> number = toInt32(edit_WishNumber->text());
+    const std::optional<int32_t> number = DigitsToInt32(edit_WishNumber->text());
     if (!number) {
         AppMessageBox::error(this, notAnIntegerMessage(edit_WishNumber->text()));
         return;
     }
-    const std::optional<int32_t> timeOut = toInt32(edit_TimeOut->text());
+    const std::optional<int32_t> timeOut = DigitsToInt32(edit_TimeOut->text());
     if (!timeOut) {
         AppMessageBox::error(this, notAnIntegerMessage(edit_TimeOut->text()));
         return;

@@ -4,6 +4,9 @@
 
 #include <QDialog>
 
+#include <cstdint>
+#include <optional>
+
 #include "ui_Configuration.h"
 
 class Tfrm_Configuration : public QDialog, public Ui::Tfrm_Configuration
@@ -14,6 +17,13 @@ public:
     explicit Tfrm_Configuration(QWidget *parent = nullptr);
     ~Tfrm_Configuration() override;
 
+    // 0: non-empty and digits only; 1: empty; 2: some other character.
+    // The auto configuration dialog checks its number of results with it.
+    static int CheckNumericText(const QString &text);
+    // Digits that passed CheckNumericText as a signed 32-bit number; none
+    // when beyond that range.
+    static std::optional<int32_t> DigitsToInt32(const QString &digits);
+
     // Event handlers.
     void FormCreate();
     void FormShow();
@@ -21,10 +31,6 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
-
-private:
-    // 0: non-empty and digits only; 1: empty; 2: some other character.
-    static int CheckNumericText(const QString &text);
 };
 
 extern Tfrm_Configuration *frm_Configuration;
