@@ -16,7 +16,7 @@ PROG=testlan.sh
 usage() {
   cat <<'EOF'
 Usage:
-  testlan.sh up [--id ID] [--host-ip CIDR] [--gateway ADDR] [--module SPEC]...
+  testlan.sh up [--id ID] [--host-ip CIDR] [--gateway ADDR] [--module DESC]...
   testlan.sh down ID
   testlan.sh list
   testlan.sh check
@@ -28,7 +28,7 @@ up      builds a LAN and prints its names as shell assignments:
         --host-ip CIDR   host address (default 198.18.0.10/24)
         --gateway ADDR   gateway, held by the bridge namespace and answering
                          echo (default 198.18.0.1; same prefix as the host)
-        --module SPEC    one module namespace (repeatable); SPEC is
+        --module DESC    one module namespace (repeatable); DESC is
                            ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR]
                          ip defaults to 198.18.0.(100+n)/24; extra addresses
                          (default prefix /32) also answer echo; the default
@@ -208,11 +208,11 @@ cmd_up() {
 
   # Parse every module before touching anything.
   local -a m_ip=() m_extra=() m_gw=()
-  local i spec item key value
+  local i desc item key value
   for i in "${!modules[@]}"; do
     local ipv="198.18.0.$((101 + i))/24" extra="" gw=""
-    spec=${modules[$i]}
-    IFS=, read -r -a items <<<"$spec"
+    desc=${modules[$i]}
+    IFS=, read -r -a items <<<"$desc"
     for item in "${items[@]}"; do
       [[ -n $item ]] || continue
       key=${item%%=*}

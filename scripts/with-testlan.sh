@@ -15,7 +15,7 @@ TESTLAN="$HERE/testlan.sh"
 usage() {
   cat <<'EOF'
 Usage:
-  with-testlan.sh [OPTIONS] [--module-ns SPEC [--sim "ARGS" | --no-sim]]... \
+  with-testlan.sh [OPTIONS] [--module-ns DESC [--sim "ARGS" | --no-sim]]... \
                   -- COMMAND [ARG...]
 
 Builds a test LAN, starts the module simulator in every module namespace,
@@ -27,8 +27,8 @@ Options:
   --modsim PATH        the simulator program (needed when a namespace runs one)
   --host-ip CIDR       host address (default 198.18.0.10/24)
   --gateway ADDR       gateway held by the bridge namespace (default 198.18.0.1)
-  --module-ns SPEC     add a module namespace, numbered 1, 2, ... in order;
-                       SPEC is ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR]
+  --module-ns DESC     add a module namespace, numbered 1, 2, ... in order;
+                       DESC is ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR]
                        (ip defaults to 198.18.0.(100+n)/24, see testlan.sh)
   --sim "ARGS"         simulator arguments for the preceding --module-ns, as
                        shell words (quotes allowed). Default: one module with
@@ -97,7 +97,7 @@ while [[ $# -gt 0 ]]; do
     --modsim) modsim=${2:?--modsim needs a path}; shift 2 ;;
     --host-ip) host_ip=${2:?--host-ip needs a value}; shift 2 ;;
     --gateway) gateway=${2:?--gateway needs a value}; shift 2 ;;
-    --module-ns) ns_specs+=("${2?--module-ns needs a SPEC}"); ns_sims+=(""); shift 2 ;;
+    --module-ns) ns_specs+=("${2?--module-ns needs a DESC}"); ns_sims+=(""); shift 2 ;;
     --sim | --no-sim)
       ((${#ns_specs[@]} > 0)) || die "$1 must follow a --module-ns"
       last=$((${#ns_specs[@]} - 1))
@@ -215,7 +215,7 @@ for _ in 1 2 3 4 5 6 7 8; do
   if [[ ${#id} -eq 6 ]] && ! ip netns list 2>/dev/null | grep -q "^tl-$id-"; then break; fi
 done
 up_args=(up --id "$id" --host-ip "$host_ip" --gateway "$gateway")
-for spec in "${ns_specs[@]}"; do up_args+=(--module "$spec"); done
+for desc in "${ns_specs[@]}"; do up_args+=(--module "$desc"); done
 
 LAN_ID=$id
 up_rc=0

@@ -113,14 +113,14 @@ std::shared_ptr<bool> whenModalFor(QWidget *modal, int delayMs, std::function<vo
 modsim::ModuleSpec module(std::size_t index, const std::string &name, const std::string &alias, int dhcp,
                           const std::string &behaviour)
 {
-    modsim::ModuleSpec spec = modsim::default_module(index);
-    spec.name = name;
-    spec.alias = alias;
-    spec.dhcp = dhcp;
+    modsim::ModuleSpec desc = modsim::default_module(index);
+    desc.name = name;
+    desc.alias = alias;
+    desc.dhcp = dhcp;
     std::string error;
-    if (!modsim::parse_behaviour(behaviour, spec.behave, error))
+    if (!modsim::parse_behaviour(behaviour, desc.behave, error))
         qWarning("bad behaviour %s: %s", behaviour.c_str(), error.c_str());
-    return spec;
+    return desc;
 }
 
 std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::ModuleSpec> modules)

@@ -34,10 +34,10 @@ QString layout()
 modsim::ModuleSpec foreignModule(std::size_t index, const std::string &name, const std::string &alias, int dhcp,
                                  const std::string &behaviour = "ok")
 {
-    modsim::ModuleSpec spec = apptest::module(index, name, alias, dhcp, behaviour);
-    spec.mask = "255.255.0.0";
-    spec.gateway = "198.18.0.254";
-    return spec;
+    modsim::ModuleSpec desc = apptest::module(index, name, alias, dhcp, behaviour);
+    desc.mask = "255.255.0.0";
+    desc.gateway = "198.18.0.254";
+    return desc;
 }
 
 QString text(const std::string &s)
@@ -287,10 +287,10 @@ private Q_SLOTS:
     void factoryModulesSharingOneAddressEachGetTheirOwn()
     {
         auto factory = [](std::size_t index, const char *mac) {
-            modsim::ModuleSpec spec = apptest::module(index, "QZ510", "", 1);
-            spec.ip = "198.18.0.200";
-            spec.mac = mac;
-            return spec;
+            modsim::ModuleSpec desc = apptest::module(index, "QZ510", "", 1);
+            desc.ip = "198.18.0.200";
+            desc.mac = mac;
+            return desc;
         };
         QVERIFY(start({foreignModule(1, "M1", "a", 0), factory(2, "00:0E:C6:AA:00:01"),
                        factory(3, "00:0E:C6:AA:00:02"), factory(4, "00:0E:C6:AA:00:03")}));

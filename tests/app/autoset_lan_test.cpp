@@ -44,10 +44,10 @@ std::vector<modsim::ModuleSpec> lanState(int ns)
         const QByteArray line = file.readLine().trimmed();
         if (line.isEmpty())
             continue;
-        modsim::ModuleSpec spec;
+        modsim::ModuleSpec desc;
         std::string error;
-        if (modsim::parse_module_spec(line.toStdString(), index++, spec, error))
-            modules.push_back(spec);
+        if (modsim::parse_module_spec(line.toStdString(), index++, desc, error))
+            modules.push_back(desc);
         else
             qWarning("state line '%s': %s", line.constData(), error.c_str());
     }

@@ -97,7 +97,7 @@ class Host {
   std::uint16_t port_ = 0;
 };
 
-modsim::ModuleSpec spec(const std::string& text, std::size_t index = 1) {
+modsim::ModuleSpec desc(const std::string& text, std::size_t index = 1) {
   modsim::ModuleSpec m;
   std::string error;
   EXPECT_TRUE(modsim::parse_module_spec(text, index, m, error)) << text << ": " << error;
@@ -118,7 +118,7 @@ struct Rig {
                                           std::uint16_t reply_port, std::string log,
                                           std::string state) {
     modsim::SimulatorOptions o;
-    for (std::size_t i = 0; i < specs.size(); ++i) o.modules.push_back(spec(specs[i], i + 1));
+    for (std::size_t i = 0; i < specs.size(); ++i) o.modules.push_back(desc(specs[i], i + 1));
     o.bind_address = "127.0.0.1";
     o.port = 0;
     o.reply_to = "127.0.0.1";
@@ -171,7 +171,7 @@ TEST(ModsimSpec, DefaultsDependOnIndex) {
 }
 
 TEST(ModsimSpec, ParsesAndFormatsRoundTrip) {
-  auto m = spec("name=N1, alias=al,dhcp=2,ip=10.1.2.3,mask=255.0.0.0,gw=10.0.0.1,"
+  auto m = desc("name=N1, alias=al,dhcp=2,ip=10.1.2.3,mask=255.0.0.0,gw=10.0.0.1,"
                 "mac=aa:bb:cc:dd:ee:ff,behave=late:250+twice+burst:7",
                 4);
   EXPECT_EQ(m.name, "N1");
@@ -185,7 +185,7 @@ TEST(ModsimSpec, ParsesAndFormatsRoundTrip) {
   EXPECT_TRUE(m.behave.twice);
   EXPECT_EQ(m.behave.burst, 7u);
   EXPECT_EQ(modsim::format_behaviour(m.behave), "late:250+twice+burst:7");
-  EXPECT_EQ(spec(modsim::format_module_spec(m), 9), m);
+  EXPECT_EQ(desc(modsim::format_module_spec(m), 9), m);
   EXPECT_EQ(modsim::format_behaviour({}), "ok");
 }
 
@@ -353,7 +353,7 @@ TEST(ModsimConfig, AppliesAndAcknowledgesOk) {
   EXPECT_EQ(mods[0].gateway, "198.18.0.254");
   EXPECT_EQ(mods[0].dhcp, 1);
   EXPECT_EQ(mods[0].name, "QZ510-A");
-  EXPECT_EQ(mods[1], spec("name=OTHER", 2));
+  EXPECT_EQ(mods[1], desc("name=OTHER", 2));
 
   rig.send(kSearch);
   auto replies = rig.host.receive_n(2);
@@ -386,7 +386,7 @@ TEST(ModsimConfig, WrongMacIsIgnored) {
   Rig rig({kSpecA});
   rig.send("VELKORQZ510,01,TO=00:0E:C6:00:00:22,IP=198.18.0.55\r");
   EXPECT_FALSE(rig.host.receive(kQuietMs));
-  EXPECT_EQ(rig.sim.modules()[0], spec(kSpecA));
+  EXPECT_EQ(rig.sim.modules()[0], desc(kSpecA));
   EXPECT_EQ(rig.sim.stats().configs, 1u);
   EXPECT_EQ(rig.sim.stats().applied, 0u);
 }
@@ -409,7 +409,7 @@ TEST(ModsimConfig, ValuesAModuleCannotStoreAreRefused) {
     ASSERT_TRUE(ack) << bad;
     EXPECT_EQ(*ack, "VELKORQZ510,81,NG\r") << bad;
   }
-  EXPECT_EQ(rig.sim.modules()[0], spec(kSpecA));
+  EXPECT_EQ(rig.sim.modules()[0], desc(kSpecA));
 }
 
 TEST(ModsimConfig, SilentAnswersSearchesButNeverAcknowledges) {
@@ -438,7 +438,7 @@ TEST(ModsimConfig, StateFileFollowsEveryChange) {
   {
     Rig rig({kSpecA, "name=B,behave=late:10"}, {}, state.string());
     EXPECT_EQ(read_file(state), kSpecA + ",behave=ok\n" +
-                                    modsim::format_module_spec(spec("name=B,behave=late:10", 2)) +
+                                    modsim::format_module_spec(desc("name=B,behave=late:10", 2)) +
                                     "\n");
     rig.send("VELKORQZ510,01,TO=00:0E:C6:00:00:21,ALIAS=x,IP=198.18.0.60\r");
     ASSERT_TRUE(rig.host.receive());

@@ -19,7 +19,7 @@ way module firmware does, for tests, benchmarks and trying the program
 without hardware.
 
 Options (each also accepted as --option=VALUE):
-  --module SPEC     add one module (repeatable). SPEC is comma-separated
+  --module DESC     add one module (repeatable). DESC is comma-separated
                     key=value; keys:
                       name   module name            (default QZ510)
                       alias  alias                  (default empty)
@@ -32,7 +32,7 @@ Options (each also accepted as --option=VALUE):
                       behave behaviour, see below   (default ok)
                     N is the module's 1-based position among all modules.
                     Values cannot contain commas.
-  --modules FILE    add one module per line of FILE (SPEC as above; '#'
+  --modules FILE    add one module per line of FILE (DESC as above; '#'
                     starts a comment; blank lines are ignored)
   --bind ADDR       listen address (default 0.0.0.0; broadcasts only reach a
                     socket bound to 0.0.0.0)
@@ -45,7 +45,7 @@ Options (each also accepted as --option=VALUE):
                     <seconds> counts from the start; in <data> the bytes
                     0x20..0x7E except '\' appear as they are, all others as
                     \xHH (so "\r" is \x0D). A failed send is logged as ERR.
-  --state FILE      write the current settings, one SPEC line per module, at
+  --state FILE      write the current settings, one DESC line per module, at
                     start and after every applied change (atomically: a
                     temporary file renamed over FILE); it can be read back
                     with --modules
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
       return true;
     };
     if (arg == "--module") {
-      if (!need()) return usage_error("--module needs a SPEC");
+      if (!need()) return usage_error("--module needs a DESC");
       modsim::ModuleSpec m;
       std::string error;
       if (!modsim::parse_module_spec(value, next_index, m, error))

@@ -76,9 +76,9 @@ ModuleSpec default_module(std::size_t index);
 // Keys: name, alias, dhcp, ip, mask, gw (or gateway), mac, behave.
 bool parse_module_spec(std::string_view text, std::size_t index, ModuleSpec& out,
                        std::string& error);
-// The SPEC text of a module; parse_module_spec reads it back unchanged.
+// The DESC text of a module; parse_module_spec reads it back unchanged.
 std::string format_module_spec(const ModuleSpec& module);
-// Appends one module per SPEC line of `path` ('#' comments, blank lines
+// Appends one module per DESC line of `path` ('#' comments, blank lines
 // ignored); `next_index` is the position of the first module of the file and
 // is advanced past the last one.
 bool load_module_file(const std::string& path, std::size_t& next_index,
