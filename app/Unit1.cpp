@@ -189,8 +189,10 @@ void TForm1::endLeftoverSearch()
         return;
     Zarfel_BroadcastStop();
     const QDeadlineTimer deadline(10000);
+    // Clicks wait: a command started in here would run inside the one that
+    // is waiting, on a table about to change.
     while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
         QThread::msleep(5);
     }
 }
@@ -198,9 +200,11 @@ void TForm1::endLeftoverSearch()
 void TForm1::ToolButton3Click()
 {
     ClearStringGrid(StringGrid1);
+    // Nothing is configured from the emptied grid, also not while an
+    // earlier search is being ended.
+    ToolButton2->setEnabled(false);
     endLeftoverSearch();
     Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest);
-    ToolButton2->setEnabled(false);
     appendLog(QStringLiteral("Search..."));
     ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
     StatusBarPanel0->setText(QStringLiteral("Searching"));

@@ -236,7 +236,12 @@ struct EchoProber::Impl
             return;
         const auto sequence = static_cast<std::uint16_t>(data[6] << 8 | data[7]);
         const auto it = inFlight.find(sequence);
-        if (it == inFlight.end() || it->second.address != source || arrival > it->second.wallDeadline)
+        if (it == inFlight.end() || it->second.address != source)
+            return;
+        // In time by the steady clock when read, or by the kernel's stamp
+        // when read late: a step of the wall clock alone never makes an
+        // answered address look free.
+        if (Clock::now() > it->second.deadline && arrival > it->second.wallDeadline)
             return;
         ready.push_back({it->second.tag, it->second.address, kEchoAnswered});
         inFlight.erase(it);

@@ -168,6 +168,8 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
         return 0;
 
     s.table.clear();
+    // The ended thread may have counted after the reset above.
+    s.count.store(0, std::memory_order_release);
     s.stopRequested.store(0);
     s.stopEvent->reset();
     s.startTime.store(platform::tickMs());

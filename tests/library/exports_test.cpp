@@ -328,3 +328,22 @@ TEST_F(LibraryTest, ABurstOfRepliesIsAcceptedWhole)
     EXPECT_STREQ(info(200).name, "M199");
     EXPECT_STREQ(info(1).name, "M0");
 }
+
+TEST_F(LibraryTest, ASearchStartedOverARunningOneKeepsCountAndTableTogether)
+{
+    init();
+    search(60000);
+    // Replies still pouring in while the next start ends this search: what
+    // the old thread counts on its way out must not stay in the new count.
+    for (int i = 0; i < 300; ++i)
+        answer(reply("OLD" + std::to_string(i), "", 0, "198.18.2.1", "00:0E:C6:00:02:00"));
+    Zarfel_SetOptions(1000, 0);
+    ASSERT_EQ(Zarfel_BroadcastStart("127.0.0.1", peer.port(), nullptr), 15);
+    ASSERT_TRUE(waitSearchEnd());
+    const int32_t count = Zarfel_GetCount();
+    EXPECT_LE(count, 300);
+    if (count > 0) {
+        EXPECT_EQ(info(count).result, 0);
+    }
+    EXPECT_EQ(info(count + 1).result, -1) << "every counted record is in the table, and no more";
+}
