@@ -136,4 +136,14 @@ std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::Modu
     return simulator;
 }
 
+bool onTestLan()
+{
+    if (qEnvironmentVariableIsEmpty("TESTLAN_ID"))
+        return false;
+    QFile id(qEnvironmentVariable("APP_LAN_ID_FILE"));
+    if (id.open(QIODevice::WriteOnly))
+        id.write(qgetenv("TESTLAN_ID"));
+    return true;
+}
+
 } // namespace apptest

@@ -22,6 +22,11 @@ void writeOptionFile(const QByteArray &contents);
 void removeOptionFile();
 QByteArray readOptionFile();
 
+// True when the test runs on a test LAN (scripts/with-testlan.sh); then the
+// LAN's id is written to the file named by APP_LAN_ID_FILE, so that the
+// runner can check the LAN is gone afterwards.
+bool onTestLan();
+
 // Creates the six windows and shows the main window; false when it never
 // became exposed.
 bool startProgram();

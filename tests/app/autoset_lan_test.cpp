@@ -123,11 +123,8 @@ class AutosetLanTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (qEnvironmentVariableIsEmpty("TESTLAN_ID"))
+        if (!apptest::onTestLan())
             QSKIP("runs on a test LAN only");
-        QFile id(qEnvironmentVariable("APP_LAN_ID_FILE"));
-        if (id.open(QIODevice::WriteOnly))
-            id.write(qgetenv("TESTLAN_ID"));
         AppMessageBox::reset();
         Tfrm_AutoSet::sortAscending = true;
         apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=5000\n");

@@ -105,11 +105,8 @@ class ConfigLanTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (qEnvironmentVariableIsEmpty("TESTLAN_ID"))
+        if (!apptest::onTestLan())
             QSKIP("runs on a test LAN only");
-        QFile id(qEnvironmentVariable("APP_LAN_ID_FILE"));
-        if (id.open(QIODevice::WriteOnly))
-            id.write(qgetenv("TESTLAN_ID"));
     }
     void init()
     {

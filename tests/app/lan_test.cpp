@@ -9,7 +9,6 @@
 #include "Forms.h"
 #include "Unit1.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QTest>
 
@@ -20,11 +19,8 @@ class LanTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (qEnvironmentVariableIsEmpty("TESTLAN_ID"))
+        if (!apptest::onTestLan())
             QSKIP("runs on a test LAN only");
-        QFile id(qEnvironmentVariable("APP_LAN_ID_FILE"));
-        if (id.open(QIODevice::WriteOnly))
-            id.write(qgetenv("TESTLAN_ID"));
     }
     void cleanup()
     {
