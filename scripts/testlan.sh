@@ -5,10 +5,13 @@
 # all addresses come from 198.18.0.0/15, which is reserved for such tests.
 #
 # Layout of LAN <id>:
-#   tl-<id>-b   bridge namespace: bridge tl<id>br holding the gateway address
-#   tl-<id>-h   host namespace:   tl<id>h, host address, default via gateway
+#   tl-<id>-b   bridge namespace: bridge tl<id>br holding the gateway address,
+#               and bridge tl<id>brK for every further segment K (2, 3, ...)
+#   tl-<id>-h   host namespace:   tl<id>h, host address, default via gateway;
+#               tl<id>hK on segment K with its own address and no route
+#               beyond it; tl<id>e, an adapter with nothing behind it
 #   tl-<id>-mN  module namespace: tl<id>mN, its address(es), a default route
-# Each veth's other end (tl<id>hp, tl<id>mNp) is a port of the bridge.
+# Each veth's other end (tl<id>hp, tl<id>mNp) is a port of its bridge.
 set -euo pipefail
 
 PROG=testlan.sh
@@ -16,7 +19,8 @@ PROG=testlan.sh
 usage() {
   cat <<'EOF'
 Usage:
-  testlan.sh up [--id ID] [--host-ip CIDR] [--gateway ADDR] [--module DESC]...
+  testlan.sh up [--id ID] [--host-ip CIDR] [--gateway ADDR] [--segment CIDR]...
+                [--empty-adapter CIDR] [--module DESC]...
   testlan.sh down ID
   testlan.sh list
   testlan.sh check
@@ -28,8 +32,17 @@ up      builds a LAN and prints its names as shell assignments:
         --host-ip CIDR   host address (default 198.18.0.10/24)
         --gateway ADDR   gateway, held by the bridge namespace and answering
                          echo (default 198.18.0.1; same prefix as the host)
+        --segment CIDR   one more segment (repeatable: segments 2, 3, ...):
+                         its own bridge and a second host adapter tl<id>hK
+                         with this address; the default route stays on
+                         segment 1
+        --empty-adapter CIDR
+                         a host adapter tl<id>e (a veth, up) with
+                         this address and nothing behind it, first in the
+                         host's interface order, as a container bridge is
         --module DESC    one module namespace (repeatable); DESC is
-                           ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR]
+                           ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR][,seg=K]
+                         seg puts the module on segment K (default 1)
                          ip defaults to 198.18.0.(100+n)/24; extra addresses
                          (default prefix /32) also answer echo; the default
                          route goes via gw (or the LAN's gateway when it is in
@@ -178,24 +191,27 @@ new_ns() { # NS
   ns_sysctl "$1"
 }
 
-# A veth made inside the bridge namespace; END goes to NS, END"p" joins the bridge.
-plug() { # NS END
-  local ns=$1 end=$2
+# A veth made inside the bridge namespace; END goes to NS, END"p" joins the
+# bridge (BRIDGE, or the one named third).
+plug() { # NS END [BRIDGE]
+  local ns=$1 end=$2 br=${3:-$BRIDGE}
   ip -n "$BR_NS" link add "${end}p" type veth peer name "$end"
   ip -n "$BR_NS" link set "$end" netns "$ns"
-  ip -n "$BR_NS" link set "${end}p" master "$BRIDGE" up
+  ip -n "$BR_NS" link set "${end}p" master "$br" up
   ip -n "$ns" link set "$end" up
 }
 
 cmd_up() {
-  local id="" host_ip="198.18.0.10/24" gateway="198.18.0.1"
-  local -a modules=()
+  local id="" host_ip="198.18.0.10/24" gateway="198.18.0.1" empty=""
+  local -a modules=() segments=()
   while [[ $# -gt 0 ]]; do
     case $1 in
       --id) id=${2:?--id needs a value}; shift 2 ;;
       --host-ip) host_ip=${2:?--host-ip needs a value}; shift 2 ;;
       --gateway) gateway=${2:?--gateway needs a value}; shift 2 ;;
       --module) modules+=("${2?--module needs a value}"); shift 2 ;;
+      --segment) segments+=("${2:?--segment needs a value}"); shift 2 ;;
+      --empty-adapter) empty=${2:?--empty-adapter needs a value}; shift 2 ;;
       *) usage >&2; exit 2 ;;
     esac
   done
@@ -205,12 +221,22 @@ cmd_up() {
   [[ $gateway != */* ]] || die "--gateway takes an address without prefix"
   same_subnet "$host_ip" "$gateway" || die "gateway $gateway is not in the host's subnet $host_ip"
   ((${#modules[@]} <= 99)) || die "at most 99 module namespaces"
+  ((${#segments[@]} <= 8)) || die "at most 9 segments"
+  local seg
+  for i in "${!segments[@]}"; do
+    [[ ${segments[$i]} == */* ]] || segments[i]="${segments[$i]}/24"
+    check_test_addr "${segments[$i]}"
+  done
+  if [[ -n $empty ]]; then
+    [[ $empty == */* ]] || empty="$empty/24"
+    check_test_addr "$empty"
+  fi
 
   # Parse every module before touching anything.
-  local -a m_ip=() m_extra=() m_gw=()
+  local -a m_ip=() m_extra=() m_gw=() m_seg=()
   local i desc item key value
   for i in "${!modules[@]}"; do
-    local ipv="198.18.0.$((101 + i))/24" extra="" gw=""
+    local ipv="198.18.0.$((101 + i))/24" extra="" gw="" seg=1
     desc=${modules[$i]}
     IFS=, read -r -a items <<<"$desc"
     for item in "${items[@]}"; do
@@ -222,6 +248,7 @@ cmd_up() {
         ip) ipv=$value ;;
         extra) extra=$value ;;
         gw) gw=$value ;;
+        seg) seg=$value ;;
         *) die "module $((i + 1)): unknown key '$key'" ;;
       esac
     done
@@ -233,6 +260,8 @@ cmd_up() {
     m_ip+=("$ipv")
     m_extra+=("$extra")
     m_gw+=("$gw")
+    [[ $seg =~ ^[1-9]$ ]] && ((seg <= ${#segments[@]} + 1)) || die "module $((i + 1)): no segment '$seg'"
+    m_seg+=("$seg")
   done
 
   command -v ip >/dev/null || { echo "$PROG: iproute2 'ip' not found" >&2; exit 77; }
@@ -267,15 +296,34 @@ cmd_up() {
   ip -n "$BR_NS" addr add "$gateway/${host_ip#*/}" dev "$BRIDGE"
   ip -n "$BR_NS" link set "$BRIDGE" up
 
+  for i in "${!segments[@]}"; do
+    ip -n "$BR_NS" link add "${BRIDGE}$((i + 2))" type bridge stp_state 0 forward_delay 0
+    ip -n "$BR_NS" link set "${BRIDGE}$((i + 2))" up
+  done
+
   new_ns "$host_ns"
+  # Made first, it is the host's first adapter in the kernel's order.
+  if [[ -n $empty ]]; then
+    # A veth whose far end waits, up, in the bridge namespace on no bridge.
+    ip -n "$host_ns" link add "tl${id}e" type veth peer name "tl${id}ep"
+    ip -n "$host_ns" link set "tl${id}ep" netns "$BR_NS"
+    ip -n "$BR_NS" link set "tl${id}ep" up
+    ip -n "$host_ns" addr add "$empty" dev "tl${id}e"
+    ip -n "$host_ns" link set "tl${id}e" up
+  fi
   plug "$host_ns" "tl${id}h"
   ip -n "$host_ns" addr add "$host_ip" dev "tl${id}h"
   ip -n "$host_ns" route add default via "$gateway" dev "tl${id}h"
+  for i in "${!segments[@]}"; do
+    plug "$host_ns" "tl${id}h$((i + 2))" "${BRIDGE}$((i + 2))"
+    ip -n "$host_ns" addr add "${segments[$i]}" dev "tl${id}h$((i + 2))"
+  done
 
   for i in "${!m_ip[@]}"; do
-    local ns="tl-$id-m$((i + 1))" dev="tl${id}m$((i + 1))"
+    local ns="tl-$id-m$((i + 1))" dev="tl${id}m$((i + 1))" br=$BRIDGE
+    ((${m_seg[$i]} == 1)) || br="${BRIDGE}${m_seg[$i]}"
     new_ns "$ns"
-    plug "$ns" "$dev"
+    plug "$ns" "$dev" "$br"
     ip -n "$ns" addr add "${m_ip[$i]}" dev "$dev"
     for e in ${m_extra[$i]//+/ }; do
       [[ $e == */* ]] || e="$e/32"

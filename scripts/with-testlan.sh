@@ -27,6 +27,9 @@ Options:
   --modsim PATH        the simulator program (needed when a namespace runs one)
   --host-ip CIDR       host address (default 198.18.0.10/24)
   --gateway ADDR       gateway held by the bridge namespace (default 198.18.0.1)
+  --segment CIDR       one more segment with a second host adapter (repeatable;
+                       put modules on it with seg=K in DESC, see testlan.sh)
+  --empty-adapter CIDR a host adapter with no modules, first in kernel order
   --module-ns DESC     add a module namespace, numbered 1, 2, ... in order;
                        DESC is ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR]
                        (ip defaults to 198.18.0.(100+n)/24, see testlan.sh)
@@ -90,6 +93,7 @@ keep_dir=0
 ready_timeout=10
 cmd_timeout=0
 ns_specs=()
+lan_extra=()  # --segment and --empty-adapter, handed to testlan.sh up
 ns_sims=()    # "" = default module, "-" = no simulator, else "+ARGS"
 
 while [[ $# -gt 0 ]]; do
@@ -97,6 +101,8 @@ while [[ $# -gt 0 ]]; do
     --modsim) modsim=${2:?--modsim needs a path}; shift 2 ;;
     --host-ip) host_ip=${2:?--host-ip needs a value}; shift 2 ;;
     --gateway) gateway=${2:?--gateway needs a value}; shift 2 ;;
+    --segment) lan_extra+=(--segment "${2:?--segment needs a value}"); shift 2 ;;
+    --empty-adapter) lan_extra+=(--empty-adapter "${2:?--empty-adapter needs a value}"); shift 2 ;;
     --module-ns) ns_specs+=("${2?--module-ns needs a DESC}"); ns_sims+=(""); shift 2 ;;
     --sim | --no-sim)
       ((${#ns_specs[@]} > 0)) || die "$1 must follow a --module-ns"
@@ -214,7 +220,7 @@ for _ in 1 2 3 4 5 6 7 8; do
   id=$(LC_ALL=C tr -dc 'a-z0-9' </dev/urandom | head -c 6 || true)
   if [[ ${#id} -eq 6 ]] && ! ip netns list 2>/dev/null | grep -q "^tl-$id-"; then break; fi
 done
-up_args=(up --id "$id" --host-ip "$host_ip" --gateway "$gateway")
+up_args=(up --id "$id" --host-ip "$host_ip" --gateway "$gateway" "${lan_extra[@]}")
 for desc in "${ns_specs[@]}"; do up_args+=(--module "$desc"); done
 
 LAN_ID=$id

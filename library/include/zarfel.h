@@ -104,6 +104,13 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetOptions(uint32_t timeoutMs, int32_t wis
 typedef void(ZARFEL_CALL *ZarfelMessageHandler)(const char *text);
 ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetMessageHandler(ZarfelMessageHandler handler);
 
+/* 12: copies the host's own address on which the reply of record `number`
+ * arrived (dotted text; empty when the system did not say) into `address`,
+ * a buffer of at least ZARFEL_ADDRESS_SIZE; a null buffer is skipped. A
+ * configuration of that record leaves by the same interface. 0 filled, -1 no
+ * such record. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetModuleAdapter(int32_t number, char *address);
+
 #ifdef __cplusplus
 }
 #endif

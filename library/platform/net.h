@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "event.h"
 
@@ -36,6 +37,35 @@ bool bindAny(SocketHandle s, uint16_t port);
 // The number of bytes sent, or -1.
 int sendTo(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port);
 
+// An IPv4 interface a limited broadcast can leave by: its index, its first
+// address (network order) and its name.
+struct Interface {
+    uint32_t index = 0;
+    uint32_t address = 0;
+    std::string name;
+};
+
+// The interfaces that are up, not loopback and can broadcast, each with its
+// first IPv4 address, in the system's order. Empty when none (or when the
+// system cannot list them).
+std::vector<Interface> broadcastInterfaces();
+
+// Sends one datagram out of the interface with this index and local address
+// (network order), whatever the routing table would choose; a limited
+// broadcast then reaches that interface's segment. Bytes sent, or -1.
+int sendVia(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port,
+            uint32_t viaIndex, uint32_t viaAddressNet);
+
+// Where a datagram arrived: the interface's index and the local address it
+// was received on (network order); zeros when the system did not say.
+struct Arrival {
+    uint32_t index = 0;
+    uint32_t localAddress = 0;
+};
+
+// Asks the system to tell the arrival of every datagram read from now on.
+bool setArrivalInfo(SocketHandle s);
+
 enum class ReceiveStatus { Data, WouldBlock, Error };
 // Reads one datagram into buf. *length receives the datagram's full length,
 // also when it was longer than `capacity` (then only capacity bytes are held).
@@ -43,9 +73,10 @@ ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length
 
 // Reads up to maxCount waiting datagrams at once, datagram i into
 // buffers + i * stride (at most `capacity` bytes held), its full length into
-// lengths[i]. The number read; 0 when none is waiting; -1 on a read error.
+// lengths[i] and, when `arrivals` is given, where it arrived into
+// arrivals[i]. The number read; 0 when none is waiting; -1 on a read error.
 int receiveMany(SocketHandle s, char *buffers, size_t stride, size_t capacity, size_t maxCount,
-                size_t *lengths);
+                size_t *lengths, Arrival *arrivals = nullptr);
 
 enum class WaitResult { Readable, Signalled, TimedOut };
 // Waits at most timeoutMs until the socket is readable or one of the events
@@ -59,5 +90,13 @@ std::string errorText(int error);
 // Classic dotted-address conversion (short forms, octal, hex); 0xffffffff
 // (the broadcast address) for text it cannot read. Network byte order.
 uint32_t parseAddress(const char *text);
+
+// Dotted decimal of an address in network order.
+inline std::string addressText(uint32_t addressNet)
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(&addressNet);
+    return std::to_string(b[0]) + '.' + std::to_string(b[1]) + '.' + std::to_string(b[2]) + '.' +
+           std::to_string(b[3]);
+}
 
 } // namespace zarfel::platform

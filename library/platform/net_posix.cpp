@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -120,6 +122,85 @@ int sendTo(SocketHandle s, const void *data, size_t length, uint32_t addressNet,
     return static_cast<int>(r);
 }
 
+std::vector<Interface> broadcastInterfaces()
+{
+    std::vector<Interface> found;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return found;
+    for (const ifaddrs *a = list; a; a = a->ifa_next) {
+        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !a->ifa_name)
+            continue;
+        const unsigned flags = a->ifa_flags;
+        if (!(flags & IFF_UP) || (flags & IFF_LOOPBACK) || !(flags & IFF_BROADCAST))
+            continue;
+        // Secondary addresses come labelled "eth0:1": one entry per device.
+        std::string name = a->ifa_name;
+        if (const size_t colon = name.find(':'); colon != std::string::npos)
+            name.resize(colon);
+        const unsigned index = if_nametoindex(name.c_str());
+        if (index == 0)
+            continue; // gone while we looked
+        bool seen = false;
+        for (const Interface &i : found)
+            seen = seen || i.index == index;
+        if (seen)
+            continue;
+        sockaddr_in address;
+        std::memcpy(&address, a->ifa_addr, sizeof address);
+        found.push_back(Interface{index, address.sin_addr.s_addr, name});
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+int sendVia(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port,
+            uint32_t viaIndex, uint32_t viaAddressNet)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = addressNet;
+    iovec vector{const_cast<void *>(data), length};
+    // IP_PKTINFO names the outgoing interface and source address for this
+    // one datagram; unlike SO_BINDTODEVICE it needs no privilege.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr m{};
+    m.msg_name = &a;
+    m.msg_namelen = sizeof a;
+    m.msg_iov = &vector;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    cmsghdr *c = CMSG_FIRSTHDR(&m);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(viaIndex);
+    info.ipi_spec_dst.s_addr = viaAddressNet;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    ssize_t r;
+    do {
+        r = sendmsg(fd(s), &m, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        remember();
+        return -1;
+    }
+    return static_cast<int>(r);
+}
+
+bool setArrivalInfo(SocketHandle s)
+{
+    const int on = 1;
+    if (setsockopt(fd(s), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
+        remember();
+        return false;
+    }
+    return true;
+}
+
 ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length)
 {
     for (;;) {
@@ -140,24 +221,44 @@ ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length
 }
 
 int receiveMany(SocketHandle s, char *buffers, size_t stride, size_t capacity, size_t maxCount,
-                size_t *lengths)
+                size_t *lengths, Arrival *arrivals)
 {
     constexpr size_t kBatch = 64;
     mmsghdr headers[kBatch];
     iovec vectors[kBatch];
+    // Room for the arrival's IP_PKTINFO (and whatever else the kernel adds).
+    alignas(cmsghdr) char control[kBatch][CMSG_SPACE(sizeof(in_pktinfo)) + 64];
     const size_t n = maxCount < kBatch ? maxCount : kBatch;
     for (size_t i = 0; i < n; ++i) {
         vectors[i] = iovec{buffers + i * stride, capacity};
         headers[i] = mmsghdr{};
         headers[i].msg_hdr.msg_iov = &vectors[i];
         headers[i].msg_hdr.msg_iovlen = 1;
+        if (arrivals) {
+            headers[i].msg_hdr.msg_control = control[i];
+            headers[i].msg_hdr.msg_controllen = sizeof control[i];
+        }
     }
     for (;;) {
         // One system call for a whole burst; MSG_TRUNC reports real lengths.
         const int r = recvmmsg(fd(s), headers, static_cast<unsigned>(n), MSG_DONTWAIT | MSG_TRUNC, nullptr);
         if (r >= 0) {
-            for (int i = 0; i < r; ++i)
+            for (int i = 0; i < r; ++i) {
                 lengths[i] = headers[i].msg_len;
+                if (!arrivals)
+                    continue;
+                arrivals[i] = Arrival{};
+                msghdr &h = headers[i].msg_hdr;
+                for (cmsghdr *c = CMSG_FIRSTHDR(&h); c; c = CMSG_NXTHDR(&h, c)) {
+                    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO)
+                        continue;
+                    in_pktinfo info;
+                    std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                    arrivals[i].index = static_cast<uint32_t>(info.ipi_ifindex);
+                    // The interface's own address, also for a broadcast.
+                    arrivals[i].localAddress = info.ipi_spec_dst.s_addr;
+                }
+            }
             return r;
         }
         if (errno == EINTR)

@@ -4,10 +4,15 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mswsock.h>
 #include <windows.h>
+#include <iphlpapi.h>
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace zarfel::platform {
 
@@ -62,6 +67,50 @@ const char *knownErrorText(int error)
     case WSAENOTSOCK: return "An operation was attempted on something that is not a socket.";
     default: return nullptr;
     }
+}
+
+} // namespace
+
+namespace {
+
+// WSARecvMsg is reached through the socket's extension table.
+LPFN_WSARECVMSG recvMsgFunction(SOCKET s)
+{
+    LPFN_WSARECVMSG function = nullptr;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD bytes = 0;
+    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function,
+                 &bytes, nullptr, nullptr) == SOCKET_ERROR)
+        return nullptr;
+    return function;
+}
+
+std::string narrow(const wchar_t *text)
+{
+    if (!text)
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1)
+        return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+// The address of the interface with this index, 0 when unknown. Adapters
+// are listed again only when an index is new, not for every datagram.
+uint32_t interfaceAddress(uint32_t index)
+{
+    thread_local std::vector<Interface> known;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Interface &i : known)
+            if (i.index == index)
+                return i.address;
+        if (pass == 0)
+            known = broadcastInterfaces();
+    }
+    return 0;
 }
 
 } // namespace
@@ -169,12 +218,127 @@ ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length
 }
 
 // Winsock has no call that reads several datagrams at once: one per call.
+std::vector<Interface> broadcastInterfaces()
+{
+    std::vector<Interface> found;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG r = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && r == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        r = GetAdaptersAddresses(AF_INET,
+                                 GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                                 nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
+    }
+    if (r != NO_ERROR)
+        return found;
+    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
+        // Loopback and tunnels carry no broadcast; a disconnected adapter
+        // sends nothing anywhere.
+        if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK ||
+            a->IfType == IF_TYPE_TUNNEL)
+            continue;
+        for (const IP_ADAPTER_UNICAST_ADDRESS *u = a->FirstUnicastAddress; u; u = u->Next) {
+            const SOCKADDR *sa = u->Address.lpSockaddr;
+            if (!sa || sa->sa_family != AF_INET)
+                continue;
+            sockaddr_in address;
+            std::memcpy(&address, sa, sizeof address);
+            found.push_back(Interface{a->IfIndex, address.sin_addr.s_addr, narrow(a->FriendlyName)});
+            break;
+        }
+    }
+    return found;
+}
+
+int sendVia(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port,
+            uint32_t viaIndex, uint32_t viaAddressNet)
+{
+    // Winsock has no per-datagram interface choice for a send: a socket
+    // bound to the adapter's address sends out of that adapter.
+    const uint32_t local = viaAddressNet != 0 ? viaAddressNet : interfaceAddress(viaIndex);
+    if (local == 0)
+        return sendTo(s, data, length, addressNet, port);
+    const SOCKET bound = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (bound == INVALID_SOCKET)
+        return -1;
+    const BOOL on = TRUE;
+    setsockopt(bound, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on), sizeof on);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = local;
+    int result = -1;
+    if (bind(bound, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0)
+        result = sendTo(static_cast<SocketHandle>(bound), data, length, addressNet, port);
+    const int error = WSAGetLastError();
+    closesocket(bound);
+    WSASetLastError(error);
+    return result;
+}
+
+bool setArrivalInfo(SocketHandle s)
+{
+    const DWORD on = 1;
+    return setsockopt(sock(s), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char *>(&on), sizeof on) == 0;
+}
+
+namespace {
+
+// One datagram with where it arrived; the plain read when the system has no
+// WSARecvMsg.
+ReceiveStatus receiveWithArrival(SocketHandle s, char *buf, size_t capacity, size_t *length,
+                                 Arrival *arrival)
+{
+    static LPFN_WSARECVMSG recvMsg = recvMsgFunction(sock(s));
+    *arrival = Arrival{};
+    if (!recvMsg)
+        return receive(s, buf, capacity, length);
+    for (int resets = 0;; ++resets) {
+        WSABUF data{static_cast<ULONG>(clampLength(capacity)), buf};
+        alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO)) + 64];
+        WSAMSG m{};
+        m.lpBuffers = &data;
+        m.dwBufferCount = 1;
+        m.Control.buf = control;
+        m.Control.len = sizeof control;
+        DWORD got = 0;
+        const int r = recvMsg(sock(s), &m, &got, nullptr, nullptr);
+        const int error = r == SOCKET_ERROR ? WSAGetLastError() : 0;
+        if (r != SOCKET_ERROR || error == WSAEMSGSIZE) {
+            // An over-long datagram is reported one byte longer than the
+            // buffer, which every caller treats as too long.
+            *length = r == SOCKET_ERROR ? capacity + 1 : got;
+            for (WSACMSGHDR *c = WSA_CMSG_FIRSTHDR(&m); c; c = WSA_CMSG_NXTHDR(&m, c)) {
+                if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO)
+                    continue;
+                IN_PKTINFO info;
+                std::memcpy(&info, WSA_CMSG_DATA(c), sizeof info);
+                arrival->index = info.ipi_ifindex;
+                // The datagram's destination may be a broadcast address:
+                // the interface's own address is what a reply came in on.
+                const uint32_t own = interfaceAddress(info.ipi_ifindex);
+                arrival->localAddress = own != 0 ? own : info.ipi_addr.s_addr;
+            }
+            return ReceiveStatus::Data;
+        }
+        if (error == WSAEWOULDBLOCK)
+            return ReceiveStatus::WouldBlock;
+        if ((error == WSAECONNRESET || error == WSAENETRESET) && resets < kMaxResetsSkipped)
+            continue;
+        return ReceiveStatus::Error;
+    }
+}
+
+} // namespace
+
 int receiveMany(SocketHandle s, char *buffers, size_t /*stride*/, size_t capacity, size_t maxCount,
-                size_t *lengths)
+                size_t *lengths, Arrival *arrivals)
 {
     if (maxCount == 0)
         return 0;
-    switch (receive(s, buffers, capacity, &lengths[0])) {
+    const ReceiveStatus got = arrivals ? receiveWithArrival(s, buffers, capacity, &lengths[0], &arrivals[0])
+                                       : receive(s, buffers, capacity, &lengths[0]);
+    switch (got) {
     case ReceiveStatus::Data:
         return 1;
     case ReceiveStatus::WouldBlock:

@@ -92,8 +92,17 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
     s.startTime.store(platform::tickMs());
     // A late acknowledgement of an earlier request must not answer this one.
     discardWaiting(s);
-    if (platform::sendTo(s.sender, request.data(), request.size(), s.destinationAddress,
-                         s.destinationPort) < 0)
+    // The request leaves by the interface the module's reply came in on: a
+    // limited broadcast would otherwise reach the default route's segment
+    // only.
+    const platform::Arrival via = record->arrival;
+    const int sent =
+        via.index != 0
+            ? platform::sendVia(s.sender, request.data(), request.size(), s.destinationAddress,
+                                s.destinationPort, via.index, via.localAddress)
+            : platform::sendTo(s.sender, request.data(), request.size(), s.destinationAddress,
+                               s.destinationPort);
+    if (sent < 0)
         return -1;
     return awaitAcknowledgement(s);
 }

@@ -25,18 +25,21 @@ constexpr uint32_t kLongestWaitMs = 60 * 60 * 1000;
 // handed out one per pass of the receive loop.
 class Inbox {
 public:
-    Inbox() : buffers_(kBatch * kStride), lengths_(kBatch) {}
+    Inbox() : buffers_(kBatch * kStride), lengths_(kBatch), arrivals_(kBatch) {}
 
-    platform::ReceiveStatus next(platform::SocketHandle socket, char *&datagram, size_t &length)
+    platform::ReceiveStatus next(platform::SocketHandle socket, char *&datagram, size_t &length,
+                                 platform::Arrival &arrival)
     {
         if (next_ == count_) {
-            const int got = platform::receiveMany(socket, buffers_.data(), kStride, kStride - 1, kBatch, lengths_.data());
+            const int got = platform::receiveMany(socket, buffers_.data(), kStride, kStride - 1, kBatch,
+                                                  lengths_.data(), arrivals_.data());
             if (got <= 0)
                 return got == 0 ? platform::ReceiveStatus::WouldBlock : platform::ReceiveStatus::Error;
             count_ = static_cast<size_t>(got);
             next_ = 0;
         }
         datagram = buffers_.data() + next_ * kStride;
+        arrival = arrivals_[next_];
         length = lengths_[next_++];
         return platform::ReceiveStatus::Data;
     }
@@ -47,6 +50,7 @@ private:
     static constexpr size_t kStride = protocol::kReceiveBufferSize;
     std::vector<char> buffers_;
     std::vector<size_t> lengths_;
+    std::vector<platform::Arrival> arrivals_;
     size_t count_ = 0;
     size_t next_ = 0;
 };
@@ -70,11 +74,13 @@ void receiveLoop(State &s)
         // without a message so a stray datagram cannot hold up the search.
         char *datagram = nullptr;
         size_t length = 0;
-        const platform::ReceiveStatus got = inbox.next(s.receiver, datagram, length);
+        platform::Arrival arrival;
+        const platform::ReceiveStatus got = inbox.next(s.receiver, datagram, length, arrival);
         if (got == platform::ReceiveStatus::Data) {
             if (length > 0 && length <= protocol::kMaxDatagram) {
                 datagram[length] = '\0';
                 auto *record = new ModuleRecord;
+                record->arrival = arrival;
                 if (protocol::parseReply(datagram, length, record->fields)) {
                     s.table.append(record);
                     s.count.fetch_add(1, std::memory_order_release);
@@ -123,6 +129,31 @@ void receiveLoop(State &s)
     }
 }
 
+// Sends the search request. The kernel routes a limited broadcast out of one
+// interface only, so it goes out of every interface that can carry it; any
+// other destination is sent once. The bytes sent, or -1 when every send
+// failed.
+int sendSearchRequest(State &s, const char *text, size_t length)
+{
+    s.searchInterfaces.clear();
+    if (s.destinationAddress != 0xffffffffu)
+        return platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
+    const std::vector<platform::Interface> interfaces = platform::broadcastInterfaces();
+    if (interfaces.empty())
+        return platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
+    int result = -1;
+    for (const platform::Interface &i : interfaces) {
+        // One interface failing (gone, no carrier) must not cost the others.
+        const int sent = platform::sendVia(s.sender, text, length, s.destinationAddress,
+                                           s.destinationPort, i.index, i.address);
+        if (sent >= 0) {
+            result = sent;
+            s.searchInterfaces.push_back(i);
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 void endSearch(State &s)
@@ -162,8 +193,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
 
     platform::sleepMs(kPauseBeforeSendMs);
     const char *text = request ? request : protocol::kSearchRequest;
-    const int sent = platform::sendTo(s.sender, text, std::strlen(text), s.destinationAddress,
-                                      s.destinationPort);
+    const int sent = sendSearchRequest(s, text, std::strlen(text));
     if (sent == 0)
         return 0;
 
@@ -229,6 +259,20 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetModuleInfo(int32_t number, char *name, 
     copy(mac, f.mac);
     if (dhcp)
         *dhcp = f.dhcp;
+    return 0;
+}
+
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetModuleAdapter(int32_t number, char *address)
+{
+    const ModuleRecord *r = state().table.find(number);
+    if (!r)
+        return -1;
+    if (address) {
+        std::string text;
+        if (r->arrival.localAddress != 0)
+            text = platform::addressText(r->arrival.localAddress);
+        std::memcpy(address, text.c_str(), text.size() + 1);
+    }
     return 0;
 }
 

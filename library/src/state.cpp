@@ -127,6 +127,8 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_Init(int32_t replyPort)
     // The receive thread and the configuration wait read only when the socket
     // is known to be readable, or drain it until it is empty.
     platform::setNonBlocking(s.receiver);
+    // Each record remembers the interface its reply came in on.
+    platform::setArrivalInfo(s.receiver);
     if (const int bytes = receiveBufferRequest(); bytes > 0)
         platform::setReceiveBuffer(s.receiver, bytes);
     if (!platform::bindAny(s.receiver, portOr(replyPort, protocol::kReplyPort))) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "event.h"
 #include "net.h"
@@ -13,6 +14,8 @@ namespace zarfel {
 
 struct ModuleRecord {
     protocol::ModuleFields fields{};
+    // Where the reply arrived: a configuration leaves by the same interface.
+    platform::Arrival arrival{};
     std::atomic<ModuleRecord *> next{nullptr};
 };
 
@@ -42,6 +45,9 @@ struct State {
     bool socketLayerUp = false;
     uint32_t destinationAddress = 0xffffffffu; // network order
     uint16_t destinationPort = protocol::kDevicePort;
+    // Interfaces the last search request left by (a limited broadcast goes
+    // out of each); empty when it was sent once the ordinary way.
+    std::vector<platform::Interface> searchInterfaces;
 
     std::atomic<uint32_t> timeoutMs{0};
     std::atomic<int32_t> wished{0};
