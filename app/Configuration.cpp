@@ -7,6 +7,8 @@
 
 #include <QShowEvent>
 
+#include "platform/HostNetwork.h"
+
 #include <charconv>
 #include <optional>
 
@@ -28,7 +30,8 @@ Tfrm_Configuration::Tfrm_Configuration(QWidget *parent)
     setObjectName(QStringLiteral("frm_Configuration"));
     applyDesignFont(this);
     autoSizeLabels(this);
-    setClientSize(this, 280, 207);
+    // One row taller than the two options needed: the adapter choice.
+    setClientSize(this, 280, 239);
     move(380, 116);
 
     connect(btnSet, &QPushButton::clicked, this, &Tfrm_Configuration::btnSetClick);
@@ -59,8 +62,21 @@ void Tfrm_Configuration::FormShow()
     UpDown1->SetAssociate(edit_WishNumber);
     edit_WishNumber->setText(QString::number(Form1->SearchNumber));
     edit_TimeOut->setText(QString::number(Form1->SearchTimeOut));
+    FillAdapterList(Form1->SearchAdapter);
     Label4->setText(QStringLiteral("Please enter the time in milliseconds that Dalvora should wait for the "
                                    "search to end, and \nthe number of search results."));
+}
+
+void Tfrm_Configuration::FillAdapterList(const QString &chosen)
+{
+    cbox_Adapter->clear();
+    cbox_Adapter->addItem(QStringLiteral("First adapter"), QString());
+    for (const hostnet::HostAdapter &a : hostnet::ListHostAdapters())
+        cbox_Adapter->addItem(QStringLiteral("%1, %2").arg(QString::fromStdString(a.label),
+                                                           QString::fromStdString(hostnet::AddressToText(a.address))),
+                              QString::fromStdString(a.id));
+    const int at = cbox_Adapter->findData(chosen);
+    cbox_Adapter->setCurrentIndex(at < 0 ? 0 : at);
 }
 
 // Digits only, as checked before; the signed 32-bit range is all that is
@@ -118,12 +134,14 @@ void Tfrm_Configuration::btnSetClick()
     // The values are kept only once they are safely in the file; a failed
     // write leaves file, fields and dialog as they were.
     QString reason;
-    if (!options::write({*number, static_cast<uint32_t>(*timeOut)}, &reason)) {
+    const QString adapter = cbox_Adapter->currentData().toString();
+    if (!options::write({*number, static_cast<uint32_t>(*timeOut), adapter}, &reason)) {
         AppMessageBox::error(this, QStringLiteral("The options could not be saved in '%1'.\n%2")
                                        .arg(options::filePath(), reason));
         return;
     }
     Form1->SearchNumber = *number;
     Form1->SearchTimeOut = static_cast<uint32_t>(*timeOut);
+    Form1->SetSearchAdapter(adapter);
     done(mrOk);
 }

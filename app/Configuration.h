@@ -24,6 +24,10 @@ public:
     // when beyond that range.
     static std::optional<int32_t> DigitsToInt32(const QString &digits);
 
+    // The adapter list: "First adapter", then every IPv4 adapter by name and
+    // address; `chosen` (an adapter's id, empty for the first) selected.
+    void FillAdapterList(const QString &chosen);
+
     // Event handlers.
     void FormCreate();
     void FormShow();

@@ -15,6 +15,7 @@ namespace {
 const std::string kSection = "option";
 const std::string kNumberKey = "SNumber";
 const std::string kTimeOutKey = "STimeOut";
+const std::string kAdapterKey = "Adapter";
 
 std::filesystem::path nativePath(const QString &path)
 {
@@ -40,15 +41,21 @@ Values read()
     // A hand-edited negative time-out is taken as the unsigned number it spells.
     values.timeOut = static_cast<uint32_t>(
         platform::readProfileInt(path, kSection, kTimeOutKey, static_cast<int>(kDefaultTimeOut)));
+    values.adapter = QString::fromStdString(platform::readProfileString(path, kSection, kAdapterKey).value_or(""));
     return values;
 }
 
 bool write(const Values &values, QString *error)
 {
+    std::vector<std::pair<std::string, std::string>> pairs{{kNumberKey, std::to_string(values.number)},
+                                                           {kTimeOutKey, std::to_string(values.timeOut)}};
+    // A file of an operator who never chose an adapter stays as it was.
+    const auto path = nativePath(filePath());
+    if (!values.adapter.isEmpty() || platform::readProfileString(path, kSection, kAdapterKey))
+        pairs.emplace_back(kAdapterKey, values.adapter.toStdString());
     std::string reason;
     const bool ok = platform::writeProfileStrings(
-        nativePath(filePath()), kSection,
-        {{kNumberKey, std::to_string(values.number)}, {kTimeOutKey, std::to_string(values.timeOut)}},
+        path, kSection, pairs,
         &reason);
     if (!ok && error)
         *error = QString::fromLocal8Bit(reason.c_str());

@@ -92,6 +92,15 @@ void TStringGrid::SetRowCount(int rows)
     setRowCount(rows > 1 ? rows - 1 : 0);
 }
 
+void TStringGrid::SetRowToolTip(int row, const QString &tip)
+{
+    if (row <= 0 || row > rowCount())
+        return;
+    for (int column = 0; column < columnCount(); ++column)
+        if (QTableWidgetItem *it = item(row - 1, column))
+            it->setToolTip(tip);
+}
+
 QString TStringGrid::Cells(int column, int row) const
 {
     if (row <= 0)

@@ -25,6 +25,8 @@ public:
 
     QString Cells(int column, int row) const;
     void SetCells(int column, int row, const QString &text);
+    // A tooltip over every cell of a row (empty: none).
+    void SetRowToolTip(int row, const QString &tip);
 
     // The title shown above a column; it follows the column when dragged.
     QString ColumnTitle(int column) const;

@@ -23,6 +23,7 @@
 #include <QThread>
 
 #include <iterator>
+#include <vector>
 
 #include "platform/HostNetwork.h"
 #include "platform/OpenDocument.h"
@@ -128,6 +129,7 @@ void TForm1::FormCreate()
         SearchNumber = saved.number;
         SearchTimeOut = saved.timeOut;
         Zarfel_SetOptions(SearchTimeOut, SearchNumber);
+        SetSearchAdapter(saved.adapter);
         ToolButton3->setEnabled(true);
     }
     ToolButton2->setEnabled(false);
@@ -138,6 +140,22 @@ void TForm1::FormCreate()
 
     VersionText = QStringLiteral("Version 1.0.5 (13, November, 2006)");
     setWindowTitle(QStringLiteral("Dalvora ") + VersionText);
+}
+
+void TForm1::SetSearchAdapter(const QString &id)
+{
+    SearchAdapter = id;
+    if (!id.isEmpty()) {
+        bool present = false;
+        for (const hostnet::HostAdapter &a : hostnet::ListHostAdapters())
+            present = present || QString::fromStdString(a.id) == id;
+        if (!present) {
+            // Proposals from an adapter that is not there would be guesses.
+            appendLog(QStringLiteral("Adapter %1 not found: the first adapter is used").arg(id));
+            SearchAdapter.clear();
+        }
+    }
+    hostnet::SetHostAdapterChoice(SearchAdapter.toStdString());
 }
 
 void TForm1::showEvent(QShowEvent *event)
@@ -221,7 +239,35 @@ void TForm1::ToolButton3Click()
     if (count != 0)
         ToolButton2->setEnabled(true);
     fillGridFromLibrary(count);
+    showSearchAdapters();
     StringGrid1->SelectRow(1);
+}
+
+void TForm1::showSearchAdapters()
+{
+    // The library sends a search out of every adapter that can broadcast.
+    const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
+    QStringList names;
+    for (const hostnet::HostAdapter &a : adapters)
+        if (a.canBroadcast)
+            names << QStringLiteral("%1 %2").arg(QString::fromStdString(a.label),
+                                                 QString::fromStdString(hostnet::AddressToText(a.address)));
+    StatusBarPanel1->setText(QStringLiteral("%1 NIC").arg(names.size()));
+    StatusBarPanel1->setToolTip(names.isEmpty() ? QStringLiteral("Searched without a network adapter")
+                                                : QStringLiteral("Searched on: ") + names.join(QStringLiteral(", ")));
+
+    for (int n = 1; n <= Tag; ++n) {
+        char local[ZARFEL_ADDRESS_SIZE] = {};
+        if (Zarfel_GetModuleAdapter(n, local) != 0 || local[0] == '\0') {
+            StringGrid1->SetRowToolTip(n, QString());
+            continue;
+        }
+        QString via = QString::fromLatin1(local);
+        for (const hostnet::HostAdapter &a : adapters)
+            if (hostnet::AddressToText(a.address) == local)
+                via = QString::fromStdString(a.label) + QStringLiteral(", ") + via;
+        StringGrid1->SetRowToolTip(n, QStringLiteral("via ") + via);
+    }
 }
 
 void TForm1::fillGridFromLibrary(int count)
@@ -254,6 +300,8 @@ void TForm1::fillGridFromLibrary(int count)
 void TForm1::ToolButton4Click()
 {
     ClearStringGrid(StringGrid1);
+    StatusBarPanel1->clear();
+    StatusBarPanel1->setToolTip(QString());
     ToolButton2->setEnabled(false);
 }
 

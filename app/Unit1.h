@@ -22,6 +22,10 @@ public:
     // limit), as kept in option.ini and handed to the library.
     uint32_t SearchTimeOut = 2000;
     int32_t SearchNumber = 0;
+    // The host adapter whose settings the configuration dialogs propose, by
+    // its id (option.ini's "Adapter"); empty for the first adapter.
+    QString SearchAdapter;
+    void SetSearchAdapter(const QString &id);
     QString VersionText;
     // Number of modules listed by the last search.
     int Tag = 0;
@@ -72,6 +76,7 @@ protected:
 private:
     void appendLog(const QString &line);
     void fillGridFromLibrary(int count);
+    void showSearchAdapters();
     void endLeftoverSearch();
 
     bool m_echoUnusableReported = false;

@@ -21,12 +21,36 @@ namespace hostnet {
 
 // --- Host adapter -------------------------------------------------------------
 
-// Reads one setting of the host's first network adapter: item 1 its IPv4
-// address, 2 that address's subnet mask, 3 the default gateway (dotted text).
+// An IPv4 adapter of the host: `id` names it in option.ini (the interface
+// name on Linux, the adapter's identifier on Windows), `label` is what the
+// operator reads; address and mask of its first IPv4 address.
+struct HostAdapter
+{
+    std::string id;
+    std::string label;
+    std::uint32_t address = 0;
+    std::uint32_t mask = 0;
+    bool canBroadcast = true; // a search's limited broadcast goes out of it
+};
+
+// The adapters that are up, not loopback and have an IPv4 address, in the
+// system's order.
+std::vector<HostAdapter> ListHostAdapters();
+
+// The adapter that ReadHostAdapter reads, for the whole process: empty for
+// the first adapter (the default). An id the host does not have (now) reads
+// the first adapter as well.
+void SetHostAdapterChoice(const std::string &id);
+std::string HostAdapterChoice();
+
+// Reads one setting of the host's chosen adapter, by default its first
+// network adapter that is up and has an IPv4 address (an adapter that is down
+// or has none is passed over): item 1 its IPv4 address, 2 that address's
+// subnet mask, 3 the default gateway (dotted text).
 //   0: `text` holds the value; empty when the value cannot be read (no
 //      default route through that adapter, for one).
-//   1: the adapter has no IPv4 address: `text` is "0.0.0.0" (also when a
-//      later adapter has one); or the item is not 1 to 3: `text` unchanged.
+//   1: no adapter is up with an IPv4 address: `text` is "0.0.0.0"; or the
+//      item is not 1 to 3: `text` unchanged.
 // When no adapter can be read at all, the result is 1 with "0.0.0.0" and
 // *sizeQueryFailed is set, so that the caller can tell the operator; it is
 // false otherwise. On Windows it is also set when GetAdaptersInfo's size

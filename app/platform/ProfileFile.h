@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,11 @@ namespace platform {
 // first matching section and key win. Never creates or changes the file.
 int readProfileInt(const std::filesystem::path &path, const std::string &section,
                    const std::string &key, int def);
+
+// Reads one key's value as written after '=' (the same lookup as
+// readProfileInt); none when the file, section or key is missing.
+std::optional<std::string> readProfileString(const std::filesystem::path &path, const std::string &section,
+                                             const std::string &key);
 
 // Sets `values` (key, value) in `section`, creating the file, the section or
 // a key when missing. Comments, blank lines, other sections and keys, the

@@ -141,28 +141,40 @@ std::uint32_t readAddress(const unsigned char *p) // network order in, host orde
     return ntohl(readU32(p));
 }
 
-// The first adapter: the first interface that is not the loopback, in the
-// kernel's interface order (by index), whatever its state.
-bool firstAdapter(int &index)
+struct Link
+{
+    int index = 0;
+    bool up = false;
+    bool broadcast = false;
+    std::string name;
+};
+
+// The interfaces that are not the loopback, in the kernel's interface order
+// (by index), whatever their state.
+bool listLinks(std::vector<Link> &links)
 {
     ifinfomsg request{};
     request.ifi_family = AF_UNSPEC;
-    std::vector<Message> links;
-    if (!dump(RTM_GETLINK, &request, sizeof request, links))
+    std::vector<Message> messages;
+    if (!dump(RTM_GETLINK, &request, sizeof request, messages))
         return false;
-    int best = std::numeric_limits<int>::max();
-    for (const Message &m : links) {
+    links.clear();
+    for (const Message &m : messages) {
         if (m.type != RTM_NEWLINK || m.body.size() < sizeof(ifinfomsg))
             continue;
         ifinfomsg info;
         std::memcpy(&info, m.body.data(), sizeof info);
-        if ((info.ifi_flags & IFF_LOOPBACK) == 0 && info.ifi_index > 0)
-            best = std::min(best, info.ifi_index);
+        if ((info.ifi_flags & IFF_LOOPBACK) != 0 || info.ifi_index <= 0)
+            continue;
+        Link link{info.ifi_index, (info.ifi_flags & IFF_UP) != 0, (info.ifi_flags & IFF_BROADCAST) != 0, {}};
+        forEachAttribute(m.body, align4(sizeof info), [&](unsigned type, const unsigned char *p, std::size_t n) {
+            if (type == IFLA_IFNAME)
+                link.name.assign(reinterpret_cast<const char *>(p), strnlen(reinterpret_cast<const char *>(p), n));
+        });
+        links.push_back(std::move(link));
     }
-    if (best == std::numeric_limits<int>::max())
-        return false;
-    index = best;
-    return true;
+    std::sort(links.begin(), links.end(), [](const Link &a, const Link &b) { return a.index < b.index; });
+    return !links.empty();
 }
 
 // The adapter's first IPv4 address as the kernel lists it (the primary one
@@ -277,6 +289,21 @@ std::uint32_t maskOf(unsigned prefix)
 
 } // namespace
 
+std::vector<HostAdapter> ListHostAdapters()
+{
+    std::vector<HostAdapter> adapters;
+    std::vector<Link> links;
+    if (!listLinks(links))
+        return adapters;
+    for (const Link &link : links) {
+        std::uint32_t address = 0;
+        unsigned prefix = 0;
+        if (link.up && firstAddress(link.index, address, prefix) && address != 0)
+            adapters.push_back({link.name, link.name, address, maskOf(prefix), link.broadcast});
+    }
+    return adapters;
+}
+
 int ReadHostAdapter(int item, std::string &text, bool *sizeQueryFailed)
 {
     if (sizeQueryFailed)
@@ -284,16 +311,31 @@ int ReadHostAdapter(int item, std::string &text, bool *sizeQueryFailed)
     if (item < 1 || item > 3)
         return 1;
 
-    int index = 0;
-    if (!firstAdapter(index)) {
+    std::vector<Link> links;
+    if (!listLinks(links)) {
         if (sizeQueryFailed)
             *sizeQueryFailed = true;
         text = "0.0.0.0";
         return 1;
     }
+    // The chosen adapter; else, and when the host no longer has it, the
+    // first one that is up with an address: a down adapter's address was
+    // never probed and its subnet is not the one the host talks to.
+    const std::string choice = HostAdapterChoice();
+    int index = 0;
     std::uint32_t address = 0;
     unsigned prefix = 0;
-    if (!firstAddress(index, address, prefix) || address == 0) {
+    for (int pass = choice.empty() ? 1 : 0; pass < 2 && index == 0; ++pass) {
+        for (const Link &link : links) {
+            if (!link.up || (pass == 0 && link.name != choice))
+                continue;
+            if (firstAddress(link.index, address, prefix) && address != 0) {
+                index = link.index;
+                break;
+            }
+        }
+    }
+    if (index == 0) {
         text = "0.0.0.0";
         return 1;
     }

@@ -84,23 +84,45 @@ std::string fieldText(const char (&field)[N])
     return std::string(field, std::find(field, field + N, '\0'));
 }
 
-// GetAdaptersInfo, once for the size of the list and once to fill it; only
-// the first record is used. `sizeQueryFailed` tells that the size query did
-// not report a too small buffer (the caller tells the operator).
-bool readFirstAdapter(FirstAdapter &adapter, bool &sizeQueryFailed)
+// GetAdaptersInfo, once for the size of the list and once to fill it.
+// `sizeQueryFailed` tells that the size query did not report a too small
+// buffer (the caller tells the operator).
+bool readAdapterList(std::vector<IP_ADAPTER_INFO> &list, bool &sizeQueryFailed)
 {
     ULONG size = 0;
     sizeQueryFailed = GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW;
     // Whole records keep the list's alignment.
     const std::size_t records = (std::size_t{size} + sizeof(IP_ADAPTER_INFO) - 1) / sizeof(IP_ADAPTER_INFO);
-    std::vector<IP_ADAPTER_INFO> list(std::max<std::size_t>(records, 1));
+    list.assign(std::max<std::size_t>(records, 1), IP_ADAPTER_INFO{});
     ULONG capacity = static_cast<ULONG>(records * sizeof(IP_ADAPTER_INFO));
-    if (GetAdaptersInfo(list.data(), &capacity) != ERROR_SUCCESS)
+    return GetAdaptersInfo(list.data(), &capacity) == ERROR_SUCCESS;
+}
+
+// A disconnected adapter is listed with 0.0.0.0: it has no usable address.
+bool hasAddress(const IP_ADAPTER_INFO &a)
+{
+    const std::string address = fieldText(a.IpAddressList.IpAddress.String);
+    return !address.empty() && address != "0.0.0.0";
+}
+
+// The chosen adapter, else (also when the host no longer has it) the first
+// one with an address.
+bool readChosenAdapter(FirstAdapter &adapter, bool &sizeQueryFailed)
+{
+    std::vector<IP_ADAPTER_INFO> list;
+    if (!readAdapterList(list, sizeQueryFailed))
         return false;
-    const IP_ADAPTER_INFO &first = list.front();
-    adapter.name = fieldText(first.AdapterName);
-    adapter.dhcp = first.DhcpEnabled != 0;
-    adapter.address = fieldText(first.IpAddressList.IpAddress.String);
+    const std::string choice = HostAdapterChoice();
+    const IP_ADAPTER_INFO *pick = nullptr;
+    for (int pass = choice.empty() ? 1 : 0; pass < 2 && !pick; ++pass)
+        for (const IP_ADAPTER_INFO *a = &list.front(); a && !pick; a = a->Next)
+            if (hasAddress(*a) && (pass == 1 || fieldText(a->AdapterName) == choice))
+                pick = a;
+    if (!pick)
+        pick = &list.front(); // reads as "0.0.0.0": no adapter has an address
+    adapter.name = fieldText(pick->AdapterName);
+    adapter.dhcp = pick->DhcpEnabled != 0;
+    adapter.address = fieldText(pick->IpAddressList.IpAddress.String);
     return true;
 }
 
@@ -184,6 +206,21 @@ Function lookup(HMODULE module, const char *name)
 
 } // namespace
 
+std::vector<HostAdapter> ListHostAdapters()
+{
+    std::vector<HostAdapter> adapters;
+    std::vector<IP_ADAPTER_INFO> list;
+    bool sizeFailed = false;
+    if (!readAdapterList(list, sizeFailed))
+        return adapters;
+    for (const IP_ADAPTER_INFO *a = &list.front(); a; a = a->Next)
+        if (a->Type != MIB_IF_TYPE_LOOPBACK && hasAddress(*a))
+            adapters.push_back({fieldText(a->AdapterName), fieldText(a->Description),
+                                fromText(fieldText(a->IpAddressList.IpAddress.String)),
+                                fromText(fieldText(a->IpAddressList.IpMask.String)), true});
+    return adapters;
+}
+
 int ReadHostAdapter(int item, std::string &text, bool *sizeQueryFailed)
 {
     if (sizeQueryFailed)
@@ -193,7 +230,7 @@ int ReadHostAdapter(int item, std::string &text, bool *sizeQueryFailed)
 
     FirstAdapter adapter;
     bool sizeFailed = false;
-    const bool read = readFirstAdapter(adapter, sizeFailed);
+    const bool read = readChosenAdapter(adapter, sizeFailed);
     // No adapter at all is reported like a failed size query, so that the
     // operator hears of it once; the callers take "0.0.0.0" as no address.
     if (sizeQueryFailed)

@@ -139,13 +139,13 @@ bool validName(std::string_view name, std::string_view forbidden)
 
 } // namespace
 
-int readProfileInt(const std::filesystem::path &path, const std::string &section,
-                   const std::string &key, int def)
+std::optional<std::string> readProfileString(const std::filesystem::path &path, const std::string &section,
+                                             const std::string &key)
 {
     std::string text;
     bool exists = false;
     if (!readWholeFile(path, text, exists) || !exists)
-        return def;
+        return std::nullopt;
     const Lines file = splitLines(text);
     bool inSection = false;
     bool sectionSeen = false;
@@ -160,9 +160,16 @@ int readProfileInt(const std::filesystem::path &path, const std::string &section
         if (!inSection)
             continue;
         if (const auto kv = keyValue(line); kv && equalsNoCase(kv->first, key))
-            return parseInt(kv->second).value_or(def);
+            return std::string(kv->second);
     }
-    return def;
+    return std::nullopt;
+}
+
+int readProfileInt(const std::filesystem::path &path, const std::string &section,
+                   const std::string &key, int def)
+{
+    const std::optional<std::string> value = readProfileString(path, section, key);
+    return value ? parseInt(*value).value_or(def) : def;
 }
 
 bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,

@@ -6,6 +6,7 @@
 // "top": host 198.18.0.253) and APP_LAN_ID_FILE (where the LAN's id is
 // recorded for the clean-up check).
 #include "config_test_support.h"
+#include "Configuration.h"
 
 #include "AppMessageBox.h"
 
@@ -351,6 +352,56 @@ private Q_SLOTS:
         });
         QCOMPARE(recommended, QStringList(3, QStringLiteral("0.0.0.0")));
         QCOMPARE(configtest::icmpOutEchos(), echoes);
+    }
+
+    // The host has an adapter with nothing behind it first in kernel order,
+    // the default-route adapter (A-1 behind it) and tl<id>h2 on 198.19.7.0/24
+    // (B-1 behind it).
+    void adapterChoiceOnSeveralAdapters()
+    {
+        REQUIRE_LAN("adapters");
+        const QString second = QStringLiteral("tl%1h2").arg(qEnvironmentVariable("TESTLAN_ID"));
+        QString text;
+        QCOMPARE(Form1->ReadHostAdapter(1, text), 0);
+        QCOMPARE(text, QStringLiteral("198.19.200.10")); // "First adapter", the default
+
+        // The choice lists every adapter, is kept in option.ini and moves
+        // the recommended settings to that adapter's subnet.
+        QStringList listed;
+        apptest::whenModalFor(frm_Configuration, 0, [&](QWidget *) {
+            for (int i = 0; i < frm_Configuration->cbox_Adapter->count(); ++i)
+                listed << frm_Configuration->cbox_Adapter->itemText(i);
+            frm_Configuration->cbox_Adapter->setCurrentIndex(frm_Configuration->cbox_Adapter->findData(second));
+            apptest::clickNamed(frm_Configuration, "btnSet");
+        });
+        QVERIFY(apptest::clickNamed(Form1, "ToolButton1"));
+        QCOMPARE(listed.size(), 4);
+        QCOMPARE(listed.front(), QStringLiteral("First adapter"));
+        QVERIFY(listed.contains(second + QStringLiteral(", 198.19.7.10")));
+        QVERIFY(apptest::readOptionFile().contains("Adapter=" + second.toLatin1()));
+
+        search();
+        QCOMPARE(Form1->Tag, 2);
+        QCOMPARE(Form1->StatusBarPanel1->text(), QStringLiteral("3 NIC"));
+        const int b = configtest::rowOf(QStringLiteral("B-1"));
+        QVERIFY(b > 0);
+        QCOMPARE(Form1->StringGrid1->item(b - 1, 4)->toolTip(), QStringLiteral("via %1, 198.19.7.10").arg(second));
+        QStringList recommended;
+        showDialog(b - 1, [&] {
+            for (int n = 8; n <= 10; ++n)
+                recommended << Form2->NumberedEdit(n)->text();
+        });
+        // No default route leaves by that adapter: no gateway to propose.
+        QCOMPARE(recommended, (QStringList{"198.19.7.11", kModuleMask, QString()}));
+
+        // Started again with an adapter the host does not have: the first
+        // adapter, said once in the log.
+        apptest::stopProgram();
+        apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=1000\nAdapter=gone0\n");
+        QVERIFY(apptest::startProgram());
+        QCOMPARE(Form1->ListBox1->findItems(QStringLiteral("Adapter gone0 not found"), Qt::MatchStartsWith).size(), 1);
+        QCOMPARE(Form1->ReadHostAdapter(1, text), 0);
+        QCOMPARE(text, QStringLiteral("198.19.200.10"));
     }
 };
 

@@ -158,8 +158,8 @@ private Q_SLOTS:
         QCOMPARE(frm_Configuration->Label2->text(), QStringLiteral("Searching Timeout"));
         QCOMPARE(frm_Configuration->Label1->text(), QStringLiteral("Number of search results"));
         QCOMPARE(frm_Configuration->Label3->text(), QStringLiteral("ms"));
-        QCOMPARE(frm_Configuration->btnSet->geometry(), QRect(104, 168, 75, 25));
-        QCOMPARE(frm_Configuration->Button1->geometry(), QRect(184, 168, 75, 25));
+        QCOMPARE(frm_Configuration->btnSet->geometry(), QRect(104, 200, 75, 25));
+        QCOMPARE(frm_Configuration->Button1->geometry(), QRect(184, 200, 75, 25));
         QCOMPARE(frm_Configuration->UpDown1->geometry(), QRect(232, 120, 25, 21));
     }
 

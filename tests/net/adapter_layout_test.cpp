@@ -55,14 +55,19 @@ TEST(AdapterLayout, NoAdapterAtAll)
     EXPECT_EQ(text, "0.0.0.0");
 }
 
+// A first adapter that is down, or has no address, is passed over: its
+// subnet is not the one the host talks to, and the walk would propose
+// addresses of it that it never probed.
 TEST(AdapterLayout, FirstAdapterWithoutAddress)
 {
     REQUIRE_LAYOUT("unaddressed-first");
-    for (int item = 1; item <= 3; ++item) {
-        const Read r = read(item);
-        EXPECT_EQ(r.result, 1) << item;
-        EXPECT_EQ(r.text, "0.0.0.0") << item << ": a later adapter's address must not be used";
-        EXPECT_FALSE(r.sizeQueryFailed) << item;
+    const Read address = read(1), mask = read(2), gateway = read(3);
+    EXPECT_EQ(address.text, "198.18.4.10");
+    EXPECT_EQ(mask.text, "255.255.255.0");
+    EXPECT_EQ(gateway.text, "198.18.4.1");
+    for (const Read &r : {address, mask, gateway}) {
+        EXPECT_EQ(r.result, 0);
+        EXPECT_FALSE(r.sizeQueryFailed);
     }
     for (int item : {0, 4}) {
         const Read r = read(item);
@@ -71,18 +76,25 @@ TEST(AdapterLayout, FirstAdapterWithoutAddress)
     }
 }
 
-TEST(AdapterLayout, FirstAdapterDownStillCounts)
+TEST(AdapterLayout, FirstAdapterDownIsPassedOver)
 {
     REQUIRE_LAYOUT("down-first");
     const Read address = read(1), mask = read(2), gateway = read(3);
     EXPECT_EQ(address.result, 0);
-    EXPECT_EQ(address.text, "198.18.5.10");
-    EXPECT_EQ(mask.result, 0);
-    EXPECT_EQ(mask.text, "255.255.0.0");
-    // The default route leaves through another adapter: no value to read.
-    EXPECT_EQ(gateway.result, 0);
-    EXPECT_EQ(gateway.text, "");
-    EXPECT_FALSE(gateway.sizeQueryFailed);
+    EXPECT_EQ(address.text, "198.18.8.10");
+    EXPECT_EQ(mask.text, "255.255.255.0");
+    EXPECT_EQ(gateway.text, "198.18.8.1");
+
+    // Only adapters that are up with an address are offered, in order.
+    const auto adapters = hostnet::ListHostAdapters();
+    ASSERT_EQ(adapters.size(), 1u);
+    EXPECT_EQ(adapters[0].id, "hnc");
+    EXPECT_EQ(hostnet::AddressToText(adapters[0].address), "198.18.8.10");
+
+    // A chosen adapter the host does not have reads the first one.
+    hostnet::SetHostAdapterChoice("hna");
+    EXPECT_EQ(read(1).text, "198.18.8.10");
+    hostnet::SetHostAdapterChoice("");
 }
 
 TEST(AdapterLayout, FirstAddressAndTheDefaultRouteInUse)

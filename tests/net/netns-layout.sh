@@ -10,6 +10,8 @@
 #                     198.18.4.10/24 and a default route
 #   down-first        first adapter down with 198.18.5.10/16, the default
 #                     route through a later adapter
+#   unusable          one adapter down with 198.18.5.10/16, one up without
+#                     an address: no adapter can be read
 #   multi             first adapter with 198.18.6.7/24 and 198.18.7.8/25,
 #                     default routes of metric 200 and 100, one in table 100
 #   stray             198.18.0.2/24 on a veth (default via 198.18.0.1, which
@@ -22,7 +24,7 @@ set -euo pipefail
 layout=$1
 shift
 case $layout in
-  bare | unaddressed-first | down-first | multi | stray) ;;
+  bare | unaddressed-first | down-first | unusable | multi | stray) ;;
   *) echo "netns-layout: unknown layout '$layout'" >&2; exit 2 ;;
 esac
 
@@ -62,6 +64,13 @@ case $layout in
     ip link set hnd up
     ip addr add 198.18.8.10/24 dev hnc
     ip route add default via 198.18.8.1 dev hnc
+    ;;
+  unusable)
+    pair hna 5 hnb 6
+    ip addr add 198.18.5.10/16 dev hna
+    pair hnc 7 hnd 8
+    ip link set hnc up
+    ip link set hnd up
     ;;
   multi)
     pair hna 5 hnb 6

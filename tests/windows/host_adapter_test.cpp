@@ -183,8 +183,9 @@ TEST(HostAdapter, EveryItemGivesTheFirstAdaptersTextOrNothing)
             EXPECT_EQ(text, "0.0.0.0");
             EXPECT_TRUE(failed) << "the operator hears that no adapter could be read";
         } else if (adapter.address == "0.0.0.0") {
-            EXPECT_EQ(result, 1);
-            EXPECT_EQ(text, "0.0.0.0");
+            // Passed over for a later adapter with an address, if any.
+            EXPECT_TRUE((result == 1 && text == "0.0.0.0") || (result == 0 && (text.empty() || dotted(text))))
+                << result << " " << text;
             EXPECT_FALSE(failed);
         } else {
             EXPECT_EQ(result, 0);
@@ -211,9 +212,10 @@ TEST(HostAdapter, AdaptersOfTheTestNamespace)
             EXPECT_EQ(text, "0.0.0.0");
             EXPECT_TRUE(failed);
         } else if (layout == "unaddressed-first") {
-            // The later adapter's address does not count.
-            EXPECT_EQ(result, 1);
-            EXPECT_EQ(text, "0.0.0.0");
+            // The first adapter has no address: the later one is read, from
+            // an interface key a fresh Wine prefix does not have.
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(text.empty() || dotted(text)) << text;
             EXPECT_FALSE(failed);
         } else {
             // An addressed first adapter: the values come from its interface
