@@ -69,7 +69,9 @@ bool setArrivalInfo(SocketHandle s);
 enum class ReceiveStatus { Data, WouldBlock, Error };
 // Reads one datagram into buf. *length receives the datagram's full length,
 // also when it was longer than `capacity` (then only capacity bytes are held).
-ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length);
+// When `source` is given it receives the sender's address (network order).
+ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length,
+                      uint32_t *source = nullptr);
 
 // Reads up to maxCount waiting datagrams at once, datagram i into
 // buffers + i * stride (at most `capacity` bytes held), its full length into
@@ -85,6 +87,9 @@ WaitResult waitReadable(SocketHandle s, const Event *const *events, size_t event
                         uint32_t timeoutMs);
 
 int lastError();
+// The error that says a socket is not open (the layer was never started or
+// has been closed).
+int notOpenError();
 std::string errorText(int error);
 
 // Classic dotted-address conversion (short forms, octal, hex); 0xffffffff

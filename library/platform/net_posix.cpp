@@ -201,14 +201,19 @@ bool setArrivalInfo(SocketHandle s)
     return true;
 }
 
-ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length)
+ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length, uint32_t *source)
 {
     for (;;) {
         // MSG_TRUNC makes the kernel report the datagram's real length, so an
         // over-long datagram is recognised instead of silently cut.
-        const ssize_t r = recv(fd(s), buf, capacity, MSG_TRUNC | MSG_DONTWAIT);
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t r = recvfrom(fd(s), buf, capacity, MSG_TRUNC | MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (r >= 0) {
             *length = static_cast<size_t>(r);
+            if (source)
+                *source = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
             return ReceiveStatus::Data;
         }
         if (errno == EINTR)
@@ -289,6 +294,8 @@ WaitResult waitReadable(SocketHandle s, const Event *const *events, size_t event
 }
 
 int lastError() { return g_lastError; }
+
+int notOpenError() { return EBADF; }
 
 std::string errorText(int error)
 {

@@ -193,10 +193,15 @@ int sendTo(SocketHandle s, const void *data, size_t length, uint32_t addressNet,
     return r == SOCKET_ERROR ? -1 : r;
 }
 
-ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length)
+ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length, uint32_t *source)
 {
     for (int resets = 0;; ++resets) {
-        const int r = recvfrom(sock(s), buf, clampLength(capacity), 0, nullptr, nullptr);
+        sockaddr_in from{};
+        int fromLength = sizeof from;
+        const int r = recvfrom(sock(s), buf, clampLength(capacity), 0, reinterpret_cast<sockaddr *>(&from),
+                               &fromLength);
+        if (source)
+            *source = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
         if (r != SOCKET_ERROR) {
             *length = static_cast<size_t>(r);
             return ReceiveStatus::Data;
@@ -389,6 +394,8 @@ WaitResult waitReadable(SocketHandle s, const Event *const *events, size_t event
 }
 
 int lastError() { return WSAGetLastError(); }
+
+int notOpenError() { return WSANOTINITIALISED; }
 
 std::string errorText(int error)
 {

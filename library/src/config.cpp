@@ -2,6 +2,7 @@
 // acknowledgement.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "clock.h"
 #include "messages.h"
@@ -14,32 +15,83 @@ namespace {
 
 constexpr uint32_t kPauseBeforeSendMs = 10;
 constexpr uint32_t kAcknowledgementWaitMs = 1000;
+// A module that answers after the wait has usually answered within another
+// second: the request after an unanswered one waits that long for it.
+constexpr uint32_t kGraceAfterUnansweredMs = 2000;
+// After that, an acknowledgement from its address is still suspected to be
+// its own for a while.
+constexpr uint32_t kSuspectMs = 4000;
 // Bounds the discard of stale datagrams even while a flood keeps arriving.
 constexpr int kMaxStaleDatagrams = 100000;
+constexpr uint32_t kMaxDiscardMs = 200;
 
-void discardWaiting(State &s)
+// An address text as the module would answer from; 0 when it names none.
+uint32_t addressOf(const char *text)
 {
-    char buffer[protocol::kReceiveBufferSize];
-    size_t length = 0;
-    for (int i = 0; i < kMaxStaleDatagrams; ++i)
-        if (platform::receive(s.receiver, buffer, sizeof buffer, &length) !=
-            platform::ReceiveStatus::Data)
-            return;
+    if (!text || !*text)
+        return 0;
+    const uint32_t a = platform::parseAddress(text);
+    return a == 0xffffffffu ? 0 : a;
 }
 
-int32_t awaitAcknowledgement(State &s)
+struct Target {
+    const ModuleRecord *record;
+    uint32_t reported; // the address the module reported
+    uint32_t given;    // the address the request gives it
+};
+
+enum class Verdict { Credit, Ignore, Ambiguous };
+// Reported to the caller as no acknowledgement; the module did answer, so it
+// is not one whose late answer is to be waited for.
+constexpr int32_t kAmbiguous = -100;
+
+// Acknowledgements carry no MAC; their source address is all that tells one
+// module from another.
+Verdict judge(const State &s, const Target &t, uint32_t source)
+{
+    if (source == 0)
+        return Verdict::Credit;
+    bool suspect = false; // a module with an unanswered request may answer from there
+    const uint32_t now = platform::tickMs();
+    for (const State::Unanswered &u : s.unanswered)
+        if (u.mac != t.record->fields.mac && (u.reported == source || u.given == source) &&
+            now - u.sentAt < kSuspectMs)
+            suspect = true;
+    if (source == t.reported || source == t.given)
+        return suspect ? Verdict::Ambiguous : Verdict::Credit;
+    if (suspect)
+        return Verdict::Ignore;
+    for (const ModuleRecord *r = s.table.first(); r; r = r->next.load(std::memory_order_acquire))
+        if (r != t.record && addressOf(r->fields.ip) == source)
+            return Verdict::Ignore; // another module we know of
+    // From nobody we know: no module with a request outstanding sent it.
+    return Verdict::Credit;
+}
+
+int32_t awaitAcknowledgement(State &s, const Target &target)
 {
     char buffer[protocol::kReceiveBufferSize];
     bool readErrorShown = false;
     for (;;) {
         size_t length = 0;
+        uint32_t source = 0;
         const platform::ReceiveStatus got =
-            platform::receive(s.receiver, buffer, protocol::kMaxDatagram + 1, &length);
+            platform::receive(s.receiver, buffer, protocol::kMaxDatagram + 1, &length, &source);
         if (got == platform::ReceiveStatus::Data && length > 0 && length <= protocol::kMaxDatagram) {
             buffer[length] = '\0';
             bool accepted = false;
-            if (protocol::parseAcknowledgement(buffer, &accepted))
-                return accepted ? 0 : 1;
+            if (protocol::parseAcknowledgement(buffer, &accepted)) {
+                switch (judge(s, target, source)) {
+                case Verdict::Credit:
+                    return accepted ? 0 : 1;
+                case Verdict::Ambiguous:
+                    // It may be the late answer of another module: what this
+                    // one did is not known.
+                    return kAmbiguous;
+                case Verdict::Ignore:
+                    break;
+                }
+            }
         } else if (got == platform::ReceiveStatus::Error && !readErrorShown) {
             readErrorShown = true;
             showMessage(text::kReceiveFailed);
@@ -55,7 +107,56 @@ int32_t awaitAcknowledgement(State &s)
     }
 }
 
+// After an unanswered request, waits out its grace period, taking what
+// arrives off the socket, so that its late acknowledgement cannot answer the
+// next request. A late acknowledgement that comes is accounted for.
+void awaitGrace(State &s)
+{
+    if (!s.graceDue)
+        return;
+    s.graceDue = false;
+    char buffer[protocol::kReceiveBufferSize];
+    for (int taken = 0; taken < kMaxStaleDatagrams;) {
+        size_t length = 0;
+        uint32_t source = 0;
+        const platform::ReceiveStatus got =
+            platform::receive(s.receiver, buffer, protocol::kMaxDatagram + 1, &length, &source);
+        if (got == platform::ReceiveStatus::Data) {
+            ++taken;
+            bool accepted = false;
+            if (length > 0 && length <= protocol::kMaxDatagram && !s.unanswered.empty()) {
+                buffer[length] = '\0';
+                const State::Unanswered &late = s.unanswered.back();
+                if (protocol::parseAcknowledgement(buffer, &accepted) &&
+                    (source == 0 || source == late.reported || source == late.given))
+                    s.unanswered.pop_back();
+            }
+            continue;
+        }
+        const int32_t left = static_cast<int32_t>(s.graceUntil - platform::tickMs());
+        if (left <= 0 || left > static_cast<int32_t>(kGraceAfterUnansweredMs))
+            return;
+        if (got == platform::ReceiveStatus::Error)
+            platform::sleepMs(1);
+        else
+            platform::waitReadable(s.receiver, nullptr, 0, static_cast<uint32_t>(left));
+    }
+}
+
 } // namespace
+
+void discardWaiting(State &s, int maxDatagrams, uint32_t maxMs)
+{
+    char buffer[protocol::kReceiveBufferSize];
+    size_t length = 0;
+    const uint32_t started = platform::tickMs();
+    for (int i = 0; i < maxDatagrams; ++i) {
+        if (platform::receive(s.receiver, buffer, sizeof buffer, &length) != platform::ReceiveStatus::Data)
+            return;
+        if ((i & 255) == 255 && platform::tickMs() - started > maxMs)
+            return;
+    }
+}
 
 } // namespace zarfel
 
@@ -72,6 +173,9 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
         showMessage(socketErrorMessage(s.lastSocketError).c_str());
         return -10;
     }
+    // A search still running would read the acknowledgement off the same
+    // socket and measure its time-out from this call's start.
+    endSearch(s);
     // A number that designates no record has nobody to send to.
     const ModuleRecord *record = s.table.find(number);
     if (!record)
@@ -83,15 +187,17 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
     case protocol::BuildResult::NothingToChange:
         return -9;
     case protocol::BuildResult::TooLong:
+    case protocol::BuildResult::BadText:
         return -1;
     case protocol::BuildResult::Ok:
         break;
     }
 
+    awaitGrace(s);
     platform::sleepMs(kPauseBeforeSendMs);
     s.startTime.store(platform::tickMs());
     // A late acknowledgement of an earlier request must not answer this one.
-    discardWaiting(s);
+    discardWaiting(s, kMaxStaleDatagrams, kMaxDiscardMs);
     // The request leaves by the interface the module's reply came in on: a
     // limited broadcast would otherwise reach the default route's segment
     // only.
@@ -104,5 +210,14 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
                                s.destinationPort);
     if (sent < 0)
         return -1;
-    return awaitAcknowledgement(s);
+    const Target target{record, addressOf(record->fields.ip), addressOf(ip)};
+    const int32_t result = awaitAcknowledgement(s, target);
+    if (result == kAmbiguous)
+        return -2;
+    if (result == -2) {
+        s.unanswered.push_back({record->fields.mac, target.reported, target.given, s.startTime.load()});
+        s.graceDue = true;
+        s.graceUntil = s.startTime.load() + kGraceAfterUnansweredMs;
+    }
+    return result;
 }

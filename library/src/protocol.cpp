@@ -113,6 +113,16 @@ bool equalIgnoringCase(const char *a, const char *b)
 BuildResult buildConfigRequest(const ModuleFields &current, const ConfigChange &change,
                                std::string &request, int *changeCount)
 {
+    // A comma starts a new piece and CR ends the request: such a text would
+    // send settings that nobody chose.
+    const auto unsafe = [](const char *text) { return text && std::strpbrk(text, ",\r\n") != nullptr; };
+    if (unsafe(current.mac) || unsafe(change.alias) || unsafe(change.ip) || unsafe(change.mask) ||
+        unsafe(change.gateway) || unsafe(change.mac)) {
+        request.clear();
+        if (changeCount)
+            *changeCount = 0;
+        return BuildResult::BadText;
+    }
     request = kConfigHead;
     request += current.mac;
     int changes = 0;

@@ -68,12 +68,14 @@ struct ConfigChange {
     const char *alias = nullptr;
 };
 
-enum class BuildResult { Ok, NothingToChange, TooLong };
+enum class BuildResult { Ok, NothingToChange, TooLong, BadText };
 
 // Builds the configuration request for a module currently reporting
 // `current`: the alias whenever given, each other setting only where it
 // differs. On TooLong nothing is to be sent: a truncated request would reach a
-// device with settings nobody asked for.
+// device with settings nobody asked for. On BadText a given text (or the
+// module's MAC) holds a comma, CR or LF, which would add pieces of its own to
+// the request: nothing is to be sent either.
 BuildResult buildConfigRequest(const ModuleFields &current, const ConfigChange &change,
                                std::string &request, int *changeCount = nullptr);
 

@@ -19,6 +19,8 @@ constexpr uint32_t kPauseAfterStopMs = 10;
 constexpr uint32_t kStopRequestPauseMs = 100;
 constexpr uint32_t kStayAwakeMs = 2;
 constexpr uint32_t kLongestWaitMs = 60 * 60 * 1000;
+constexpr int kMaxDiscarded = 100000;
+constexpr uint32_t kMaxDiscardMs = 200;
 
 // Datagrams waiting on the reply port, read a burst at a time so that a
 // thousand replies arriving at once cost a few dozen system calls, then
@@ -192,6 +194,12 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
     s.destinationAddress = platform::parseAddress(address);
 
     platform::sleepMs(kPauseBeforeSendMs);
+    // Replies to an earlier search, and whatever else waits on the reply
+    // port, would become records of this one; a backlog would also crowd
+    // out the replies to come.
+    discardWaiting(s, kMaxDiscarded, kMaxDiscardMs);
+    s.unanswered.clear();
+    s.graceDue = false;
     const char *text = request ? request : protocol::kSearchRequest;
     const int sent = sendSearchRequest(s, text, std::strlen(text));
     if (sent == 0)

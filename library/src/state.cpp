@@ -104,7 +104,11 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_Init(int32_t replyPort)
     // A second call starts afresh instead of leaking or double-binding.
     releaseAll(s);
     s.table.clear();
+    // The count must agree with the emptied table also when this call fails.
+    s.count.store(0);
     s.stopEvent.reset();
+    // A failure below names its own error, not one of an earlier call.
+    s.lastSocketError = platform::notOpenError();
 
     uint16_t granted = 0;
     const int startError = platform::startup(kSocketVersion, &granted);
@@ -168,6 +172,8 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_Close(void)
     State &s = state();
     releaseAll(s);
     s.table.clear();
+    s.count.store(0);
+    s.lastSocketError = platform::notOpenError();
     const bool hadEvent = s.stopEvent && s.stopEvent->valid();
     s.stopEvent.reset();
     return hadEvent ? 1 : 0;

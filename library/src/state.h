@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,8 @@ public:
     void append(ModuleRecord *record);
     // Record number (1-based; 1 or less is the first), or null.
     const ModuleRecord *find(int32_t number);
+    // The first record, for a walk along `next`; null when empty.
+    const ModuleRecord *first() const { return head_.load(std::memory_order_acquire); }
 
 private:
     std::atomic<ModuleRecord *> head_{nullptr};
@@ -41,7 +44,8 @@ private:
 struct State {
     platform::SocketHandle receiver = platform::kNoSocket;
     platform::SocketHandle sender = platform::kNoSocket;
-    int lastSocketError = 0; // of the failed socket call that left a socket missing
+    // Of the failed socket call that left a socket missing.
+    int lastSocketError = platform::notOpenError();
     bool socketLayerUp = false;
     uint32_t destinationAddress = 0xffffffffu; // network order
     uint16_t destinationPort = protocol::kDevicePort;
@@ -57,6 +61,21 @@ struct State {
     // Mirrors the stop event so that the receive thread can test it on every
     // pass without a system call.
     std::atomic<int32_t> stopRequested{0};
+
+    // Modules whose configuration went unacknowledged since the last search:
+    // their acknowledgement may still come, and must not be credited to
+    // another module. Caller's thread only.
+    struct Unanswered {
+        std::string mac;
+        uint32_t reported = 0; // addresses it may answer from, network order
+        uint32_t given = 0;
+        uint32_t sentAt = 0; // tick of the request
+    };
+    std::vector<Unanswered> unanswered;
+    // After an unanswered request the next one first waits until this tick
+    // for the late acknowledgement; `graceDue` says whether it is set.
+    bool graceDue = false;
+    uint32_t graceUntil = 0;
 
     std::unique_ptr<platform::Event> stopEvent;
     // Wakes a waiting receive thread when the options change, so that it
@@ -77,5 +96,9 @@ int receiveBufferRequest();
 
 // Stops a running search and waits for its thread; joins a finished one.
 void endSearch(State &s);
+
+// Reads and drops what waits on the reply port: at most maxDatagrams, and
+// for no longer than maxMs while more keeps arriving.
+void discardWaiting(State &s, int maxDatagrams, uint32_t maxMs);
 
 } // namespace zarfel

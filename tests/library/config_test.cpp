@@ -2,6 +2,7 @@
 #include "library_fixture.h"
 
 #include <atomic>
+#include <functional>
 #include <future>
 
 using namespace testing_support;
@@ -133,4 +134,101 @@ TEST_F(ConfigTest, AcknowledgementIsSeenPromptly)
     EXPECT_EQ(r, 0);
     EXPECT_LT(msSince(sentAck), 500) << "no fixed wait after the answer";
     (void)started;
+}
+
+namespace {
+constexpr char kAck[] = "VELKORQZ510,81,OK\r";
+
+// Three modules answering from their own loopback addresses: A and C share
+// one, as modules fresh from the factory do.
+class AckSourceTest : public LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        init();
+        search(1000);
+        answer(reply("A", "", 0, "127.0.0.20", "00:0E:C6:00:00:0A"));
+        answer(reply("B", "", 0, "127.0.0.21", "00:0E:C6:00:00:0B"));
+        answer(reply("C", "", 0, "127.0.0.20", "00:0E:C6:00:00:0C"));
+        ASSERT_TRUE(waitSearchEnd());
+        ASSERT_EQ(Zarfel_GetCount(), 3);
+    }
+    // Configures `number` while `script` plays the modules' part.
+    int32_t configure(int32_t number, const char *ip, const std::function<void()> &script = {})
+    {
+        while (peer.receive(20)) {
+        } // requests of earlier calls
+        auto result = std::async(std::launch::async,
+                                 [=] { return Zarfel_ConfigModule(number, ip, nullptr, nullptr, nullptr, 0, nullptr); });
+        if (script)
+            script();
+        return result.get();
+    }
+    void ackFrom(UdpPeer &module) { module.sendTo(replyPort, kAck); }
+
+    UdpPeer a{"127.0.0.20"};
+    UdpPeer b{"127.0.0.21"};
+};
+} // namespace
+
+TEST_F(AckSourceTest, LateAcknowledgementIsNotCreditedToTheNextModule)
+{
+    // A answers 1.3 s after its request, B never does.
+    const auto started = Clock::now();
+    EXPECT_EQ(configure(1, "127.0.0.30"), -2);
+    EXPECT_EQ(configure(2, "127.0.0.31", [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1300 - msSince(started)));
+                  ackFrom(a);
+              }),
+              -2);
+    // An acknowledgement from a module other than the target does not count;
+    // the target's own, from its reported address, does.
+    EXPECT_EQ(configure(2, "127.0.0.31", [&] {
+                  ASSERT_TRUE(peer.receive(5000));
+                  ackFrom(a);
+                  std::this_thread::sleep_for(100ms);
+                  ackFrom(b);
+              }),
+              0);
+}
+
+TEST_F(AckSourceTest, AnAcknowledgementThatCannotBeToldApartIsNoSuccess)
+{
+    EXPECT_EQ(configure(1, "127.0.0.30"), -2); // A stays silent
+    // C answers from the address A may still answer from.
+    EXPECT_EQ(configure(3, "127.0.0.32", [&] {
+                  ASSERT_TRUE(peer.receive(5000)) << "C's request, after A's grace period";
+                  ackFrom(a);
+              }),
+              -2);
+    // From the address given to it, C is told apart.
+    UdpPeer given("127.0.0.32");
+    EXPECT_EQ(configure(3, "127.0.0.32", [&] {
+                  ASSERT_TRUE(peer.receive(5000));
+                  ackFrom(given);
+              }),
+              0);
+}
+
+TEST_F(ConfigTest, TextsThatWouldAddPiecesAreRefusedAndNothingIsSent)
+{
+    EXPECT_EQ(Zarfel_ConfigModule(1, nullptr, nullptr, nullptr, nullptr, 0, "x,DHCP=1"), -1);
+    EXPECT_EQ(Zarfel_ConfigModule(1, "198.18.0.77 ,MAC=02:00:00:00:00:99", nullptr, nullptr, nullptr, 0, ""), -1);
+    EXPECT_EQ(Zarfel_ConfigModule(1, nullptr, nullptr, "198.18.0.1\r", nullptr, 0, ""), -1);
+    EXPECT_FALSE(peer.receive(300)) << "nothing reached the wire";
+}
+
+TEST_F(ConfigTest, ConfigurationDuringASearchEndsTheSearchFirst)
+{
+    search(20000);
+    answer(reply("QZ", "pump", 0, "198.18.0.20", kMac));
+    for (int i = 0; i < 500 && Zarfel_GetCount() < 1; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(Zarfel_GetState(), 1);
+    const auto started = Clock::now();
+    const auto [result, request] = configure(1, "198.18.0.37", nullptr, nullptr, nullptr, 0, nullptr, kAck);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Zarfel_GetState(), 0) << "the search has ended";
+    EXPECT_LT(msSince(started), 5000);
 }

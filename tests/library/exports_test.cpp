@@ -347,3 +347,37 @@ TEST_F(LibraryTest, ASearchStartedOverARunningOneKeepsCountAndTableTogether)
     }
     EXPECT_EQ(info(count + 1).result, -1) << "every counted record is in the table, and no more";
 }
+
+TEST_F(LibraryTest, RepliesBetweenSearchesAreNotRecordsOfTheNext)
+{
+    init();
+    search(1000);
+    ASSERT_TRUE(Zarfel_BroadcastStop() == 1 && waitSearchEnd());
+    for (int i = 0; i < 3; ++i)
+        answer(reply("LATE", "", 0, "198.18.0.40", "00:0E:C6:00:00:40"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    search(1000); // nobody answers this one
+    ASSERT_TRUE(waitSearchEnd());
+    EXPECT_EQ(Zarfel_GetCount(), 0);
+    EXPECT_EQ(Zarfel_GetModuleInfo(1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+}
+
+TEST_F(LibraryTest, AFailedInitLeavesCountAndTableAgreeing)
+{
+    init();
+    search(1000, 1);
+    answer(reply("QZ", "", 0, "198.18.0.41", "00:0E:C6:00:00:41"));
+    ASSERT_TRUE(waitSearchEnd());
+    ASSERT_EQ(Zarfel_GetCount(), 1);
+    UdpPeer holder("0.0.0.0", 0);
+    ASSERT_EQ(Zarfel_Init(holder.port()), -3);
+    EXPECT_EQ(Zarfel_GetCount(), 0);
+    EXPECT_EQ(Zarfel_GetModuleInfo(1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+    // Closed, the library names that, not the bind failure of before.
+    Zarfel_Close();
+    Messages::taken();
+    EXPECT_EQ(Zarfel_BroadcastStart("127.0.0.1", peer.port(), nullptr), -10);
+    const auto shown = Messages::taken();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].find("in use"), std::string::npos) << shown[0];
+}

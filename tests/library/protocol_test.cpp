@@ -200,3 +200,25 @@ TEST(ConfigRequest, OverlongPiecesOrRequestAreRefusedNotTruncated)
     big.gateway = gw.c_str();
     EXPECT_EQ(buildConfigRequest(cur, big, r), BuildResult::TooLong);
 }
+
+TEST(ConfigRequest, TextsThatWouldAddPiecesAreRefused)
+{
+    std::string r;
+    const ModuleFields cur = module("00:0E:C6:01:02:03");
+    ConfigChange alias;
+    alias.alias = "x,DHCP=1";
+    EXPECT_EQ(buildConfigRequest(cur, alias, r), BuildResult::BadText);
+    ConfigChange ip;
+    ip.ip = "198.18.0.77 ,MAC=02:00:00:00:00:99";
+    EXPECT_EQ(buildConfigRequest(cur, ip, r), BuildResult::BadText);
+    for (const char *text : {"gw\r", "gw\nIP=1", "a,b"}) {
+        ConfigChange gw;
+        gw.gateway = text;
+        EXPECT_EQ(buildConfigRequest(cur, gw, r), BuildResult::BadText) << text;
+        EXPECT_TRUE(r.empty());
+    }
+    // A reply's MAC text runs for 17 characters, commas and all.
+    ConfigChange plain;
+    plain.alias = "pump";
+    EXPECT_EQ(buildConfigRequest(module("00:0E,IP=1.2.3.4"), plain, r), BuildResult::BadText);
+}

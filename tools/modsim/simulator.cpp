@@ -1,6 +1,9 @@
 #include "modsim/simulator.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -396,6 +399,38 @@ ModuleSimulator::~ModuleSimulator() {
   if (log_) std::fclose(log_);
 }
 
+namespace {
+// The interface a datagram to `to` leaves by, as the routing table says;
+// 0 when it cannot be told.
+int outgoing_interface(const sockaddr_in& to) {
+  int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return 0;
+  int one = 1;
+  ::setsockopt(probe, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  // connect() on a datagram socket only looks the route up: nothing is sent.
+  const bool routed = ::connect(probe, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+                      ::getsockname(probe, reinterpret_cast<sockaddr*>(&local), &len) == 0;
+  ::close(probe);
+  if (!routed) return 0;
+  int index = 0;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return 0;
+  for (const ifaddrs* a = list; a && index == 0; a = a->ifa_next) {
+    if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
+    sockaddr_in address;
+    std::memcpy(&address, a->ifa_addr, sizeof address);
+    if (address.sin_addr.s_addr != local.sin_addr.s_addr) continue;
+    std::string name = a->ifa_name;
+    name = name.substr(0, name.find(':'));
+    index = static_cast<int>(::if_nametoindex(name.c_str()));
+  }
+  ::freeifaddrs(list);
+  return index;
+}
+}  // namespace
+
 bool ModuleSimulator::bind(std::string* error) {
   auto fail = [&](const std::string& what, int err) {
     if (error) *error = what + (err ? std::string(": ") + std::strerror(err) : std::string());
@@ -427,6 +462,10 @@ bool ModuleSimulator::bind(std::string* error) {
     ::close(s);
     return fail("setsockopt(SO_BROADCAST)", e);
   }
+  // Datagrams leave from each module's own address, which the namespace
+  // need not hold: the host tells modules apart by it.
+  spoof_source_ = ::setsockopt(s, SOL_IP, IP_TRANSPARENT, &one, sizeof one) == 0;
+  reply_ifindex_ = outgoing_interface(reply_addr_);
   // Bursts should not stall on a small send queue.
   int sndbuf = 4 << 20;
   ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
@@ -630,10 +669,10 @@ void ModuleSimulator::run_due_actions() {
   }
 }
 
-void ModuleSimulator::send_junk(const Behaviour& b) {
-  if (b.garbage) send_datagram(garbage_text());
-  if (b.empty) send_datagram({});
-  if (b.oversize) send_datagram(oversize_text());
+void ModuleSimulator::send_junk(const Behaviour& b, const std::string& from) {
+  if (b.garbage) send_datagram(garbage_text(), from);
+  if (b.empty) send_datagram({}, from);
+  if (b.oversize) send_datagram(oversize_text(), from);
 }
 
 void ModuleSimulator::emit(const Action& action) {
@@ -642,8 +681,8 @@ void ModuleSimulator::emit(const Action& action) {
   if (action.kind != Kind::SearchReply) {
     std::string_view text = action.kind == Kind::AckOk ? kAckOk : kAckRefused;
     for (int c = 0; c < copies; ++c) {
-      send_junk(m.behave);
-      send_datagram(text);
+      send_junk(m.behave, m.ip);
+      send_datagram(text, m.ip);
     }
     return;
   }
@@ -655,16 +694,48 @@ void ModuleSimulator::emit(const Action& action) {
     if ((k & 1023) == 1023 && stop_requested_.load()) break;
     if (k > 0) reply = search_reply_text(derived_name(m.name, k), m, derived_mac(m.mac, k));
     for (int c = 0; c < copies; ++c) {
-      if (junk) send_junk(m.behave);
-      send_datagram(reply);
+      if (junk) send_junk(m.behave, m.ip);
+      send_datagram(reply, m.ip);
     }
   }
 }
 
-void ModuleSimulator::send_datagram(std::string_view data) {
+void ModuleSimulator::send_datagram(std::string_view data, const std::string& from) {
   const auto* to = reinterpret_cast<const sockaddr*>(&reply_addr_);
+  // Replies to a loopback address stay on this machine: no source to fake.
+  in_addr source{};
+  const bool loopback = (ntohl(reply_addr_.sin_addr.s_addr) >> 24) == 127;
+  const bool spoof = spoof_source_ && !loopback && !from.empty() &&
+                     inet_pton(AF_INET, from.c_str(), &source) == 1 && source.s_addr != 0;
   for (int attempt = 0;; ++attempt) {
-    ssize_t n = ::sendto(sock_, data.data(), data.size(), 0, to, sizeof reply_addr_);
+    ssize_t n;
+    if (spoof) {
+      iovec vector{const_cast<char*>(data.data()), data.size()};
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+      msghdr m{};
+      m.msg_name = const_cast<sockaddr*>(to);
+      m.msg_namelen = sizeof reply_addr_;
+      m.msg_iov = &vector;
+      m.msg_iovlen = 1;
+      m.msg_control = control;
+      m.msg_controllen = sizeof control;
+      cmsghdr* c = CMSG_FIRSTHDR(&m);
+      c->cmsg_level = IPPROTO_IP;
+      c->cmsg_type = IP_PKTINFO;
+      c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+      in_pktinfo info{};
+      // Naming the interface lets a broadcast leave from a foreign address.
+      info.ipi_ifindex = reply_ifindex_;
+      info.ipi_spec_dst = source;
+      std::memcpy(CMSG_DATA(c), &info, sizeof info);
+      n = ::sendmsg(sock_, &m, 0);
+      if (n < 0 && (errno == EINVAL || errno == EPERM || errno == EADDRNOTAVAIL || errno == ENETUNREACH)) {
+        // This system will not send from that address: the socket's own.
+        n = ::sendto(sock_, data.data(), data.size(), 0, to, sizeof reply_addr_);
+      }
+    } else {
+      n = ::sendto(sock_, data.data(), data.size(), 0, to, sizeof reply_addr_);
+    }
     if (n >= 0) {
       sent_.fetch_add(1);
       log_line("TX", &reply_addr_, data);

@@ -165,8 +165,10 @@ class ModuleSimulator {
   void handle_config(std::string_view text);
   void dispatch(Action action);
   void emit(const Action& action);
-  void send_junk(const Behaviour& behave);
-  void send_datagram(std::string_view data);
+  void send_junk(const Behaviour& behave, const std::string& from);
+  // Sends from the module's own address `from` where the system lets us
+  // (as a real module would), else from the socket's address.
+  void send_datagram(std::string_view data, const std::string& from = {});
   void run_due_actions();
   void write_state_locked();
   void log_line(const char* direction, const void* peer, std::string_view data);
@@ -176,6 +178,8 @@ class ModuleSimulator {
   std::vector<ModuleSpec> modules_;
 
   int sock_ = -1;
+  bool spoof_source_ = false; // IP_TRANSPARENT granted: any source address
+  int reply_ifindex_ = 0;     // the interface replies leave by
   int wake_[2] = {-1, -1};
   std::uint16_t bound_port_ = 0;
   sockaddr_in reply_addr_{};
