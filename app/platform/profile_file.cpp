@@ -5,6 +5,7 @@
 #include "ReplaceFile.h"
 
 #include <charconv>
+#include <exception>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -100,18 +101,39 @@ Lines splitLines(std::string_view text)
     return out;
 }
 
-// Reads the whole file; false when it exists but cannot be read.
+// Reads the whole file; false when it exists but cannot be read, which
+// includes a folder or anything else in its place. Never throws: the stream
+// reader reports some read errors (a folder, for one) by exception.
 bool readWholeFile(const std::filesystem::path &path, std::string &text, bool &exists)
 {
-    std::error_code ec;
-    exists = std::filesystem::exists(path, ec);
-    if (!exists)
-        return !ec;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    try {
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        exists = std::filesystem::exists(status);
+        if (!exists)
+            return status.type() == std::filesystem::file_type::not_found;
+        if (!std::filesystem::is_regular_file(status))
+            return false;
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            return false;
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return !in.bad();
+    } catch (const std::exception &) {
         return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    }
+}
+
+// Marked read-only: no write permission for anyone. Checked on the bits, not
+// by trying, because a privileged user could write it all the same.
+bool markedReadOnly(const std::filesystem::path &path)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status))
+        return false;
+    using std::filesystem::perms;
+    return (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
 std::optional<int> parseInt(std::string_view value)
@@ -137,10 +159,8 @@ bool validName(std::string_view name, std::string_view forbidden)
     return !name.empty() && trim(name) == name && name.find_first_of(forbidden) == std::string_view::npos;
 }
 
-} // namespace
-
-int readProfileInt(const std::filesystem::path &path, const std::string &section,
-                   const std::string &key, int def)
+int readIntOrThrow(const std::filesystem::path &path, const std::string &section, const std::string &key,
+                   int def)
 {
     std::string text;
     bool exists = false;
@@ -165,28 +185,21 @@ int readProfileInt(const std::filesystem::path &path, const std::string &section
     return def;
 }
 
-bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
-                         const std::vector<std::pair<std::string, std::string>> &values,
-                         std::string *error)
+// Everything of writeProfileStrings after the names have been checked.
+bool editAndReplace(const std::filesystem::path &path, const std::string &section,
+                    const std::vector<std::pair<std::string, std::string>> &values, std::string *error)
 {
     const auto fail = [error](std::string reason) {
         if (error)
             *error = std::move(reason);
         return false;
     };
-    if (!validName(section, "[]\r\n"))
-        return fail("invalid section name");
-    for (const auto &[key, value] : values) {
-        if (!validName(key, "=[]\r\n") || key.front() == ';' || key.front() == '#')
-            return fail("invalid key name");
-        if (value.find_first_of("\r\n") != std::string::npos)
-            return fail("invalid value");
-    }
-
+    if (markedReadOnly(path))
+        return fail(path.string() + " is read-only");
     std::string text;
     bool exists = false;
     if (!readWholeFile(path, text, exists))
-        return fail("the file cannot be read");
+        return fail(path.string() + " cannot be read");
     Lines file = splitLines(text);
 
     for (const auto &[key, value] : values) {
@@ -225,6 +238,43 @@ bool writeProfileStrings(const std::filesystem::path &path, const std::string &s
         out += file.lineEnd;
     }
     return replaceFileContents(path, out, error);
+}
+
+} // namespace
+
+int readProfileInt(const std::filesystem::path &path, const std::string &section,
+                   const std::string &key, int def)
+{
+    try {
+        return readIntOrThrow(path, section, key, def);
+    } catch (const std::exception &) {
+        return def; // no memory for the text: as an unreadable file
+    }
+}
+
+bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
+                         const std::vector<std::pair<std::string, std::string>> &values,
+                         std::string *error)
+{
+    const auto fail = [error](std::string reason) {
+        if (error)
+            *error = std::move(reason);
+        return false;
+    };
+    if (!validName(section, "[]\r\n"))
+        return fail("invalid section name");
+    for (const auto &[key, value] : values) {
+        if (!validName(key, "=[]\r\n") || key.front() == ';' || key.front() == '#')
+            return fail("invalid key name");
+        if (value.find_first_of("\r\n") != std::string::npos)
+            return fail("invalid value");
+    }
+
+    try {
+        return editAndReplace(path, section, values, error);
+    } catch (const std::exception &e) {
+        return fail(std::string("cannot write ") + path.string() + ": " + e.what());
+    }
 }
 
 } // namespace platform

@@ -200,6 +200,28 @@ TEST_F(ProfileFile, AFailedWriteLeavesTheOldFileIntact)
     EXPECT_FALSE(error.empty());
 }
 
+// A folder in the file's place reads as a missing file and is never
+// replaced; a file marked read-only is not replaced either. Neither throws.
+TEST_F(ProfileFile, AFolderOrAReadOnlyFileIsLeftAlone)
+{
+    fs::create_directories(path / "inside");
+    EXPECT_EQ(readProfileInt(path, "option", "SNumber", 42), 42);
+    std::string error;
+    EXPECT_FALSE(writeProfileString(path, "option", "SNumber", "1", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(fs::is_directory(path / "inside"));
+    fs::remove_all(path);
+
+    put("[option]\nSNumber=1\n");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    error.clear();
+    EXPECT_FALSE(writeProfileString(path, "option", "SNumber", "2", &error));
+    EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    EXPECT_EQ(contents(), "[option]\nSNumber=1\n");
+    EXPECT_EQ(entries(), 1u);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_F(ProfileFile, RejectsNamesAndValuesThatWouldBreakTheFile)
 {
     put("[option]\nSNumber=1\n");
