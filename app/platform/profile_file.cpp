@@ -74,16 +74,21 @@ std::optional<std::pair<std::string_view, std::string_view>> keyValue(std::strin
     return std::make_pair(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 struct Lines {
     std::vector<std::string> lines;
     std::string_view lineEnd = kNewFileLineEnd;
+    bool byteOrderMark = false; // written back: dropping it would turn a second one into text
 };
 
 Lines splitLines(std::string_view text)
 {
     Lines out;
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+        out.byteOrderMark = true;
+    }
     if (text.find("\r\n") != std::string_view::npos)
         out.lineEnd = "\r\n";
     else if (!text.empty())
@@ -232,7 +237,7 @@ bool editAndReplace(const std::filesystem::path &path, const std::string &sectio
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entry);
     }
 
-    std::string out;
+    std::string out(file.byteOrderMark ? kByteOrderMark : std::string_view());
     for (const auto &line : file.lines) {
         out += line;
         out += file.lineEnd;

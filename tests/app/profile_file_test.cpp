@@ -222,6 +222,16 @@ TEST_F(ProfileFile, AFolderOrAReadOnlyFileIsLeftAlone)
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
 }
 
+// Dropping the mark would make a second one (or text that starts like one)
+// part of the first line, and a section header would appear or vanish.
+TEST_F(ProfileFile, AByteOrderMarkIsWrittenBack)
+{
+    put("\xEF\xBB\xBF\xEF\xBB\xBF[option]\nSNumber=1\n[other]\n");
+    ASSERT_TRUE(writeProfileString(path, "option", "SNumber", "2"));
+    EXPECT_EQ(contents(), "\xEF\xBB\xBF\xEF\xBB\xBF[option]\nSNumber=1\n[other]\n[option]\nSNumber=2\n");
+    EXPECT_EQ(readProfileInt(path, "option", "SNumber", 0), 2);
+}
+
 TEST_F(ProfileFile, RejectsNamesAndValuesThatWouldBreakTheFile)
 {
     put("[option]\nSNumber=1\n");
