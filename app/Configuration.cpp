@@ -131,17 +131,35 @@ void Tfrm_Configuration::btnSetClick()
         return;
     }
 
-    // The values are kept only once they are safely in the file; a failed
-    // write leaves file, fields and dialog as they were.
-    QString reason;
+    // The values are in force for this run whatever becomes of the file.
     const QString adapter = cbox_Adapter->currentData().toString();
-    if (!options::write({*number, static_cast<uint32_t>(*timeOut), adapter}, &reason)) {
-        AppMessageBox::error(this, QStringLiteral("The options could not be saved in '%1'.\n%2")
-                                       .arg(options::filePath(), reason));
-        return;
-    }
     Form1->SearchNumber = *number;
     Form1->SearchTimeOut = static_cast<uint32_t>(*timeOut);
     Form1->SetSearchAdapter(adapter);
+    ReportWhereSaved(options::write({*number, static_cast<uint32_t>(*timeOut), adapter}));
     done(mrOk);
+}
+
+void Tfrm_Configuration::ReportWhereSaved(const options::WriteResult &saved)
+{
+    switch (saved.where) {
+    case options::WriteResult::BesideProgram:
+        return; // where the operator expects them: nothing to say
+    case options::WriteResult::UserFolder: {
+        QString text = QStringLiteral("The options were saved in '%1'.").arg(saved.path);
+        if (!saved.programReason.isEmpty())
+            text += QStringLiteral("\nThey cannot be saved in '%1': %2.").arg(options::filePath(), saved.programReason);
+        AppMessageBox::show(this, QStringLiteral("Information"), text, QMessageBox::Information);
+        return;
+    }
+    case options::WriteResult::Nowhere: {
+        QString text = QStringLiteral("The options could not be saved.");
+        if (!saved.programReason.isEmpty())
+            text += QStringLiteral("\n'%1': %2.").arg(options::filePath(), saved.programReason);
+        text += QStringLiteral("\n'%1': %2.").arg(options::userFilePath(), saved.userReason);
+        text += QStringLiteral("\nThey apply until the program ends.");
+        AppMessageBox::show(this, QStringLiteral("Warning"), text, QMessageBox::Warning);
+        return;
+    }
+    }
 }

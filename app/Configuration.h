@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "Options.h"
 #include "ui_Configuration.h"
 
 class Tfrm_Configuration : public QDialog, public Ui::Tfrm_Configuration
@@ -32,6 +33,11 @@ public:
     void FormCreate();
     void FormShow();
     void btnSetClick();
+
+private:
+    // The one message after Set when the options did not go beside the
+    // program: where they went, or why nowhere.
+    void ReportWhereSaved(const options::WriteResult &saved);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -5,9 +5,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace options {
 namespace {
@@ -26,6 +30,28 @@ std::filesystem::path nativePath(const QString &path)
 #endif
 }
 
+// The keys in the order the program writes them into a new file.
+std::vector<std::pair<std::string, std::string>> entries(const Values &values)
+{
+    return {
+        {kNumberKey, std::to_string(values.number)},
+        {kTimeOutKey, std::to_string(values.timeOut)},
+    };
+}
+
+bool writeTo(const QString &path, const Values &values, QString *reason)
+{
+    std::string why;
+    auto pairs = entries(values);
+    // A file of an operator who never chose an adapter stays as it was.
+    if (!values.adapter.isEmpty() || platform::readProfileString(nativePath(path), kSection, kAdapterKey))
+        pairs.emplace_back(kAdapterKey, values.adapter.toStdString());
+    if (platform::writeProfileStrings(nativePath(path), kSection, pairs, &why))
+        return true;
+    *reason = QString::fromLocal8Bit(why.c_str());
+    return false;
+}
+
 } // namespace
 
 QString filePath()
@@ -33,9 +59,28 @@ QString filePath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/option.ini");
 }
 
+QString userFilePath()
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    return config + QLatin1Char('/') + program + QStringLiteral("/option.ini");
+}
+
+QStringList readOrder()
+{
+    return {userFilePath(), filePath()};
+}
+
 Values read()
 {
-    const auto path = nativePath(filePath());
+    QString chosen = filePath();
+    for (const QString &candidate : readOrder()) {
+        if (QFileInfo::exists(candidate)) {
+            chosen = candidate;
+            break;
+        }
+    }
+    const auto path = nativePath(chosen);
     Values values;
     values.number = platform::readProfileInt(path, kSection, kNumberKey, kDefaultNumber);
     // A hand-edited negative time-out is taken as the unsigned number it spells.
@@ -45,21 +90,27 @@ Values read()
     return values;
 }
 
-bool write(const Values &values, QString *error)
+WriteResult write(const Values &values)
 {
-    std::vector<std::pair<std::string, std::string>> pairs{{kNumberKey, std::to_string(values.number)},
-                                                           {kTimeOutKey, std::to_string(values.timeOut)}};
-    // A file of an operator who never chose an adapter stays as it was.
-    const auto path = nativePath(filePath());
-    if (!values.adapter.isEmpty() || platform::readProfileString(path, kSection, kAdapterKey))
-        pairs.emplace_back(kAdapterKey, values.adapter.toStdString());
-    std::string reason;
-    const bool ok = platform::writeProfileStrings(
-        path, kSection, pairs,
-        &reason);
-    if (!ok && error)
-        *error = QString::fromLocal8Bit(reason.c_str());
-    return ok;
+    WriteResult result;
+    const QString user = userFilePath();
+    if (!QFileInfo::exists(user)) {
+        if (writeTo(filePath(), values, &result.programReason)) {
+            result.where = WriteResult::BesideProgram;
+            result.path = filePath();
+            return result;
+        }
+    }
+    const QString folder = QFileInfo(user).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        result.userReason = QStringLiteral("cannot create the folder %1").arg(folder);
+        return result;
+    }
+    if (writeTo(user, values, &result.userReason)) {
+        result.where = WriteResult::UserFolder;
+        result.path = user;
+    }
+    return result;
 }
 
 } // namespace options

@@ -1,10 +1,13 @@
-// The options file option.ini beside the program file: section "option",
-// keys "SNumber" (wished number of search results), "STimeOut" (search
-// time-out in milliseconds) and "Adapter" (the host adapter whose settings
-// the configuration dialogs propose; empty or missing: the first adapter).
+// The options file option.ini, section "option", keys "SNumber" (wished
+// number of search results), "STimeOut" (search time-out in milliseconds)
+// and "Adapter" (the host adapter whose settings the configuration dialogs
+// propose; empty or missing: the first adapter). It lives beside the program file; where that folder or file
+// cannot be written, a copy in the user's configuration folder takes over
+// and is read first from then on.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -15,19 +18,36 @@ inline constexpr uint32_t kDefaultTimeOut = 2000;
 
 // The folder of the program file followed by "option.ini".
 QString filePath();
+// option.ini in a folder named after the program in the user's configuration
+// folder ($XDG_CONFIG_HOME, else ~/.config, on Linux).
+QString userFilePath();
+// The files read, first one that exists wins: the user's, then the program's.
+QStringList readOrder();
 
+// One field per key; a new key is one field here and one line in each of
+// read() and the list of entries that write() sends (Options.cpp).
 struct Values {
     int32_t number = kDefaultNumber;
     uint32_t timeOut = kDefaultTimeOut;
     QString adapter;
 };
 
-// Reads "SNumber" then "STimeOut"; a missing file, key or a value that is not
-// an integer gives that key's default. Never creates the file.
+// Reads every key from the first file of readOrder() that exists; a missing
+// or unreadable file, a missing key or a value that is not an integer gives
+// that key's default. Never creates a file, never throws.
 Values read();
 
-// Writes "SNumber", "STimeOut" and "Adapter" in one replacement of the file. False with
-// a reason in *error when the file could not be written; it is then unchanged.
-bool write(const Values &values, QString *error);
+struct WriteResult {
+    enum Where { BesideProgram, UserFolder, Nowhere } where = Nowhere;
+    QString path;           // where the values were stored; empty for Nowhere
+    QString programReason;  // why not beside the program, when not there
+    QString userReason;     // why not in the user's folder, for Nowhere
+};
+
+// Writes every key in one replacement of a file: the user's file when it
+// exists (it is what is read first), else the program's; when that fails or
+// is marked read-only, the user's file. A file that was not written is left
+// as it was. Never throws.
+WriteResult write(const Values &values);
 
 } // namespace options

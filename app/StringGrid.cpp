@@ -10,7 +10,7 @@ namespace {
 
 // Paints cells as a string grid does: the text 2 pixels from the left edge,
 // clipped rather than shortened with an ellipsis, and the fixed first column
-// in the fixed-cell colour, never highlighted, like the title row.
+// in the palette's button colours, never highlighted, like the title row.
 class CellDelegate : public QStyledItemDelegate
 {
 public:
@@ -25,7 +25,7 @@ public:
         const bool fixed = index.column() == 0;
         if (fixed) {
             cell.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
-            cell.backgroundBrush = TStringGrid::fixedColor();
+            cell.backgroundBrush = TStringGrid::fixedColor(cell.palette);
         }
         const QWidget *view = option.widget;
         QStyle *style = view ? view->style() : QApplication::style();
@@ -35,7 +35,9 @@ public:
         painter->save();
         painter->setClipRect(cell.rect);
         painter->setFont(cell.font);
-        painter->setPen(cell.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setPen(fixed      ? TStringGrid::fixedTextColor(cell.palette)
+                        : selected ? cell.palette.color(QPalette::HighlightedText)
+                                   : cell.palette.color(QPalette::Text));
         painter->drawText(cell.rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
         painter->restore();
     }
@@ -63,10 +65,7 @@ TStringGrid::TStringGrid(QWidget *parent)
     top->setSectionsClickable(false);
     top->setDefaultAlignment(Qt::AlignCenter);
     top->setMinimumSectionSize(0);
-    top->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: %1; border: none;"
-                                      " border-right: 1px solid #808080; border-bottom: 1px solid #808080;"
-                                      " padding: 0px; }")
-                           .arg(fixedColor().name()));
+    applyTitleStyle();
     connect(top, &QHeaderView::sectionMoved, this, [this] { keepFixedColumnFirst(); });
 
     // The first column is the handle for dragging rows (see the mouse
@@ -77,9 +76,35 @@ TStringGrid::TStringGrid(QWidget *parent)
     side->setMinimumSectionSize(0);
 }
 
-QColor TStringGrid::fixedColor()
+// The fixed cells take the palette's button colours, which every palette
+// (light, dark, high contrast) pairs to be readable together.
+QColor TStringGrid::fixedColor(const QPalette &palette)
 {
-    return QColor(212, 208, 200);
+    return palette.color(QPalette::Button);
+}
+
+QColor TStringGrid::fixedTextColor(const QPalette &palette)
+{
+    return palette.color(QPalette::ButtonText);
+}
+
+void TStringGrid::applyTitleStyle()
+{
+    // A style sheet keeps the colours it was given: it is made again when
+    // the palette changes.
+    const QPalette &colours = palette();
+    horizontalHeader()->setStyleSheet(
+        QStringLiteral("QHeaderView::section { background-color: %1; color: %2; border: none;"
+                       " border-right: 1px solid %3; border-bottom: 1px solid %3; padding: 0px; }")
+            .arg(fixedColor(colours).name(), fixedTextColor(colours).name(),
+                 colours.color(QPalette::Mid).name()));
+}
+
+void TStringGrid::changeEvent(QEvent *event)
+{
+    QTableWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyTitleStyle();
 }
 
 int TStringGrid::RowCount() const

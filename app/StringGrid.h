@@ -49,15 +49,19 @@ public:
     // Empties every cell; rows and columns go back to their own positions.
     void ClearCells();
 
-    static QColor fixedColor();
+    // Background and text of the title row and the fixed column.
+    static QColor fixedColor(const QPalette &palette);
+    static QColor fixedTextColor(const QPalette &palette);
 
 protected:
+    void changeEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void keepFixedColumnFirst();
+    void applyTitleStyle();
 
     int m_dragRow = -1;      // logical row pressed in the fixed column, -1 when none
     QPoint m_dragStart;

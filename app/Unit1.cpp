@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include <QThread>
 
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "platform/HostNetwork.h"
@@ -328,16 +330,28 @@ void TForm1::AboutDalvora1Click()
     frm_About->exec();
 }
 
+QStringList TForm1::HelpFileCandidates()
+{
+    // The working folder first, where the program is started from; then
+    // beside the program, where the build puts the file, for a start from a
+    // desktop launcher. An installed data folder would come last.
+    return {QStringLiteral("main.chm"), QCoreApplication::applicationDirPath() + QStringLiteral("/main.chm")};
+}
+
 void TForm1::ToolButton6Click()
 {
-    // Looked up in the working folder, where the program is started from.
-    const int result = platform::OpenDocument("main.chm");
+    std::vector<std::string> candidates;
+    for (const QString &candidate : HelpFileCandidates())
+        candidates.push_back(QFile::encodeName(candidate).toStdString());
+    const int result = platform::OpenDocument(platform::firstExistingDocument(candidates));
     if (platform::openDocumentStarted(result))
         return;
     const std::string_view text = platform::openDocumentErrorText(result);
-    AppMessageBox::show(this, QStringLiteral("Fehler"),
-                        QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
-                        QMessageBox::Warning);
+    QString message = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const std::string_view advice = platform::openDocumentViewerAdvice(result);
+    if (!advice.empty())
+        message += QLatin1Char('\n') + QString::fromLatin1(advice.data(), static_cast<qsizetype>(advice.size()));
+    AppMessageBox::show(this, QStringLiteral("Fehler"), message, QMessageBox::Warning);
 }
 
 void TForm1::DalvoraHelp1Click()

@@ -2,6 +2,7 @@
 // grid, the message log and the status bar. It owns the library's lifetime.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 #include <cstdint>
@@ -48,6 +49,8 @@ public:
     void AboutDalvora1Click();
     void ToolButton6Click();
     void DalvoraHelp1Click();
+    // Where Help looks for main.chm, in order; the first that exists opens.
+    static QStringList HelpFileCandidates();
 
     // Host network services of the configuration dialogs.
     // One echo request: 1 answered, 0 no answer, -1 echo not permitted.

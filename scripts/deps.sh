@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs to build, test and run.
+# Installs the Debian packages the project needs to build, test and run
+# (xchm and xdg-utils: Help opens main.chm with them).
 set -euo pipefail
 exec bash "$(dirname "$0")/install-packages.sh" deps \
   build-essential cmake pkg-config python3 \
@@ -7,4 +8,5 @@ exec bash "$(dirname "$0")/install-packages.sh" deps \
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev \
   libjpeg-dev \
   fp-utils-3.2.2 \
+  xchm xdg-utils \
   iproute2 util-linux procps

@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything and runs every test: the whole
 # suite, then the library's tests under ThreadSanitizer, the protocol
 # parser's under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# Windows build's tests under Wine.
+# Windows build's tests under Wine, and the fuzz targets for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -23,6 +23,10 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDALVORA_SANITIZE=ad
 cmake --build build-asan -j"$jobs" --target protocol_test
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -R '^(ReplyParser|Acknowledgement|ConfigRequest)\.'
+
+# libFuzzer targets (clang, address + undefined), 25 s each from the
+# committed seeds; scripts/fuzz.sh SECONDS runs them longer.
+bash scripts/fuzz.sh 25
 
 # The Windows build: Zarfel.dll, zarfelcli.exe and the Qt-free tests
 # cross-built with mingw-w64 and run under Wine (loopback only).

@@ -4,8 +4,10 @@
 // platform. No toolkit dependency.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +36,19 @@ constexpr bool openDocumentStarted(int code) { return code > 32; }
 // was started, else one of the failure codes above.
 int OpenDocument(const std::string &file);
 
+// The document to open of several places it may be in, in order of
+// preference: the first that exists, else the first (whose opening then
+// tells the operator that it is missing). Empty for an empty list.
+inline std::string firstExistingDocument(const std::vector<std::string> &candidates)
+{
+    for (const std::string &candidate : candidates) {
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::path(candidate), ec))
+            return candidate;
+    }
+    return candidates.empty() ? std::string() : candidates.front();
+}
+
 // The message that explains a failed OpenDocument to the operator; empty for a
 // code above 32, where there is nothing to explain.
 constexpr std::string_view openDocumentErrorText(int code)
@@ -57,6 +72,20 @@ constexpr std::string_view openDocumentErrorText(int code)
     default:
         return "Open Dalvora Help Error!";
     }
+}
+
+// A line to add to the message where no viewer could be found: what to
+// install. Empty where the code does not say that.
+constexpr std::string_view openDocumentViewerAdvice(int code)
+{
+#ifdef _WIN32
+    static_cast<void>(code);
+    return {};
+#else
+    return code == kOpenNoAssociation || code == kOpenAssociationIncomplete
+               ? "To read the help, install the package xchm (a CHM viewer)."
+               : std::string_view();
+#endif
 }
 
 #ifndef _WIN32

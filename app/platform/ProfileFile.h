@@ -13,8 +13,10 @@ namespace platform {
 
 // Reads one integer key. A missing or unreadable file, a missing section or
 // key, or a value that is not a decimal integer in the signed 32-bit range
-// gives `def`. Section and key names compare without regard to case; the
-// first matching section and key win. Never creates or changes the file.
+// gives `def`; so does any read error (a folder in the file's place, for
+// one). Section and key names compare without regard to case; the first
+// matching section and key win. Never creates or changes the file; never
+// throws.
 int readProfileInt(const std::filesystem::path &path, const std::string &section,
                    const std::string &key, int def);
 
@@ -27,8 +29,10 @@ std::optional<std::string> readProfileString(const std::filesystem::path &path, 
 // a key when missing. Comments, blank lines, other sections and keys, the
 // order of lines and the line-ending style are kept. The file is replaced as
 // a whole (written beside it, flushed to disk, renamed over it), so it is
-// either the old or the new file, never a truncated one. On failure returns
-// false with a reason in *error and leaves the old file as it was.
+// either the old or the new file, never a truncated one. A file marked
+// read-only (no write permission for anyone) is not replaced. On failure
+// returns false with a reason in *error and leaves the old file as it was;
+// never throws.
 bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
                          const std::vector<std::pair<std::string, std::string>> &values,
                          std::string *error = nullptr);

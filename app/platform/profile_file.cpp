@@ -5,6 +5,7 @@
 #include "ReplaceFile.h"
 
 #include <charconv>
+#include <exception>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -73,16 +74,21 @@ std::optional<std::pair<std::string_view, std::string_view>> keyValue(std::strin
     return std::make_pair(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 struct Lines {
     std::vector<std::string> lines;
     std::string_view lineEnd = kNewFileLineEnd;
+    bool byteOrderMark = false; // written back: dropping it would turn a second one into text
 };
 
 Lines splitLines(std::string_view text)
 {
     Lines out;
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+        out.byteOrderMark = true;
+    }
     if (text.find("\r\n") != std::string_view::npos)
         out.lineEnd = "\r\n";
     else if (!text.empty())
@@ -100,18 +106,39 @@ Lines splitLines(std::string_view text)
     return out;
 }
 
-// Reads the whole file; false when it exists but cannot be read.
+// Reads the whole file; false when it exists but cannot be read, which
+// includes a folder or anything else in its place. Never throws: the stream
+// reader reports some read errors (a folder, for one) by exception.
 bool readWholeFile(const std::filesystem::path &path, std::string &text, bool &exists)
 {
-    std::error_code ec;
-    exists = std::filesystem::exists(path, ec);
-    if (!exists)
-        return !ec;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    try {
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        exists = std::filesystem::exists(status);
+        if (!exists)
+            return status.type() == std::filesystem::file_type::not_found;
+        if (!std::filesystem::is_regular_file(status))
+            return false;
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            return false;
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return !in.bad();
+    } catch (const std::exception &) {
         return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    }
+}
+
+// Marked read-only: no write permission for anyone. Checked on the bits, not
+// by trying, because a privileged user could write it all the same.
+bool markedReadOnly(const std::filesystem::path &path)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status))
+        return false;
+    using std::filesystem::perms;
+    return (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
 std::optional<int> parseInt(std::string_view value)
@@ -137,9 +164,7 @@ bool validName(std::string_view name, std::string_view forbidden)
     return !name.empty() && trim(name) == name && name.find_first_of(forbidden) == std::string_view::npos;
 }
 
-} // namespace
-
-std::optional<std::string> readProfileString(const std::filesystem::path &path, const std::string &section,
+std::optional<std::string> readStringOrThrow(const std::filesystem::path &path, const std::string &section,
                                              const std::string &key)
 {
     std::string text;
@@ -165,35 +190,21 @@ std::optional<std::string> readProfileString(const std::filesystem::path &path, 
     return std::nullopt;
 }
 
-int readProfileInt(const std::filesystem::path &path, const std::string &section,
-                   const std::string &key, int def)
-{
-    const std::optional<std::string> value = readProfileString(path, section, key);
-    return value ? parseInt(*value).value_or(def) : def;
-}
-
-bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
-                         const std::vector<std::pair<std::string, std::string>> &values,
-                         std::string *error)
+// Everything of writeProfileStrings after the names have been checked.
+bool editAndReplace(const std::filesystem::path &path, const std::string &section,
+                    const std::vector<std::pair<std::string, std::string>> &values, std::string *error)
 {
     const auto fail = [error](std::string reason) {
         if (error)
             *error = std::move(reason);
         return false;
     };
-    if (!validName(section, "[]\r\n"))
-        return fail("invalid section name");
-    for (const auto &[key, value] : values) {
-        if (!validName(key, "=[]\r\n") || key.front() == ';' || key.front() == '#')
-            return fail("invalid key name");
-        if (value.find_first_of("\r\n") != std::string::npos)
-            return fail("invalid value");
-    }
-
+    if (markedReadOnly(path))
+        return fail(path.string() + " is read-only");
     std::string text;
     bool exists = false;
     if (!readWholeFile(path, text, exists))
-        return fail("the file cannot be read");
+        return fail(path.string() + " cannot be read");
     Lines file = splitLines(text);
 
     for (const auto &[key, value] : values) {
@@ -226,12 +237,56 @@ bool writeProfileStrings(const std::filesystem::path &path, const std::string &s
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entry);
     }
 
-    std::string out;
+    std::string out(file.byteOrderMark ? kByteOrderMark : std::string_view());
     for (const auto &line : file.lines) {
         out += line;
         out += file.lineEnd;
     }
     return replaceFileContents(path, out, error);
+}
+
+} // namespace
+
+int readProfileInt(const std::filesystem::path &path, const std::string &section,
+                   const std::string &key, int def)
+{
+    const std::optional<std::string> value = readProfileString(path, section, key);
+    return value ? parseInt(*value).value_or(def) : def;
+}
+
+std::optional<std::string> readProfileString(const std::filesystem::path &path, const std::string &section,
+                                             const std::string &key)
+{
+    try {
+        return readStringOrThrow(path, section, key);
+    } catch (const std::exception &) {
+        return std::nullopt; // no memory for the text: as an unreadable file
+    }
+}
+
+bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
+                         const std::vector<std::pair<std::string, std::string>> &values,
+                         std::string *error)
+{
+    const auto fail = [error](std::string reason) {
+        if (error)
+            *error = std::move(reason);
+        return false;
+    };
+    if (!validName(section, "[]\r\n"))
+        return fail("invalid section name");
+    for (const auto &[key, value] : values) {
+        if (!validName(key, "=[]\r\n") || key.front() == ';' || key.front() == '#')
+            return fail("invalid key name");
+        if (value.find_first_of("\r\n") != std::string::npos)
+            return fail("invalid value");
+    }
+
+    try {
+        return editAndReplace(path, section, values, error);
+    } catch (const std::exception &e) {
+        return fail(std::string("cannot write ") + path.string() + ": " + e.what());
+    }
 }
 
 } // namespace platform

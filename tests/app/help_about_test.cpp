@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,7 +22,40 @@ namespace {
 
 const QString kAssociation = QStringLiteral(
     "The file name association is incomplete or invalid. "
-    "There is no application associated with the given file name extension.");
+    "There is no application associated with the given file name extension.\n"
+    "To read the help, install the package xchm (a CHM viewer).");
+
+void writeFile(const QString &path, const QByteArray &contents, QFile::Permissions mode = {})
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size())
+        qWarning("cannot write %s", qPrintable(path));
+    file.close();
+    if (mode)
+        file.setPermissions(mode);
+}
+
+// A desktop in `root`: xdg-mime naming a viewer for the help file's type,
+// its entry, and an xdg-open that records the file it was given in
+// root/opened.txt.
+void fakeDesktop(const QString &root)
+{
+    const auto exec = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    writeFile(root + QStringLiteral("/bin/xdg-mime"),
+              "#!/bin/sh\n"
+              "case \"$1 $2\" in\n"
+              "'query filetype') echo application/vnd.ms-htmlhelp ;;\n"
+              "'query default') echo viewer.desktop ;;\n"
+              "esac\n",
+              exec);
+    writeFile(root + QStringLiteral("/bin/xdg-open"),
+              "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(root) + "/opened.tmp'\n"
+              "/bin/mv '" + QFile::encodeName(root) + "/opened.tmp' '" + QFile::encodeName(root) + "/opened.txt'\n",
+              exec);
+    writeFile(root + QStringLiteral("/data/applications/viewer.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer %f\n");
+}
 
 } // namespace
 
@@ -43,6 +77,10 @@ private Q_SLOTS:
     {
         apptest::stopProgram();
         QFile::remove(work.filePath(QStringLiteral("main.chm")));
+        if (!besideProgram.isEmpty())
+            QFile::remove(besideProgram);
+        besideProgram.clear();
+        qunsetenv("XDG_DATA_HOME");
         AppMessageBox::reset();
     }
 
@@ -75,6 +113,38 @@ private Q_SLOTS:
             QCOMPARE(box.title, QStringLiteral("Fehler"));
             QCOMPARE(box.text, kAssociation);
         }
+    }
+
+    // Started from elsewhere (a launcher starts it in the home folder), Help
+    // finds the file beside the program; one in the working folder wins.
+    void helpFindsTheFileBesideTheProgram()
+    {
+        QTemporaryDir desktop;
+        QVERIFY(desktop.isValid());
+        fakeDesktop(desktop.path());
+        qputenv("PATH", QFile::encodeName(desktop.path() + QStringLiteral("/bin")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(desktop.path() + QStringLiteral("/data")));
+        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/main.chm");
+        writeFile(beside, "ITSF");
+        besideProgram = beside;
+
+        const QString opened = desktop.filePath(QStringLiteral("opened.txt"));
+        auto openedFile = [&] {
+            for (int i = 0; i < 200 && !QFile::exists(opened); ++i)
+                QTest::qWait(20);
+            QFile f(opened);
+            const QByteArray name = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+            QFile::remove(opened);
+            return QFile::decodeName(name);
+        };
+        QVERIFY(apptest::clickEnabled(Form1->ToolButton6));
+        QCOMPARE(openedFile(), beside);
+
+        writeFile(work.filePath(QStringLiteral("main.chm")), "ITSF");
+        QVERIFY(apptest::clickEnabled(Form1->ToolButton6));
+        QCOMPARE(QFileInfo(openedFile()).canonicalFilePath(),
+                 QFileInfo(work.filePath(QStringLiteral("main.chm"))).canonicalFilePath());
+        QVERIFY(AppMessageBox::shown().isEmpty());
     }
 
     void aboutShowsTheVersionsAndThePicture()
@@ -115,6 +185,7 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir work;
+    QString besideProgram;
 };
 
 QTEST_MAIN(HelpAboutTest)

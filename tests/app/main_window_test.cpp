@@ -8,11 +8,15 @@
 #include "Configuration.h"
 #include "Forms.h"
 #include "LibraryMessages.h"
+#include "StringGrid.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
 
 #include <QApplication>
+#include <QHash>
+#include <QImage>
+#include <QPalette>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -21,7 +25,9 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -344,6 +350,68 @@ private Q_SLOTS:
         QCOMPARE(logLines(), QStringList{QStringLiteral("Search...")});
         QCOMPARE(Form1->StatusBarPanel0->text(), QStringLiteral("Search complete"));
         QCOMPARE(Form1->Tag, 2);
+    }
+
+    // Title row and fixed column under a dark palette: their text must stand
+    // out from their background by the usual 4.5:1 of readable text.
+    void fixedCellsAreReadableUnderADarkPalette()
+    {
+        const QPalette saved = QApplication::palette();
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(53, 53, 53));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Base, QColor(35, 35, 35));
+        dark.setColor(QPalette::Text, Qt::white);
+        dark.setColor(QPalette::Button, QColor(53, 53, 53));
+        dark.setColor(QPalette::ButtonText, Qt::white);
+        dark.setColor(QPalette::Mid, QColor(80, 80, 80));
+        QApplication::setPalette(dark);
+        QVERIFY(apptest::startProgram());
+        TStringGrid *grid = Form1->StringGrid1;
+        grid->SetCells(0, 1, QStringLiteral("1"));
+
+        QHeaderView *top = grid->horizontalHeader();
+        const QImage titles = top->grab().toImage();
+        const QRect name(top->sectionViewportPosition(1), 0, top->sectionSize(1), top->height());
+        const double titleContrast = textContrast(titles, name.adjusted(2, 2, -2, -2));
+        const QImage cells = grid->viewport()->grab().toImage();
+        const double cellContrast = textContrast(cells, grid->visualRect(grid->model()->index(0, 0)).adjusted(1, 1, -1, -1));
+        QApplication::setPalette(saved);
+        QVERIFY2(titleContrast >= 4.5, qPrintable(QString::number(titleContrast)));
+        QVERIFY2(cellContrast >= 4.5, qPrintable(QString::number(cellContrast)));
+    }
+
+private:
+    // WCAG contrast of the text in `area` of `image` against its background:
+    // the background is the area's most frequent colour, the text its pixel
+    // farthest from that in luminance. 1 when the area shows no text.
+    static double textContrast(const QImage &image, const QRect &area)
+    {
+        auto luminance = [](QRgb rgb) {
+            auto channel = [](int v) {
+                const double c = v / 255.0;
+                return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) + 0.0722 * channel(qBlue(rgb));
+        };
+        QHash<QRgb, int> counts;
+        const QRect inside = area.intersected(image.rect());
+        for (int y = inside.top(); y <= inside.bottom(); ++y)
+            for (int x = inside.left(); x <= inside.right(); ++x)
+                ++counts[image.pixel(x, y)];
+        if (counts.isEmpty())
+            return 1.0;
+        QRgb background = counts.constBegin().key();
+        for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
+            if (it.value() > counts.value(background))
+                background = it.key();
+        const double lb = luminance(background);
+        double best = 1.0;
+        for (auto it = counts.constBegin(); it != counts.constEnd(); ++it) {
+            const double l = luminance(it.key());
+            best = std::max(best, (std::max(l, lb) + 0.05) / (std::min(l, lb) + 0.05));
+        }
+        return best;
     }
 };
 

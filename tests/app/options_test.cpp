@@ -1,24 +1,29 @@
 // The search options: loading option.ini at start-up, the Options dialog's
-// checks and messages, what Set keeps and writes, and a failed write.
+// checks and messages, what Set keeps and writes, the user's folder where
+// the program's cannot take them, and a failed write.
 #include "app_test_support.h"
 
 #include "AppMessageBox.h"
 #include "Configuration.h"
 #include "Forms.h"
+#include "Options.h"
 #include "Unit1.h"
 #include "UpDown.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,11 +103,23 @@ private Q_SLOTS:
     {
         AppMessageBox::reset();
         apptest::removeOptionFile();
+        // Never the real user's configuration folder.
+        QVERIFY(configHome.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+        QDir(configHome.path()).removeRecursively();
+        QDir().mkpath(configHome.path());
     }
     void cleanup()
     {
         apptest::stopProgram();
         AppMessageBox::reset();
+        if (restoreProgramDir)
+            QFile::setPermissions(QCoreApplication::applicationDirPath(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                      | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        restoreProgramDir = false;
+        QFile::setPermissions(apptest::optionFilePath(), QFile::ReadOwner | QFile::WriteOwner);
+        QDir(apptest::optionFilePath()).removeRecursively();
         apptest::removeOptionFile();
     }
 
@@ -280,7 +297,7 @@ private Q_SLOTS:
         QCOMPARE(seen, (QStringList{"100", "100", "0", "0", "250", "100"}));
     }
 
-    void failedWriteKeepsFileAndValuesAndTellsTheOperator()
+    void failedWriteKeepsTheFileAndTellsTheOperator()
     {
         apptest::writeOptionFile(kCommented);
         QVERIFY(apptest::startProgram());
@@ -296,18 +313,80 @@ private Q_SLOTS:
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
 
+        // Nowhere to keep them: in force for this run, and the operator is
+        // told that and why, naming both places.
         QCOMPARE(outcome.shown.size(), 1);
-        QCOMPARE(outcome.shown[0].title, QStringLiteral("Error"));
-        QCOMPARE(outcome.shown[0].icon, QMessageBox::Critical);
+        QCOMPARE(outcome.shown[0].title, QStringLiteral("Warning"));
+        QCOMPARE(outcome.shown[0].icon, QMessageBox::Warning);
         QVERIFY(outcome.shown[0].text.contains(apptest::optionFilePath()));
-        QVERIFY(outcome.stillOpen);
-        QCOMPARE(Form1->SearchNumber, 4);
-        QCOMPARE(Form1->SearchTimeOut, 1500u);
+        QVERIFY(outcome.shown[0].text.contains(options::userFilePath()));
+        QVERIFY(!outcome.stillOpen);
+        QCOMPARE(Form1->SearchNumber, 8);
+        QCOMPARE(Form1->SearchTimeOut, 900u);
         QCOMPARE(apptest::readOptionFile(), kCommented);
         const QStringList leftovers = QDir(QCoreApplication::applicationDirPath())
                                           .entryList({QStringLiteral("*option.ini*")}, QDir::Files | QDir::Hidden);
         QCOMPARE(leftovers, QStringList{QStringLiteral("option.ini")});
+        QVERIFY(QDir(QFileInfo(options::userFilePath()).path())
+                    .entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
+
+    // Where option.ini beside the program cannot take the values: a folder
+    // in its place (which must not stop the start either), a file marked
+    // read-only, a folder the user may not write.
+    void setFallsBackToTheUserFolder_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("folder in place") << "folder";
+        QTest::newRow("read-only file") << "file";
+        QTest::newRow("read-only folder") << "dir";
+    }
+    void setFallsBackToTheUserFolder()
+    {
+        QFETCH(QString, obstacle);
+        const QString programDir = QCoreApplication::applicationDirPath();
+        if (obstacle == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(apptest::optionFilePath() + QStringLiteral("/inside")));
+        } else {
+            apptest::writeOptionFile(kCommented);
+            if (obstacle == QLatin1String("file"))
+                QVERIFY(QFile::setPermissions(apptest::optionFilePath(), QFile::ReadOwner | QFile::ReadGroup));
+        }
+        if (obstacle == QLatin1String("dir")) {
+            QVERIFY(QFile::setPermissions(programDir, QFile::ReadOwner | QFile::ExeOwner));
+            restoreProgramDir = true;
+            if (::access(QFile::encodeName(programDir).constData(), W_OK) == 0)
+                QSKIP("this user may write any folder (run without CAP_DAC_OVERRIDE to test it)");
+        }
+
+        QVERIFY(apptest::startProgram());
+        const int number = obstacle == QLatin1String("folder") ? 0 : 4;
+        QCOMPARE(Form1->SearchNumber, number);
+        QCOMPARE(Form1->SearchTimeOut, obstacle == QLatin1String("folder") ? 2000u : 1500u);
+
+        const Outcome outcome = setValues(QStringLiteral("12"), QStringLiteral("3000"));
+        QVERIFY(!outcome.stillOpen);
+        QCOMPARE(Form1->SearchNumber, 12);
+        QCOMPARE(Form1->SearchTimeOut, 3000u);
+        QCOMPARE(outcome.shown.size(), 1);
+        QCOMPARE(outcome.shown[0].title, QStringLiteral("Information"));
+        QVERIFY2(outcome.shown[0].text.startsWith(
+                     QStringLiteral("The options were saved in '%1'.").arg(options::userFilePath())),
+                 qPrintable(outcome.shown[0].text));
+        if (obstacle != QLatin1String("folder"))
+            QCOMPARE(apptest::readOptionFile(), kCommented); // not overwritten
+        QVERIFY(QFileInfo(options::userFilePath()).isFile());
+
+        // The next start reads the user's copy first.
+        apptest::stopProgram();
+        QVERIFY(apptest::startProgram());
+        QCOMPARE(Form1->SearchNumber, 12);
+        QCOMPARE(Form1->SearchTimeOut, 3000u);
+    }
+
+private:
+    QTemporaryDir configHome;
+    bool restoreProgramDir = false;
 };
 
 QTEST_MAIN(OptionsTest)

@@ -200,6 +200,38 @@ TEST_F(ProfileFile, AFailedWriteLeavesTheOldFileIntact)
     EXPECT_FALSE(error.empty());
 }
 
+// A folder in the file's place reads as a missing file and is never
+// replaced; a file marked read-only is not replaced either. Neither throws.
+TEST_F(ProfileFile, AFolderOrAReadOnlyFileIsLeftAlone)
+{
+    fs::create_directories(path / "inside");
+    EXPECT_EQ(readProfileInt(path, "option", "SNumber", 42), 42);
+    std::string error;
+    EXPECT_FALSE(writeProfileString(path, "option", "SNumber", "1", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(fs::is_directory(path / "inside"));
+    fs::remove_all(path);
+
+    put("[option]\nSNumber=1\n");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    error.clear();
+    EXPECT_FALSE(writeProfileString(path, "option", "SNumber", "2", &error));
+    EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    EXPECT_EQ(contents(), "[option]\nSNumber=1\n");
+    EXPECT_EQ(entries(), 1u);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// Dropping the mark would make a second one (or text that starts like one)
+// part of the first line, and a section header would appear or vanish.
+TEST_F(ProfileFile, AByteOrderMarkIsWrittenBack)
+{
+    put("\xEF\xBB\xBF\xEF\xBB\xBF[option]\nSNumber=1\n[other]\n");
+    ASSERT_TRUE(writeProfileString(path, "option", "SNumber", "2"));
+    EXPECT_EQ(contents(), "\xEF\xBB\xBF\xEF\xBB\xBF[option]\nSNumber=1\n[other]\n[option]\nSNumber=2\n");
+    EXPECT_EQ(readProfileInt(path, "option", "SNumber", 0), 2);
+}
+
 TEST_F(ProfileFile, RejectsNamesAndValuesThatWouldBreakTheFile)
 {
     put("[option]\nSNumber=1\n");

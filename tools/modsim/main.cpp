@@ -40,6 +40,8 @@ Options (each also accepted as --option=VALUE):
   --reply-to ADDR   where replies and acknowledgements go
                     (default 255.255.255.255)
   --reply-port N    their port (default 54321)
+  --socket-source   send from the socket's address instead of each module's
+                    own (the default, where the system permits it)
   --log FILE        append one line per received (RX) and sent (TX) datagram:
                       <seconds> RX|TX <addr>:<port> <length> <data>
                     <seconds> counts from the start; in <data> the bytes
@@ -105,6 +107,7 @@ bool parse_port(const std::string& text, std::uint16_t& out) {
 
 int main(int argc, char** argv) {
   modsim::SimulatorOptions options;
+  options.own_source = true; // a namespace of its own: answer like firmware
   double duration = 0;
   std::size_t next_index = 1;
 
@@ -150,6 +153,8 @@ int main(int argc, char** argv) {
       if (!need() || !modsim::valid_ipv4(value))
         return usage_error("--reply-to needs an IPv4 address");
       options.reply_to = value;
+    } else if (arg == "--socket-source") {
+      options.own_source = false;
     } else if (arg == "--reply-port") {
       if (!need() || !parse_port(value, options.reply_port) || options.reply_port == 0)
         return usage_error("--reply-port needs a number 1..65535");

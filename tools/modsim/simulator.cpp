@@ -464,7 +464,7 @@ bool ModuleSimulator::bind(std::string* error) {
   }
   // Datagrams leave from each module's own address, which the namespace
   // need not hold: the host tells modules apart by it.
-  spoof_source_ = ::setsockopt(s, SOL_IP, IP_TRANSPARENT, &one, sizeof one) == 0;
+  spoof_source_ = options_.own_source && ::setsockopt(s, SOL_IP, IP_TRANSPARENT, &one, sizeof one) == 0;
   reply_ifindex_ = outgoing_interface(reply_addr_);
   // Bursts should not stall on a small send queue.
   int sndbuf = 4 << 20;

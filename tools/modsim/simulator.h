@@ -112,6 +112,12 @@ struct SimulatorOptions {
   std::uint16_t reply_port = kReplyPort;
   std::string log_path;                    // empty: no log
   std::string state_path;                  // empty: no state file
+  // Send each module's datagrams from the module's own address, as module
+  // firmware does (needs the privilege of IP_TRANSPARENT; without it, or
+  // when off, they leave from the socket's address). Off for simulators
+  // that share the host's own namespace, whose looped broadcasts would
+  // otherwise come back a second time from a foreign address.
+  bool own_source = false;
 };
 
 struct SimulatorStats {
