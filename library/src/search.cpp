@@ -197,7 +197,8 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
     // Replies to an earlier search, and whatever else waits on the reply
     // port, would become records of this one; a backlog would also crowd
     // out the replies to come.
-    discardWaiting(s, kMaxDiscarded, kMaxDiscardMs);
+    if (drainBeforeSearch())
+        discardWaiting(s, kMaxDiscarded, kMaxDiscardMs);
     s.unanswered.clear();
     s.graceDue = false;
     const char *text = request ? request : protocol::kSearchRequest;

@@ -45,6 +45,12 @@ State &state()
 }
 
 void setReceiveBufferRequest(int bytes) { g_receiveBufferRequest.store(bytes); }
+
+namespace {
+std::atomic<bool> g_drainBeforeSearch{true};
+}
+void setDrainBeforeSearch(bool drain) { g_drainBeforeSearch.store(drain); }
+bool drainBeforeSearch() { return g_drainBeforeSearch.load(); }
 int receiveBufferRequest() { return g_receiveBufferRequest.load(); }
 
 void ModuleTable::clear()

@@ -94,6 +94,11 @@ State &state();
 void setReceiveBufferRequest(int bytes);
 int receiveBufferRequest();
 
+// Whether a search first drains the reply port (always, but for benchmarks
+// that measure what it is worth).
+void setDrainBeforeSearch(bool drain);
+bool drainBeforeSearch();
+
 // Stops a running search and waits for its thread; joins a finished one.
 void endSearch(State &s);
 

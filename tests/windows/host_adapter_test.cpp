@@ -305,3 +305,24 @@ TEST(HostAdapter, ValuesOfOtherTypesAndMissingValues)
     for (int item = 1; item <= 3; ++item)
         EXPECT_EQ(read(item), "") << item;
 }
+
+// The adapters offered for the Options dialog's choice: addressed ones only,
+// never the loopback; a choice the host does not have reads the first one.
+TEST(HostAdapter, ListedAdaptersAndAChoiceThatIsGone)
+{
+    const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
+    std::cout << adapters.size() << " adapter(s) listed\n";
+    for (const hostnet::HostAdapter &a : adapters) {
+        std::cout << "  " << a.id << " " << a.label << " " << hostnet::AddressToText(a.address) << "\n";
+        EXPECT_FALSE(a.id.empty());
+        EXPECT_NE(a.address, 0u);
+        EXPECT_NE(a.address >> 24, 127u);
+    }
+    std::string first = "unchanged", chosen = "unchanged";
+    bool failed = false;
+    const int firstResult = hostnet::ReadHostAdapter(1, first, &failed);
+    hostnet::SetHostAdapterChoice("{no such adapter}");
+    EXPECT_EQ(hostnet::ReadHostAdapter(1, chosen, &failed), firstResult);
+    EXPECT_EQ(chosen, first);
+    hostnet::SetHostAdapterChoice("");
+}
