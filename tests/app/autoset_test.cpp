@@ -775,10 +775,14 @@ private Q_SLOTS:
         QCOMPARE(d->editStartIP->text(), QString()); // the first show: empty
         QCOMPARE(d->editEndIP->text(), QString());
 
-        // Search with an empty field does nothing at all.
+        // Search with the fields left empty by a PC without address probes
+        // nothing, and says what the PC lacks rather than nothing at all.
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(searchFree(QString(), QString(), QStringLiteral("3")) < 100);
-        QVERIFY(AppMessageBox::shown().isEmpty());
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QCOMPARE(AppMessageBox::shown().constFirst().text, TForm1::NoHostAddressMessage());
         QCOMPARE(d->ListView2->topLevelItemCount(), 0);
+        AppMessageBox::reset();
 
         d->editStartIP->setText(QStringLiteral("198.18.9.1"));
         d->editEndIP->setText(QStringLiteral("198.18.9.9"));
