@@ -303,8 +303,16 @@ void Tfrm_AutoSet::btnSearchClick()
 
     const QString startText = editStartIP->text();
     const QString endText = editEndIP->text();
-    if (startText.isEmpty() || endText.isEmpty())
+    if (startText.isEmpty() || endText.isEmpty()) {
+        // The range runs to the host's gateway by default: a PC without one
+        // leaves it open, and the operator is told why.
+        if (endText.isEmpty()) {
+            const TForm1::HostSettings host = Form1->ReadHostSettings();
+            if (!host.problem.isEmpty())
+                AppMessageBox::error(this, host.problem);
+        }
         return;
+    }
     for (const QString &text : {startText, endText}) {
         if (!Form1->IsValidAddressText(text)) {
             AppMessageBox::error(this, QStringLiteral("'%1' is not valid IP address.").arg(text));
@@ -326,15 +334,18 @@ void Tfrm_AutoSet::btnSearchClick()
     ListView2->clear();
 
     // The range in either order; addresses with zero low four bits are
-    // stepped over. Modules of the last search count as in use even when
-    // they do not answer echo: a batch must not hand out their addresses.
+    // stepped over. Modules of the last search, and addresses given since,
+    // count as in use even when they do not answer echo: a batch must not
+    // hand them out; nor the host's own address, its gateway, or its
+    // subnet's network and broadcast address.
     hostnet::FreeAddressSearch search = hostnet::RangeSearch(hostnet::AddressFromText(latin1(startText)),
                                                              hostnet::AddressFromText(latin1(endText)), *wanted);
-    for (int row = 1; row <= Form1->Tag; ++row) {
-        const QString ip = Form1->StringGrid1->Cells(kGridIp, row);
-        if (!ip.isEmpty())
-            search.inUse.insert(hostnet::AddressFromText(latin1(ip)));
-    }
+    search.inUse = Form1->AddressesInUse();
+    const auto hostNumber = [](const QLineEdit *edit) {
+        return Form1->IsValidAddressText(edit->text()) ? hostnet::AddressFromText(latin1(edit->text()))
+                                                       : std::uint32_t{0};
+    };
+    search.inUse.merge(hostnet::ReservedAddresses(hostNumber(Edit1), hostNumber(Edit2), hostNumber(Edit3)));
 
     // Many echo requests at once, committed in address order, so the list
     // is the one a walk of one request at a time would give. The window's

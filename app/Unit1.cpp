@@ -17,11 +17,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 #include <QThread>
+#include <QVBoxLayout>
 
 #include <iterator>
 #include <string>
@@ -195,6 +198,8 @@ void TForm1::appendLog(const QString &line)
 
 void TForm1::ClearStringGrid(TStringGrid *grid)
 {
+    if (grid == StringGrid1)
+        m_reportedAliases.clear();
     grid->ClearCells();
     StringGrid1->SetRowCount(3);
 }
@@ -238,6 +243,8 @@ void TForm1::ToolButton3Click()
 
     const int count = Zarfel_GetCount();
     Tag = count;
+    // The modules now say which addresses they hold.
+    m_givenAddresses.clear();
     if (count != 0)
         ToolButton2->setEnabled(true);
     fillGridFromLibrary(count);
@@ -274,6 +281,7 @@ void TForm1::showSearchAdapters()
 
 void TForm1::fillGridFromLibrary(int count)
 {
+    m_reportedAliases.clear();
     for (int n = 1; n <= count; ++n) {
         char name[16] = {};
         char alias[12] = {};
@@ -287,6 +295,7 @@ void TForm1::fillGridFromLibrary(int count)
             return QString::fromLatin1(buffer, qsizetype(qstrnlen(buffer, size)));
         };
         const QString aliasText = text(alias, sizeof alias);
+        m_reportedAliases << aliasText;
         StringGrid1->SetCells(0, n, QString::number(n));
         StringGrid1->SetCells(1, n, text(name, sizeof name));
         StringGrid1->SetCells(2, n, aliasText.isEmpty() ? QStringLiteral("N/A") : aliasText);
@@ -387,6 +396,78 @@ bool TForm1::IsValidAddressText(const QString &text) const
     return hostnet::IsValidAddressText(text.toLatin1().toStdString());
 }
 
+QString TForm1::CanonicalAddressText(const QString &text) const
+{
+    return QString::fromStdString(hostnet::AddressToText(hostnet::AddressFromText(text.toLatin1().toStdString())));
+}
+
+bool TForm1::IsSendableText(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char(',') || c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.isNull())
+            return false;
+    }
+    return true;
+}
+
+QString TForm1::UnsendableTextMessage(const QString &text)
+{
+    return QStringLiteral("'%1' cannot be sent to a module: it holds a comma, a line break or a NUL character.")
+        .arg(text);
+}
+
+QString TForm1::NoHostAddressMessage()
+{
+    return QStringLiteral("This PC's network adapter has no IPv4 address, so it has no subnet mask or gateway to "
+                          "give the modules. Enter an IPv4 address, a subnet mask and a default gateway for the "
+                          "adapter in the PC's network settings, then try again.");
+}
+
+QString TForm1::NoHostGatewayMessage()
+{
+    return QStringLiteral("This PC has no default gateway, so it has none to give the modules. Enter a default "
+                          "gateway for the PC's network adapter in its network settings, then try again.");
+}
+
+TForm1::HostSettings TForm1::ReadHostSettings()
+{
+    HostSettings host;
+    const bool addressed = ReadHostAdapter(1, host.address) == 0 && IsValidAddressText(host.address);
+    const bool masked = ReadHostAdapter(2, host.mask) == 0 && IsValidAddressText(host.mask);
+    const bool routed = ReadHostAdapter(3, host.gateway) == 0 && IsValidAddressText(host.gateway);
+    if (!addressed || !masked)
+        host.problem = NoHostAddressMessage();
+    else if (!routed)
+        host.problem = NoHostGatewayMessage();
+    return host;
+}
+
+QString TForm1::ReportedAlias(int number) const
+{
+    if (number >= 1 && number <= m_reportedAliases.size())
+        return m_reportedAliases.at(number - 1);
+    // A grid not filled by a search: its display text is all there is.
+    const QString shown = StringGrid1->Cells(2, number);
+    return shown == QStringLiteral("N/A") ? QString() : shown;
+}
+
+std::unordered_set<std::uint32_t> TForm1::AddressesInUse() const
+{
+    std::unordered_set<std::uint32_t> addresses = m_givenAddresses;
+    for (int row = 1; row <= Tag; ++row) {
+        const QString ip = StringGrid1->Cells(4, row);
+        if (IsValidAddressText(ip))
+            addresses.insert(hostnet::AddressFromText(ip.toLatin1().toStdString()));
+    }
+    return addresses;
+}
+
+void TForm1::NoteAddressGiven(const QString &address)
+{
+    if (IsValidAddressText(address))
+        m_givenAddresses.insert(hostnet::AddressFromText(address.toLatin1().toStdString()));
+}
+
 void TForm1::ReportEchoUnusable()
 {
     // Without the permission every address counts as in use, which looks
@@ -463,17 +544,28 @@ void TForm1::StringGrid1DblClick()
         != QMessageBox::Yes)
         return;
 
+    // An alias field still showing what the grid shows keeps the module's
+    // own alias: "N/A" is the grid's word for none, not a name to give.
+    const QString aliasText = field(2) == StringGrid1->Cells(2, n) ? ReportedAlias(n) : field(2);
+    for (const QString &text : {field(4), field(5), field(6), field(7), aliasText}) {
+        if (!IsSendableText(text)) {
+            AppMessageBox::error(this, UnsendableTextMessage(text));
+            return;
+        }
+    }
     const QByteArray ip = field(4).toLatin1();
     const QByteArray mask = field(5).toLatin1();
     const QByteArray gateway = field(6).toLatin1();
     const QByteArray mac = field(7).toLatin1();
-    const QByteArray alias = field(2).toLatin1();
+    const QByteArray alias = aliasText.toLatin1();
     endLeftoverSearch();
     // The library waits up to a second for the module's answer.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const int32_t result = Zarfel_ConfigModule(n, ip.constData(), mask.constData(), gateway.constData(),
                                                mac.constData(), dhcp, alias.constData());
     QApplication::restoreOverrideCursor();
+    // Taken even without an acknowledgement: the module may have applied it.
+    NoteAddressGiven(field(4));
 
     if (result == 0) {
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
@@ -488,28 +580,75 @@ void TForm1::StringGrid1DblClick()
 
 // --- Configuring many modules -----------------------------------------------------
 
+namespace {
+
+// The batch's progress window. Closing it asks the batch to stop, as the
+// Stop button does; it goes away when the batch has ended.
+class BatchProgress : public QDialog
+{
+public:
+    BatchProgress(QWidget *parent, int total)
+        : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    {
+        setObjectName(QStringLiteral("frmBatchProgress"));
+        setWindowTitle(QStringLiteral("Set multiple modules"));
+        // The operator may stop the batch, but start nothing else meanwhile.
+        setWindowModality(Qt::ApplicationModal);
+        applyDesignFont(this);
+        status = new QLabel(this);
+        status->setObjectName(QStringLiteral("lblBatchStatus"));
+        bar = new QProgressBar(this);
+        bar->setObjectName(QStringLiteral("ProgressBatch"));
+        bar->setRange(0, total);
+        bar->setValue(0);
+        stop = new QPushButton(QStringLiteral("Stop"), this);
+        stop->setObjectName(QStringLiteral("btnBatchStop"));
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(status);
+        layout->addWidget(bar);
+        layout->addWidget(stop, 0, Qt::AlignRight);
+        setMinimumWidth(280);
+        QObject::connect(stop, &QPushButton::clicked, this, [this] { reject(); });
+    }
+
+    void reject() override
+    {
+        stopRequested = true;
+        stop->setEnabled(false);
+    }
+
+    QLabel *status = nullptr;
+    QProgressBar *bar = nullptr;
+    QPushButton *stop = nullptr;
+    bool stopRequested = false;
+};
+
+} // namespace
+
 void TForm1::pmenuAutoSetClick()
 {
+    if (m_configuring)
+        return;
     if (frm_AutoSet->exec() != mrOk)
         return;
+    const QScopedValueRollback busy(m_configuring, true);
+    configureBatch();
+}
 
+void TForm1::configureBatch()
+{
     const QTreeWidget *modules = frm_AutoSet->ListView1;
     const QTreeWidget *addresses = frm_AutoSet->ListView2;
-    const int moduleCount = modules->topLevelItemCount();
-    const int addressCount = addresses->topLevelItemCount();
-    int gridRow = 0;
+
+    // The k-th ticked module in display order gets the k-th ticked address.
+    struct Pair
+    {
+        int number; // the module's number in the library and its grid row
+        QString ip;
+    };
+    std::vector<Pair> pairs;
     int nextAddress = 0;
-    int failures = 0;
-
-    // The host's settings as they are now, not as the dialog showed them.
-    QString hostMask;
-    QString hostGateway;
-    ReadHostAdapter(2, hostMask);
-    ReadHostAdapter(3, hostGateway);
-    const QByteArray mask = hostMask.toLatin1();
-    const QByteArray gateway = hostGateway.toLatin1();
-
-    for (int i = 0; i < moduleCount; ++i) {
+    for (int i = 0; i < modules->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *module = modules->topLevelItem(i);
         if (module->checkState(0) != Qt::Checked)
             continue;
@@ -518,39 +657,104 @@ void TForm1::pmenuAutoSetClick()
         const int number = Tfrm_AutoSet::ModuleNumber(module);
         if (number < 1 || number > Tag)
             continue; // no record of the last search behind it
-        gridRow = number;
-        for (int j = nextAddress; j < addressCount; ++j) {
-            const QTreeWidgetItem *address = addresses->topLevelItem(j);
-            if (address->checkState(0) != Qt::Checked)
-                continue;
-            const QByteArray ip = address->text(1).toLatin1();
-            const QByteArray mac = StringGrid1->Cells(7, gridRow).toLatin1();
-            const QByteArray alias = StringGrid1->Cells(2, gridRow).toLatin1();
-            endLeftoverSearch();
-            // The library waits up to a second for each module's answer.
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            const int32_t result = Zarfel_ConfigModule(gridRow, ip.constData(), mask.constData(),
-                                                       gateway.constData(), mac.constData(), 0, alias.constData());
-            QApplication::restoreOverrideCursor();
-            if (result != 0) {
-                const QString prompt = QStringLiteral("Setting Error!\r\rName: ") + StringGrid1->Cells(1, gridRow)
-                                       + QStringLiteral("\r\nALIAS: ") + StringGrid1->Cells(2, gridRow)
-                                       + QStringLiteral("\r\nIP: ") + StringGrid1->Cells(4, gridRow)
-                                       + QStringLiteral("\r\rDo you continue?");
-                if (AppMessageBox::show(this, QStringLiteral("Error"), prompt, QMessageBox::Critical,
-                                        QMessageBox::Yes | QMessageBox::No)
-                    == QMessageBox::No)
-                    return;
-                ++failures;
-            }
-            // The address is used up, whether the module took it or not.
-            nextAddress = j + 1;
+        while (nextAddress < addresses->topLevelItemCount()
+               && addresses->topLevelItem(nextAddress)->checkState(0) != Qt::Checked)
+            ++nextAddress;
+        if (nextAddress >= addresses->topLevelItemCount())
             break;
+        pairs.push_back({number, addresses->topLevelItem(nextAddress)->text(1)});
+        ++nextAddress;
+    }
+    if (pairs.empty())
+        return; // nothing to send
+
+    // The host's settings as they are now, not as the dialog showed them;
+    // without an address or a gateway every module would get unusable ones.
+    const HostSettings host = ReadHostSettings();
+    if (!host.problem.isEmpty()) {
+        AppMessageBox::error(this, host.problem);
+        return;
+    }
+    const QByteArray mask = CanonicalAddressText(host.mask).toLatin1();
+    const QByteArray gateway = CanonicalAddressText(host.gateway).toLatin1();
+    // Everything is checked before the first request goes out.
+    for (const Pair &pair : pairs) {
+        for (const QString &text : {pair.ip, StringGrid1->Cells(7, pair.number), ReportedAlias(pair.number)}) {
+            if (!IsSendableText(text)) {
+                AppMessageBox::error(this, UnsendableTextMessage(text));
+                return;
+            }
+        }
+        if (!IsValidAddressText(pair.ip)) {
+            AppMessageBox::error(this, QStringLiteral("'%1' is not valid IP address.").arg(pair.ip));
+            return;
         }
     }
 
-    if (gridRow == 0 || nextAddress == 0)
-        return; // nothing was sent
+    const int total = int(pairs.size());
+    BatchProgress progress(this, total);
+    progress.show();
+    int done = 0;
+    int failures = 0;
+    bool ended = false; // by Stop or by the operator's No
+    for (const Pair &pair : pairs) {
+        progress.status->setText(QStringLiteral("Setting module %1 of %2").arg(done + 1).arg(total));
+        progress.bar->setValue(done);
+        // Each request may block for a second: the window is brought up to
+        // date before, and a Stop pressed meanwhile is seen here.
+        QCoreApplication::processEvents();
+        if (progress.stopRequested) {
+            ended = true;
+            break;
+        }
+        const int n = pair.number;
+        const QByteArray ip = CanonicalAddressText(pair.ip).toLatin1();
+        const QByteArray mac = StringGrid1->Cells(7, n).toLatin1();
+        const QByteArray alias = ReportedAlias(n).toLatin1();
+        endLeftoverSearch();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const int32_t result = Zarfel_ConfigModule(n, ip.constData(), mask.constData(), gateway.constData(),
+                                                   mac.constData(), 0, alias.constData());
+        QApplication::restoreOverrideCursor();
+        // The address is used up, whether the module took it or not; only an
+        // acknowledgement counts as set.
+        NoteAddressGiven(QString::fromLatin1(ip));
+        ++done;
+        progress.bar->setValue(done);
+        appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
+                      .arg(n)
+                      .arg(QString::fromLatin1(mac), QString::fromLatin1(ip),
+                           result == 0 ? QStringLiteral("set") : QStringLiteral("failed")));
+        ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+        if (result != 0) {
+            ++failures;
+            const QString prompt = QStringLiteral("Setting Error!\r\rName: ") + StringGrid1->Cells(1, n)
+                                   + QStringLiteral("\r\nALIAS: ") + StringGrid1->Cells(2, n)
+                                   + QStringLiteral("\r\nIP: ") + StringGrid1->Cells(4, n)
+                                   + QStringLiteral("\r\rDo you continue?");
+            if (AppMessageBox::show(&progress, QStringLiteral("Error"), prompt, QMessageBox::Critical,
+                                    QMessageBox::Yes | QMessageBox::No)
+                == QMessageBox::No) {
+                ended = true;
+                break;
+            }
+        }
+    }
+    progress.hide();
+
+    const QString searchAgain = QStringLiteral("Search again to see what each module took.");
+    QString summary = QStringLiteral("%1: %2 of %3 modules set, %4 failed")
+                          .arg(ended ? QStringLiteral("Batch ended") : QStringLiteral("Batch complete"))
+                          .arg(done - failures)
+                          .arg(total)
+                          .arg(failures);
+    if (ended && done < total)
+        summary += QStringLiteral(", %1 not tried").arg(total - done);
+    appendLog(failures > 0 ? summary + QStringLiteral(". ") + searchAgain : summary);
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+    if (ended)
+        return; // the operator chose to end it: no summary box
+
     if (failures == 0)
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
                             QMessageBox::Information, QMessageBox::Ok);
@@ -558,6 +762,7 @@ void TForm1::pmenuAutoSetClick()
         AppMessageBox::show(this, QStringLiteral("Warning"),
                             QString::asprintf(failures == 1 ? "%d module setting failed."
                                                             : "%d modules setting failed.",
-                                              failures),
+                                              failures)
+                                + QStringLiteral("\n") + searchAgain,
                             QMessageBox::Warning, QMessageBox::Ok);
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <unordered_set>
 
 #include "ui_Unit1.h"
 
@@ -60,6 +61,37 @@ public:
     // `text` unchanged for another item).
     int ReadHostAdapter(int item, QString &text);
     bool IsValidAddressText(const QString &text) const;
+    // The dotted-decimal form of the address that IsValidAddressText checks
+    // (" 10.0.0.010" is 10.0.0.8): what is sent is what was checked.
+    QString CanonicalAddressText(const QString &text) const;
+    // False for text that would add pieces to a request: a comma, a
+    // carriage return, a line feed or a NUL.
+    static bool IsSendableText(const QString &text);
+    static QString UnsendableTextMessage(const QString &text);
+
+    // The host's settings for the modules, read now, and what the PC lacks
+    // for them (empty when nothing): no address (and so no mask), or no
+    // default gateway.
+    struct HostSettings
+    {
+        QString address;
+        QString mask;
+        QString gateway;
+        QString problem;
+    };
+    HostSettings ReadHostSettings();
+    static QString NoHostAddressMessage();
+    static QString NoHostGatewayMessage();
+
+    // The alias module `number` reported to the last search; the grid shows
+    // "N/A" for an empty one, which is no alias to send.
+    QString ReportedAlias(int number) const;
+    // Addresses no module may be given until the next search: those the
+    // modules of the last search report, and those given since by a batch
+    // or a single configuration (a module that did not acknowledge may
+    // still have taken its address).
+    std::unordered_set<std::uint32_t> AddressesInUse() const;
+    void NoteAddressGiven(const QString &address);
     // Tells the operator, once per run, why no free address can be proposed.
     void ReportEchoUnusable();
 
@@ -82,8 +114,12 @@ private:
     void showSearchAdapters();
     void endLeftoverSearch();
 
+    void configureBatch();
+
     bool m_echoUnusableReported = false;
     bool m_configuring = false;
+    QStringList m_reportedAliases; // by module number - 1
+    std::unordered_set<std::uint32_t> m_givenAddresses;
 };
 
 extern TForm1 *Form1;

@@ -11,7 +11,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <unordered_set>
 #include <utility>
 
 #include "platform/HostNetwork.h"
@@ -26,6 +25,8 @@ const QColor kIdentityColour(212, 208, 200);
 const QColor kSettingsColour(216, 213, 249);
 
 const QString kNoAddress = QStringLiteral("0.0.0.0");
+
+constexpr int kAliasLength = 11;
 
 // How long one step of the probe may wait for echo replies before the
 // windows get their events again.
@@ -60,19 +61,6 @@ long long leadingInteger(const QString &text)
     return negative ? -value : value;
 }
 
-// The addresses that the modules of the last search report: a module that
-// ignores echo requests still holds its address.
-std::unordered_set<std::uint32_t> moduleAddresses()
-{
-    std::unordered_set<std::uint32_t> addresses;
-    for (int row = 1; row <= Form1->Tag; ++row) {
-        const QString ip = Form1->StringGrid1->Cells(4, row);
-        if (Form1->IsValidAddressText(ip))
-            addresses.insert(hostnet::AddressFromText(ip.toLatin1().toStdString()));
-    }
-    return addresses;
-}
-
 } // namespace
 
 TForm2::TForm2(QWidget *parent)
@@ -88,6 +76,8 @@ TForm2::TForm2(QWidget *parent)
         setBackground(edit, kIdentityColour);
     for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit2, editDHCP})
         setBackground(edit, kSettingsColour);
+    // A module holds no longer alias.
+    Edit11->setMaxLength(kAliasLength);
 
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, [this] { done(mrCancel); });
@@ -177,16 +167,39 @@ void TForm2::Button1Click()
     Edit6->setText(Edit10->text());
     Edit2->setText(Edit11->text());
 
+    // Text that would add pieces to the request is refused first.
+    bool usable = true;
+    for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit2}) {
+        if (!TForm1::IsSendableText(edit->text())) {
+            AppMessageBox::error(this, TForm1::UnsendableTextMessage(edit->text()));
+            usable = false;
+        }
+    }
+    if (!usable)
+        return;
+
     static const char *const messages[] = {"'%1' is a not valid IP address.", "'%1' is a not valid MASK.",
                                            "'%1' is a not valid Gateway."};
-    bool usable = true;
+    std::optional<TForm1::HostSettings> host; // read once, when a field is empty
     for (int n = 4; n <= 6; ++n) {
-        const QString text = NumberedEdit(n)->text();
-        if (Form1->IsValidAddressText(text))
+        QLineEdit *field = NumberedEdit(n);
+        const QString text = field->text();
+        if (Form1->IsValidAddressText(text)) {
+            // The form the check read: "198.18.000.077" goes out as the
+            // 198.18.0.63 it stands for, not as typed.
+            field->setText(Form1->CanonicalAddressText(text));
             continue;
+        }
         usable = false;
-        AppMessageBox::error(this, text.isEmpty() ? QStringLiteral("Invalid numeric entry.")
-                                                  : QString::fromLatin1(messages[n - 4]).arg(text));
+        QString message = QString::fromLatin1(messages[n - 4]).arg(text);
+        if (text.isEmpty()) {
+            // Empty where the PC had nothing to propose: say what it lacks.
+            if (!host)
+                host = Form1->ReadHostSettings();
+            const bool lacking = n == 6 ? !host->problem.isEmpty() : host->problem == TForm1::NoHostAddressMessage();
+            message = lacking ? host->problem : QStringLiteral("Invalid numeric entry.");
+        }
+        AppMessageBox::error(this, message);
     }
     if (usable)
         done(mrOk);
@@ -292,9 +305,16 @@ std::optional<QString> TForm2::probeFreeAddress(quint64 token)
     }
 
     // The host's last octet + 1 up to .253, first silent one wins; the
-    // addresses of the modules just found are in use without asking them.
-    hostnet::FreeAddressSearch search = hostnet::HostSubnetSearch(host);
-    search.inUse = moduleAddresses();
+    // addresses of the modules just found, and those given to modules since,
+    // are in use without asking them.
+    // Within the host's subnet as far as its mask tells, never its network
+    // or broadcast address, the host or its gateway.
+    const auto number = [](const QLineEdit *edit) {
+        return Form1->IsValidAddressText(edit->text()) ? hostnet::AddressFromText(edit->text().toLatin1().toStdString())
+                                                       : std::uint32_t{0};
+    };
+    hostnet::FreeAddressSearch search = hostnet::HostSubnetSearch(host, number(Edit9), number(Edit10));
+    search.inUse.merge(Form1->AddressesInUse());
     hostnet::FreeAddressWalk walk(std::move(search));
     if (walk.echoUnusable())
         Form1->ReportEchoUnusable();

@@ -76,6 +76,11 @@ inline constexpr int kEchoAnswered = 1;  // an echo reply came from the address
 inline constexpr int kEchoSilent = 0;    // no reply within the time-out
 inline constexpr int kEchoUnusable = -1; // no echo socket could be opened, or
                                          // the system refuses to send echo
+inline constexpr int kEchoNotSent = -2;  // the system refused to send this one
+                                         // request (a broadcast address, an
+                                         // adapter that is down, a firewall):
+                                         // nothing is known of the address, so
+                                         // it is never taken for free
 
 inline constexpr int kEchoTimeoutMs = 500;
 inline constexpr int kEchoTimeToLive = 255;
@@ -98,13 +103,19 @@ struct EchoOptions
 // 500 ms for the matching reply: from that address, with the request's
 // identifier and sequence number. Returns kEchoAnswered as soon as it
 // arrives; other echo replies neither count nor end the wait. kEchoSilent
-// when none came (also when the system refuses to send to the address),
+// when none came, kEchoNotSent when the system refused to send to the
+// address (or it is one no request goes to: 0/8, multicast, broadcast),
 // kEchoUnusable when no echo socket can be opened (on Windows: ICMP.DLL or
 // one of its functions is missing, the sockets interface does not start in
 // version 1.1, or the echo service refuses to work at all). The text is
 // converted with inet_addr and not checked.
 int PingAddress(const std::string &address);
 int PingAddress(const std::string &address, const EchoOptions &options);
+
+// False for the destinations no echo request is sent to on any platform:
+// "this network" (0/8), multicast, the reserved block and the limited
+// broadcast. Their probes give kEchoNotSent at once.
+bool IsEchoDestination(std::uint32_t address);
 
 struct EchoResult
 {
@@ -192,10 +203,20 @@ struct FreeAddressSearch
     long long wanted = 1;
 };
 
+// The addresses of the host's subnet that no module may be given: the
+// network address and the broadcast address of the host's subnet (none on
+// a /31 or /32), the host's own address and its gateway (0 for none). A mask
+// of 0 or with holes names no subnet: only the host and gateway then.
+std::unordered_set<std::uint32_t> ReservedAddresses(std::uint32_t host, std::uint32_t mask, std::uint32_t gateway);
+
 // The single-module dialog: the first free address after the host's own,
 // up to .253 of the host's first three octets (none when the host's last
 // octet is 253 or more).
 FreeAddressSearch HostSubnetSearch(std::uint32_t host);
+// The same within the host's subnet as its mask names it: never beyond the
+// address below the subnet's broadcast address, and the reserved addresses
+// (ReservedAddresses) in use. A mask of 0 or with holes changes nothing.
+FreeAddressSearch HostSubnetSearch(std::uint32_t host, std::uint32_t mask, std::uint32_t gateway);
 // The range search: start and end inclusive in either order, addresses
 // with zero low four bits skipped, stop at `wanted`.
 FreeAddressSearch RangeSearch(std::uint32_t start, std::uint32_t end, long long wanted);

@@ -72,13 +72,6 @@ std::uint16_t nextSequence()
     return sequence.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Destinations no echo request is sent to: "this network" (0/8), multicast,
-// the reserved block and the limited broadcast. They count as silent, as
-// when the system refuses the send.
-bool sendable(std::uint32_t address)
-{
-    return (address >> 24) != 0 && address < 0xE0000000u;
-}
 
 int openDatagramSocket(std::uint16_t &identifier)
 {
@@ -168,8 +161,8 @@ struct EchoProber::Impl
             return;
         while (!queued.empty() && inFlight.size() < window) {
             const Request &request = queued.front();
-            if (!sendable(request.address)) {
-                ready.push_back({request.tag, request.address, kEchoSilent});
+            if (!IsEchoDestination(request.address)) {
+                ready.push_back({request.tag, request.address, kEchoNotSent});
                 queued.pop_front();
                 continue;
             }
@@ -195,9 +188,10 @@ struct EchoProber::Impl
                 return;
             }
             if (sent < 0) {
-                // Refused by the system (a broadcast address, no route): no
-                // reply can come.
-                ready.push_back({request.tag, request.address, kEchoSilent});
+                // Refused by the system (a broadcast address, an adapter that
+                // is down, a firewall): no reply can come, and silence here
+                // says nothing about whether someone holds the address.
+                ready.push_back({request.tag, request.address, kEchoNotSent});
             } else {
                 const auto timeout = std::chrono::milliseconds(options.timeoutMs);
                 inFlight.emplace(sequence,

@@ -17,6 +17,8 @@
 #include <iphlpapi.h>
 #include <icmpapi.h>
 
+#include "echo_status_win32.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -46,13 +48,6 @@ constexpr DWORD kReplySize = sizeof(ICMP_ECHO_REPLY) + 8 + 2 * sizeof(void *);
 // so for a user who may not send ICMP).
 constexpr ULONG kNotHandled = 0xFFFFFFFFu;
 
-// Destinations no echo request is sent to: "this network" (0/8), multicast,
-// the reserved block and the limited broadcast. They count as silent, as on
-// every platform.
-bool sendable(std::uint32_t address)
-{
-    return (address >> 24) != 0 && address < 0xE0000000u;
-}
 
 bool shortOfResources(DWORD error)
 {
@@ -103,7 +98,7 @@ struct Request
         if (IcmpParseReplies(reply, kReplySize) == 0)
             return kEchoSilent;
         std::memcpy(&first, reply, sizeof first);
-        return first.Status == IP_SUCCESS ? kEchoAnswered : kEchoSilent;
+        return EchoStatusResult(first.Status);
     }
 };
 
@@ -144,8 +139,8 @@ struct EchoProber::Impl
             return;
         while (!queued.empty() && sent.size() < window) {
             const Queued next = queued.front();
-            if (!sendable(next.address)) {
-                ready.push_back({next.tag, next.address, kEchoSilent});
+            if (!IsEchoDestination(next.address)) {
+                ready.push_back({next.tag, next.address, kEchoNotSent});
                 queued.pop_front();
                 continue;
             }
@@ -172,8 +167,9 @@ struct EchoProber::Impl
                 return;
             } else if (replies == 0) {
                 // Ended at once: the echo service refused to work for us,
-                // or refused this destination (no route, for one).
-                ready.push_back({next.tag, next.address, error == ERROR_ACCESS_DENIED ? kEchoUnusable : kEchoSilent});
+                // or refused this destination (no route, for one), which
+                // tells nothing about the address.
+                ready.push_back({next.tag, next.address, error == ERROR_ACCESS_DENIED ? kEchoUnusable : kEchoNotSent});
             } else {
                 // Against the rule for calls with an event, answered at once.
                 ready.push_back({next.tag, next.address, request->result()});

@@ -20,6 +20,26 @@ constexpr std::uint64_t kStepBudget = 1u << 16;
 
 } // namespace
 
+bool IsEchoDestination(std::uint32_t address)
+{
+    return (address >> 24) != 0 && address < 0xE0000000u;
+}
+
+std::unordered_set<std::uint32_t> ReservedAddresses(std::uint32_t host, std::uint32_t mask, std::uint32_t gateway)
+{
+    std::unordered_set<std::uint32_t> reserved;
+    if (host != 0)
+        reserved.insert(host);
+    if (gateway != 0)
+        reserved.insert(gateway);
+    const bool contiguous = (~mask & (~mask + 1)) == 0; // the host part is 0...01...1
+    if (host != 0 && mask != 0 && contiguous && (~mask) > 1u) {
+        reserved.insert(host & mask);
+        reserved.insert(host | ~mask);
+    }
+    return reserved;
+}
+
 FreeAddressSearch HostSubnetSearch(std::uint32_t host)
 {
     FreeAddressSearch search;
@@ -30,6 +50,18 @@ FreeAddressSearch HostSubnetSearch(std::uint32_t host)
         search.last = net | 253u;
     }
     search.wanted = 1;
+    return search;
+}
+
+FreeAddressSearch HostSubnetSearch(std::uint32_t host, std::uint32_t mask, std::uint32_t gateway)
+{
+    FreeAddressSearch search = HostSubnetSearch(host);
+    search.inUse = ReservedAddresses(host, mask, gateway);
+    const std::uint32_t hostPart = ~mask;
+    if (mask != 0 && (hostPart & (hostPart + 1)) == 0 && hostPart > 1u) {
+        const std::uint32_t lastHost = (host | hostPart) - 1;
+        search.last = std::min(search.last, lastHost);
+    }
     return search;
 }
 

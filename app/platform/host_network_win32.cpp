@@ -21,6 +21,8 @@
 #include <iphlpapi.h>
 #include <ipexport.h>
 
+#include "echo_status_win32.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -315,19 +317,29 @@ int PingAddress(const std::string &address, const EchoOptions &options)
         std::memcpy(reply, &none, sizeof none);
     }
     char noData = 0;
-    const DWORD replies = sendEcho(handle, destination, &noData, 0, &requestOptions, reply, sizeof reply,
-                                   static_cast<DWORD>(std::max(options.timeoutMs, 0)));
-    // Refused as a whole (Wine does so for a user who may not send ICMP):
-    // that says nothing about the address, which must not pass for free.
-    const bool refused = replies == 0 && GetLastError() == ERROR_ACCESS_DENIED;
+    const bool unsendable = !IsEchoDestination(ntohl(destination));
+    DWORD replies = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!unsendable) {
+        replies = sendEcho(handle, destination, &noData, 0, &requestOptions, reply, sizeof reply,
+                           static_cast<DWORD>(std::max(options.timeoutMs, 0)));
+        error = replies == 0 ? GetLastError() : ERROR_SUCCESS;
+    }
     ICMP_ECHO_REPLY first{};
     std::memcpy(&first, reply, sizeof first);
-    const bool answered = replies > 0 && first.Status == IP_SUCCESS;
 
     closeHandle(handle);
     FreeLibrary(icmp);
     WSACleanup();
-    return refused ? kEchoUnusable : answered ? kEchoAnswered : kEchoSilent;
+    if (unsendable)
+        return kEchoNotSent;
+    // Refused as a whole (Wine does so for a user who may not send ICMP):
+    // that says nothing about the address, which must not pass for free.
+    if (replies == 0 && error == ERROR_ACCESS_DENIED)
+        return kEchoUnusable;
+    // Without a reply record the error code is the request's status (a
+    // time-out, or a destination it could not be sent to).
+    return EchoStatusResult(replies > 0 ? first.Status : error);
 }
 
 } // namespace hostnet

@@ -11,6 +11,10 @@
 #include "autoset_test_support.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -116,12 +120,13 @@ private Q_SLOTS:
             tick(frm_AutoSet->ListView2, {1, 3, 4});
         }));
 
-        // Head, alias as the grid shows it, the new address, the host's mask
-        // and gateway, static addressing.
+        // Head, the alias the module reported (none, though the grid shows
+        // "N/A"), the new address, the host's mask and gateway, static
+        // addressing.
         const QStringList expected{
             "VELKORQZ510,01,TO=00:0E:C6:00:00:01,ALIAS=one,IP=198.18.1.2,MASK=255.255.255.0,"
             "GATEWAY=198.18.0.1,DHCP=0, \\x0D",
-            "VELKORQZ510,01,TO=00:0E:C6:00:00:03,ALIAS=N/A,IP=198.18.1.4,MASK=255.255.255.0,"
+            "VELKORQZ510,01,TO=00:0E:C6:00:00:03,ALIAS=,IP=198.18.1.4,MASK=255.255.255.0,"
             "GATEWAY=198.18.0.1,DHCP=0, \\x0D",
             // M4 had DHCP off already: no DHCP piece.
             "VELKORQZ510,01,TO=00:0E:C6:00:00:04,ALIAS=four,IP=198.18.1.5,MASK=255.255.255.0,"
@@ -138,7 +143,7 @@ private Q_SLOTS:
         QCOMPARE(text(modules.at(1).ip), QStringLiteral("198.18.0.102")); // not ticked
         QCOMPARE(modules.at(1).dhcp, 1);
         QCOMPARE(text(modules.at(2).ip), kFree + "4");
-        QCOMPARE(text(modules.at(2).alias), QStringLiteral("N/A"));
+        QCOMPARE(text(modules.at(2).alias), QString());
         QCOMPARE(modules.at(2).dhcp, 0);
         QCOMPARE(text(modules.at(3).ip), kFree + "5");
 
@@ -149,10 +154,13 @@ private Q_SLOTS:
         QCOMPARE(summary.icon, QMessageBox::Information);
         QCOMPARE(summary.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 
-        // Nothing is refreshed: the grid shows the old addresses and the log
-        // has no new line until the next search.
+        // The grid shows the old addresses until the next search; the log
+        // has a line per module and a summary.
         QCOMPARE(Form1->StringGrid1->Cells(4, 1), QStringLiteral("198.18.0.101"));
-        QCOMPARE(Form1->ListBox1->count(), logLines);
+        QCOMPARE(logSince(logLines), (QStringList{"Module 1 (00:0E:C6:00:00:01) given 198.18.1.2: set",
+                                                  "Module 3 (00:0E:C6:00:00:03) given 198.18.1.4: set",
+                                                  "Module 4 (00:0E:C6:00:00:04) given 198.18.1.5: set",
+                                                  "Batch complete: 3 of 3 modules set, 0 failed"}));
         QVERIFY(search(4));
         QCOMPARE(gridColumn(4), (QStringList{kFree + "2", "198.18.0.102", kFree + "4", kFree + "5"}));
         QCOMPARE(gridColumn(3), (QStringList{"Disable", "Enable", "Disable", "Disable"}));
@@ -227,7 +235,7 @@ private Q_SLOTS:
         QCOMPARE(text(modules.at(1).ip), QStringLiteral("198.18.0.102")); // refused
         QCOMPARE(text(modules.at(2).ip), kFree + "3");
         QCOMPARE(configRequests().size(), 3);
-        QVERIFY(configRequests().at(1).contains(QStringLiteral("TO=00:0E:C6:00:00:02,ALIAS=N/A,IP=198.18.1.2,")));
+        QVERIFY(configRequests().at(1).contains(QStringLiteral("TO=00:0E:C6:00:00:02,ALIAS=,IP=198.18.1.2,")));
 
         const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 2);
@@ -236,7 +244,7 @@ private Q_SLOTS:
         QCOMPARE(shown.at(0).title, QStringLiteral("Error"));
         QCOMPARE(shown.at(0).icon, QMessageBox::Critical);
         QCOMPARE(shown.at(0).buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(shown.at(1).text, QStringLiteral("1 module setting failed."));
+        QCOMPARE(shown.at(1).text, QStringLiteral("1 module setting failed.\nSearch again to see what each module took."));
         QCOMPARE(shown.at(1).title, QStringLiteral("Warning"));
         QCOMPARE(shown.at(1).icon, QMessageBox::Warning);
         QCOMPARE(shown.at(1).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -279,7 +287,7 @@ private Q_SLOTS:
         QVERIFY(shown.at(0).text.contains(QStringLiteral("Name: M1\r\n")));
         QVERIFY(shown.at(1).text.contains(QStringLiteral("Name: M3\r\n")));
         QVERIFY(shown.at(2).text.contains(QStringLiteral("Name: M4\r\n")));
-        QCOMPARE(shown.at(3).text, QStringLiteral("3 modules setting failed."));
+        QCOMPARE(shown.at(3).text, QStringLiteral("3 modules setting failed.\nSearch again to see what each module took."));
         QCOMPARE(shown.at(3).icon, QMessageBox::Warning);
         QCOMPARE(text(simulator->modules().at(1).ip), kFree + "2");
     }
@@ -324,7 +332,109 @@ private Q_SLOTS:
         QCOMPARE(ips, (QStringList{"198.18.0.101", "198.18.0.198", "198.18.0.199", "198.18.0.201"}));
     }
 
+    void progressShowsEachModuleAndStopEndsBetweenTwo()
+    {
+        // Three modules that never acknowledge: each takes the library's
+        // whole wait. Stop, pressed while the first one is waited for, is
+        // taken before the second.
+        QVERIFY(start({foreignModule(1, "S1", "a", 0, "silent"), foreignModule(2, "S2", "b", 0, "silent"),
+                       foreignModule(3, "S3", "c", 0, "silent")}));
+        const int logLines = Form1->ListBox1->count();
+        AppMessageBox::setNextAnswer(QMessageBox::Yes); // the first failure's prompt
+        QString status;
+        int bar = -1;
+        bool visible = false;
+        QVERIFY(runBatch([&] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("3"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+            QTimer::singleShot(300, Form1, [&] {
+                auto *progress = Form1->findChild<QDialog *>(QStringLiteral("frmBatchProgress"));
+                QVERIFY(progress);
+                visible = progress->isVisible();
+                status = progress->findChild<QLabel *>(QStringLiteral("lblBatchStatus"))->text();
+                bar = progress->findChild<QProgressBar *>(QStringLiteral("ProgressBatch"))->value();
+                QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("btnBatchStop")), Qt::LeftButton);
+            });
+        }));
+        QVERIFY(visible);
+        QCOMPARE(status, QStringLiteral("Setting module 2 of 3"));
+        QCOMPARE(bar, 1);
+        QCOMPARE(configRequests().size(), 1);
+        QCOMPARE(logSince(logLines),
+                 (QStringList{"Module 1 (00:0E:C6:00:00:01) given 198.18.1.1: failed",
+                              "Batch ended: 0 of 3 modules set, 1 failed, 2 not tried. "
+                              "Search again to see what each module took."}));
+        // The prompt only: a stopped batch ends without a summary box.
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QVERIFY(AppMessageBox::shown().constFirst().text.startsWith(QStringLiteral("Setting Error!\r\rName: S1")));
+        QVERIFY(!Form1->findChild<QDialog *>(QStringLiteral("frmBatchProgress")));
+    }
+
+    void hostWithoutGatewayOrAddressIsRefusedBeforeSending()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "a", 0)}));
+        // The PC loses its gateway, then its address, between the address
+        // search and "Set".
+        const auto batchAfter = [](const QList<QStringList> &commands) {
+            bool changed = true;
+            const bool ran = runBatch([&] {
+                searchFree(kFree + "1", kFree + "254", QStringLiteral("1"));
+                frm_AutoSet->btnSelectAllClick();
+                frm_AutoSet->btnIPSetectAllClick();
+                for (const QStringList &command : commands)
+                    changed = ip(command) && changed;
+            });
+            return ran && changed;
+        };
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(batchAfter({{"route", "del", "default"}}));
+        QVERIFY(ip({"route", "add", "default", "via", "198.18.0.1", "dev", "tv0"}));
+        QVERIFY(batchAfter({{"addr", "del", "198.18.0.2/24", "dev", "tv0"}}));
+        const bool restored = ip({"addr", "add", "198.18.0.2/24", "dev", "tv0"})
+                              && ip({"route", "add", "default", "via", "198.18.0.1", "dev", "tv0"});
+        QVERIFY(restored);
+
+        QVERIFY(configRequests().isEmpty());
+        const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.at(0).text, TForm1::NoHostGatewayMessage());
+        QCOMPARE(shown.at(1).text, TForm1::NoHostAddressMessage());
+        QCOMPARE(shown.at(1).title, QStringLiteral("Error"));
+        QCOMPARE(shown.at(1).icon, QMessageBox::Critical);
+    }
+
+    void secondBatchWithoutSearchDoesNotHandOutTheSameAddresses()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "b", 0)}));
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("1"));
+            tick(frm_AutoSet->ListView1, {0});
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        QCOMPARE(text(simulator->modules().at(0).ip), kFree + "1");
+        // 198.18.1.1 answers no echo here, yet M1 holds it now.
+        QStringList proposed;
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([&] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("2"));
+            proposed = addresses();
+            tick(frm_AutoSet->ListView1, {1});
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        QCOMPARE(proposed, range(kFree, {2, 3}));
+        QCOMPARE(text(simulator->modules().at(1).ip), kFree + "2");
+    }
+
 private:
+    // Runs `ip` in the test's own namespace.
+    static bool ip(const QStringList &arguments)
+    {
+        return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
+    }
+
     QString logPath() const { return logDir.filePath(QStringLiteral("modules.log")); }
 
     // Simulated modules logging what they receive, the program started and
@@ -352,6 +462,14 @@ private:
         if (Form1->Tag != count)
             qWarning("the search listed %d modules, not %d", Form1->Tag, count);
         return Form1->Tag == count;
+    }
+
+    static QStringList logSince(int line)
+    {
+        QStringList lines;
+        for (int i = line; i < Form1->ListBox1->count(); ++i)
+            lines << Form1->ListBox1->item(i)->text();
+        return lines;
     }
 
     static QStringList gridColumn(int column)

@@ -214,14 +214,14 @@ private Q_SLOTS:
             QCOMPARE(QString::fromStdString(m->mask), QStringLiteral("255.255.255.0"));
             QCOMPARE(QString::fromStdString(m->gateway), QStringLiteral("198.18.0.1"));
             QCOMPARE(m->dhcp, 0);
-            QCOMPARE(QString::fromStdString(m->alias), QStringLiteral("N/A"));
+            QCOMPARE(QString::fromStdString(m->alias), QString()); // none, as reported
             // One request per module, naming it by its MAC address.
             QStringList own;
             for (const QString &request : ns1Requests) {
                 if (request.startsWith(QStringLiteral("VELKORQZ510,01,TO=%1,").arg(mac)))
                     own << request;
             }
-            QCOMPARE(own, QStringList{QStringLiteral("VELKORQZ510,01,TO=%1,ALIAS=N/A,IP=%2,DHCP=0, \\x0D")
+            QCOMPARE(own, QStringList{QStringLiteral("VELKORQZ510,01,TO=%1,ALIAS=,IP=%2,DHCP=0, \\x0D")
                                           .arg(mac, ip)});
         }
         QCOMPARE(given, (QSet<QString>{kNet + "51", kNet + "52", kNet + "53"}));
@@ -237,14 +237,14 @@ private Q_SLOTS:
         QCOMPARE(int(ns2.size()), 1);
         QCOMPARE(QString::fromStdString(ns2.front().ip), kNet + "102");
         QCOMPARE(lanRequests(2).filter(QStringLiteral("TO=%1,").arg(refusing)),
-                 QStringList{QStringLiteral("VELKORQZ510,01,TO=%1,ALIAS=N/A,IP=198.18.0.50\\x0D")
+                 QStringList{QStringLiteral("VELKORQZ510,01,TO=%1,ALIAS=,IP=198.18.0.50\\x0D")
                                  .arg(refusing)});
 
         const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(0).text, QStringLiteral("Setting Error!\r\rName: IN-2\r\nALIAS: N/A\r\nIP: 198.18.0.102"
                                                   "\r\rDo you continue?"));
-        QCOMPARE(shown.at(1).text, QStringLiteral("1 module setting failed."));
+        QCOMPARE(shown.at(1).text, QStringLiteral("1 module setting failed.\nSearch again to see what each module took."));
 
         // A new search lists the three with distinct addresses, and those
         // are in use for the next free address search although nobody

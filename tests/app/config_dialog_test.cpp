@@ -5,6 +5,7 @@
 #include "config_test_support.h"
 
 #include "AppMessageBox.h"
+#include "platform/HostNetwork.h"
 #include "FormUtils.h"
 
 #include <QGroupBox>
@@ -198,7 +199,11 @@ private Q_SLOTS:
         QCOMPARE(result, int(mrCancel));
         const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 2);
-        QCOMPARE(shown[0].text, QStringLiteral("Invalid numeric entry."));
+        // An empty field: what the PC lacks when it has no address, else
+        // the plain message.
+        std::string hostAddress;
+        const bool pcHasAddress = hostnet::ReadHostAdapter(1, hostAddress) == 0;
+        QCOMPARE(shown[0].text, pcHasAddress ? QStringLiteral("Invalid numeric entry.") : TForm1::NoHostAddressMessage());
         QCOMPARE(shown[1].text, QStringLiteral("'255.255.255.255' is a not valid MASK."));
         for (const AppMessageBox::Shown &box : shown) {
             QCOMPARE(box.title, QStringLiteral("Error"));
@@ -229,6 +234,48 @@ private Q_SLOTS:
         QCOMPARE(edit(4)->text(), QStringLiteral("198.18.0.77"));
         QCOMPARE(edit(2)->text(), QStringLiteral("Line 2"));
         QCOMPARE(edit(3)->text(), QStringLiteral("Enable"));
+    }
+
+    void operatorTextIsSentAsChecked()
+    {
+        searchAndWait();
+        const int noAlias = configtest::rowOf(QStringLiteral("QZ510-B"));
+        QVERIFY(noAlias > 0);
+        // Text that would add pieces to the request is refused, one box per
+        // field, and the dialog stays open; nothing reaches a module.
+        QStringList refused;
+        showDialog(noAlias - 1, [&] {
+            edit(8)->setText(QStringLiteral("198.18.0.77 ,MAC=02:00:00:00:00:99"));
+            edit(10)->setText(QStringLiteral("198.18.0.1\r"));
+            Form2->Edit11->setText(QStringLiteral("x,DHCP=1"));
+            for (int i = 0; i < 3; ++i)
+                AppMessageBox::setNextAnswer(QMessageBox::Ok);
+            apptest::clickEnabled(Form2->Button1);
+            QVERIFY(Form2->isVisible());
+            for (const AppMessageBox::Shown &box : AppMessageBox::shown())
+                refused << box.text;
+        });
+        QCOMPARE(refused, (QStringList{TForm1::UnsendableTextMessage("198.18.0.77 ,MAC=02:00:00:00:00:99"),
+                                       TForm1::UnsendableTextMessage("198.18.0.1\r"),
+                                       TForm1::UnsendableTextMessage("x,DHCP=1")}));
+
+        // The alias field holds what a module holds; addresses go out in the
+        // form that was checked (000.077 is octal 63).
+        AppMessageBox::reset();
+        QStringList sent;
+        const int result = showDialog(noAlias - 1, [&] {
+            Form2->Edit11->setText(QStringLiteral("123456789012345"));
+            edit(8)->setText(QStringLiteral("198.18.000.077"));
+            edit(9)->setText(QStringLiteral("255.255.255.0 "));
+            edit(10)->setText(QStringLiteral("198.18.0.1"));
+            apptest::clickEnabled(Form2->Button1);
+            for (int n : {2, 4, 5, 6})
+                sent << edit(n)->text();
+        });
+        QCOMPARE(result, int(mrOk));
+        QCOMPARE(sent, (QStringList{"12345678901", "198.18.0.63", "255.255.255.0", "198.18.0.1"}));
+        QVERIFY(AppMessageBox::shown().isEmpty());
+        QCOMPARE(simulator->stats().configs, 0u);
     }
 
     void commandWithoutAModuleDoesNothing()

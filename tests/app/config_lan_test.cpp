@@ -3,10 +3,13 @@
 // and the whole command from a double-click to the module's acknowledgement,
 // with the module simulator of namespace 1 logging what it receives.
 // Environment: APP_CONFIG_LAN ("subnet": host 198.18.0.10 with .11 answering;
-// "top": host 198.18.0.253) and APP_LAN_ID_FILE (where the LAN's id is
+// "top": host 198.18.0.253; "slash28": host 198.18.30.13/28 with .14
+// answering) and APP_LAN_ID_FILE (where the LAN's id is
 // recorded for the clean-up check).
 #include "config_test_support.h"
 #include "Configuration.h"
+
+#include "autoset_test_support.h"
 
 #include "AppMessageBox.h"
 
@@ -14,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QRadioButton>
 
 #include <functional>
@@ -338,6 +342,79 @@ private Q_SLOTS:
                  QString::asprintf("Do you really want to change the setting of No.%d module to", n));
         QTRY_COMPARE(configRequests().mid(requests), QStringList{"VELKORQZ510,01,TO=00:0E:C6:00:00:05,ALIAS=Moved\\x0D"});
         QCOMPARE(lastLogLine(), QStringLiteral("Module set up successfully"));
+    }
+
+    void givenAddressIsTakenAndNoAliasStaysNone()
+    {
+        REQUIRE_LAN("subnet");
+        search();
+        // GHOST reported no alias; it is given the recommended .13 (it holds
+        // .12 itself) and static addressing, its alias field left as shown.
+        const int ghost = configtest::rowOf(QStringLiteral("GHOST"));
+        QVERIFY(ghost > 0);
+        QCOMPARE(Form1->StringGrid1->Cells(2, ghost), QStringLiteral("N/A"));
+        const qsizetype requests = configRequests().size();
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QString recommended;
+        QVERIFY(configureByDoubleClick(ghost, [&] {
+            recommended = Form2->NumberedEdit(8)->text();
+            Form2->rbtnDisable->click();
+        }));
+        QCOMPARE(recommended, QStringLiteral("198.18.0.13"));
+        QCOMPARE(AppMessageBox::shown().at(1).text, QStringLiteral("Setting complete"));
+        QTRY_COMPARE(configRequests().mid(requests),
+                     QStringList{"VELKORQZ510,01,TO=00:0E:C6:00:00:02,ALIAS=,IP=198.18.0.13,DHCP=0, \\x0D"});
+
+        // Nobody answers echo on .13, yet it is taken until the next search
+        // says who holds what.
+        showDialog(configtest::rowOf(QStringLiteral("IO-5")) - 1,
+                   [&] { recommended = Form2->NumberedEdit(8)->text(); });
+        QCOMPARE(recommended, QStringLiteral("198.18.0.14"));
+    }
+
+    void slash28NeverProposesItsBroadcast()
+    {
+        REQUIRE_LAN("slash28");
+        // Host .13/28, .14 answers: .15 is the subnet's broadcast address,
+        // which the system refuses to ping, and nothing above it is in the
+        // subnet.
+        const qint64 echoes = configtest::icmpOutEchos();
+        QVERIFY(echoes >= 0);
+        QStringList recommended;
+        showDialog(0, [&] {
+            for (int n = 8; n <= 10; ++n)
+                recommended << Form2->NumberedEdit(n)->text();
+        });
+        QCOMPARE(recommended, QStringList(3, QStringLiteral("0.0.0.0")));
+        QCOMPARE(configtest::icmpOutEchos() - echoes, 1); // .14 only
+
+        // The range search of the auto configuration over the whole /28 and
+        // beyond: neither the network .0, the gateway .1, the host .13 nor
+        // the broadcast .15 is listed.
+        frm_AutoSet->show();
+        autosettest::searchFree(QStringLiteral("198.18.30.1"), QStringLiteral("198.18.30.18"), QStringLiteral("100"));
+        QStringList expected = autosettest::range(QStringLiteral("198.18.30."), autosettest::seq(2, 12));
+        expected << QStringLiteral("198.18.30.17") << QStringLiteral("198.18.30.18");
+        QCOMPARE(autosettest::addresses(), expected);
+        frm_AutoSet->hide();
+    }
+
+    void downAdapterProposesNothing()
+    {
+        REQUIRE_LAN("slash28");
+        // With the adapter down no echo request can leave: .14, which the
+        // module namespace holds, must not look free after 0 ms.
+        const QString adapter = QStringLiteral("tl%1h").arg(qEnvironmentVariable("TESTLAN_ID"));
+        QCOMPARE(QProcess::execute(QStringLiteral("ip"), {"link", "set", adapter, "down"}), 0);
+        QStringList recommended;
+        showDialog(0, [&] {
+            for (int n = 8; n <= 10; ++n)
+                recommended << Form2->NumberedEdit(n)->text();
+        });
+        QProcess::execute(QStringLiteral("ip"), {"link", "set", adapter, "up"});
+        QProcess::execute(QStringLiteral("ip"), {"route", "add", "default", "via", "198.18.30.1", "dev", adapter});
+        QCOMPARE(recommended, QStringList(3, QStringLiteral("0.0.0.0")));
     }
 
     void noAddressAboveTheTopOfTheSubnet()

@@ -264,11 +264,23 @@ TEST(EchoDestination, NoRequestToAddressesThatCannotAnswer)
     REQUIRE_STRAY_LAYOUT();
     nettest::SysctlOverride answer(nettest::kEchoIgnoreAll, "0");
     ASSERT_TRUE(answer.ok());
-    // 0/8, multicast and the limited broadcast count as silent at once, and
-    // so does the subnet broadcast, which the system refuses to send to.
+    // 0/8, multicast and the limited broadcast are never sent to, and the
+    // system refuses the subnet broadcast: none of them is silent (which
+    // would make it free), all end at once.
     for (const char *text : {"0.0.0.7", "224.0.0.1", "255.255.255.255", "198.18.0.255", "not an address"}) {
         const auto start = Clock::now();
-        EXPECT_EQ(hostnet::PingAddress(text), kEchoSilent) << text;
+        EXPECT_EQ(hostnet::PingAddress(text), hostnet::kEchoNotSent) << text;
         EXPECT_LT(millisSince(start), 100) << text;
     }
+    // The same through the prober, and a free-address walk over the
+    // broadcast lists nothing.
+    hostnet::EchoProber prober(4);
+    prober.enqueue(hostnet::AddressFromText("198.18.0.255"), 7);
+    std::vector<hostnet::EchoResult> results;
+    for (int i = 0; i < 10 && results.empty(); ++i)
+        results = prober.pump(100);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result, hostnet::kEchoNotSent);
+    const std::uint32_t broadcast = hostnet::AddressFromText("198.18.0.255");
+    EXPECT_TRUE(hostnet::FindFreeAddresses(hostnet::RangeSearch(broadcast, broadcast, 1)).empty());
 }

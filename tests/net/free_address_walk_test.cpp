@@ -302,6 +302,38 @@ TEST(FreeAddressWalk, InUseAddressesAreNeitherProbedNorListed)
     EXPECT_EQ(std::count(probes.probed.begin(), probes.probed.end(), ip(198, 18, 0, 7)), 0);
 }
 
+TEST(FreeAddressWalk, ReservedAddressesOfTheHostsSubnet)
+{
+    using Set = std::unordered_set<std::uint32_t>;
+    // A /28: network .0, broadcast .15, besides the host and its gateway.
+    EXPECT_EQ(hostnet::ReservedAddresses(ip(198, 18, 30, 2), 0xFFFFFFF0u, ip(198, 18, 30, 1)),
+              (Set{ip(198, 18, 30, 0), ip(198, 18, 30, 15), ip(198, 18, 30, 2), ip(198, 18, 30, 1)}));
+    // A /31 and a /32 have neither; no gateway, no mask, a mask with holes.
+    EXPECT_EQ(hostnet::ReservedAddresses(ip(10, 0, 0, 4), 0xFFFFFFFEu, 0), (Set{ip(10, 0, 0, 4)}));
+    EXPECT_EQ(hostnet::ReservedAddresses(ip(10, 0, 0, 4), 0xFFFFFFFFu, 0), (Set{ip(10, 0, 0, 4)}));
+    EXPECT_EQ(hostnet::ReservedAddresses(ip(10, 0, 0, 4), 0, ip(10, 0, 0, 1)), (Set{ip(10, 0, 0, 4), ip(10, 0, 0, 1)}));
+    EXPECT_EQ(hostnet::ReservedAddresses(ip(10, 0, 0, 4), 0xFF00FF00u, 0), (Set{ip(10, 0, 0, 4)}));
+
+    // The single dialog's search stays inside the host's /28: with .11 to
+    // .14 answering, neither the broadcast .15 nor anything beyond is
+    // proposed; the gateway .12 is not even asked.
+    std::vector<std::uint32_t> asked;
+    ScriptedProbes probes(8, [&](std::uint32_t a) {
+        asked.push_back(a);
+        return kEchoAnswered;
+    });
+    FreeAddressWalk walk(hostnet::HostSubnetSearch(ip(198, 18, 30, 10), 0xFFFFFFF0u, ip(198, 18, 30, 12)), probes);
+    while (!walk.finished())
+        walk.pump(100);
+    EXPECT_TRUE(walk.found().empty());
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::uint32_t>{ip(198, 18, 30, 11), ip(198, 18, 30, 13), ip(198, 18, 30, 14)}));
+    // A /16 keeps the walk of the host's first three octets.
+    const FreeAddressSearch wide = hostnet::HostSubnetSearch(ip(10, 1, 2, 3), 0xFFFF0000u, 0);
+    EXPECT_EQ(wide.first, ip(10, 1, 2, 4));
+    EXPECT_EQ(wide.last, ip(10, 1, 2, 253));
+}
+
 TEST(FreeAddressWalk, ExplicitCandidateListKeepsItsOrder)
 {
     FreeAddressSearch search;
