@@ -34,15 +34,22 @@ int flood(const char *address, int port, int seconds)
         return 2;
     char junk[1400];
     std::memset(junk, 'x', sizeof junk);
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    unsigned long sent = 0;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    auto report = start + std::chrono::seconds(5);
+    unsigned long sent = 0, reported = 0;
     // Bounded in time and count: it stops by itself.
     for (unsigned long i = 0; i < 200000000ul && Clock::now() < end; ++i) {
         const size_t size = 1 + (i * 7919u) % sizeof junk; // mixed sizes
         if (sendto(s, junk, size, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) > 0)
             ++sent;
+        if ((i & 1023) == 0 && Clock::now() >= report) {
+            std::printf("flood: %lu datagrams/s\n", (sent - reported) / 5);
+            std::fflush(stdout);
+            reported = sent;
+            report += std::chrono::seconds(5);
+        }
     }
-    std::printf("flood: %lu datagrams in %d s\n", sent, seconds);
     close(s);
     return 0;
 }
