@@ -98,11 +98,13 @@ run_tests() {
   local bin=$build/bin
   say "protocol_test.exe"
   wine_run 120 "$bin/protocol_test.exe" >"$tmp/protocol.log" 2>&1 || { cat "$tmp/protocol.log"; fail "protocol_test.exe"; }
-  grep -E '^\[  (PASSED|SKIPPED) ' "$tmp/protocol.log"
+  grep -E '^\[  (PASSED|SKIPPED) ' "$tmp/protocol.log" ||
+    { cat "$tmp/protocol.log"; fail "protocol_test.exe: no summary"; }
 
   say "exports_test.exe"
   wine_run 300 "$bin/exports_test.exe" >"$tmp/exports.log" 2>&1 || { cat "$tmp/exports.log"; fail "exports_test.exe"; }
-  grep -E '^\[  (PASSED|SKIPPED) ' "$tmp/exports.log"
+  grep -E '^\[  (PASSED|SKIPPED) ' "$tmp/exports.log" && ! grep -q '^\[  FAILED  \]' "$tmp/exports.log" ||
+    { cat "$tmp/exports.log"; fail "exports_test.exe: no summary or a failure"; }
 
   # zarfelcli against the Linux module simulator: the second module refuses
   # configuration.

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace zarfel::platform {
@@ -99,16 +100,28 @@ std::string narrow(const wchar_t *text)
 }
 
 // The address of the interface with this index, 0 when unknown. Adapters
-// are listed again only when an index is new, not for every datagram.
+// are listed again only when an index is new, not for every datagram. A
+// plain array under a lock: a thread_local with a destructor is not safe in
+// a DLL whose threads end while it stays loaded.
 uint32_t interfaceAddress(uint32_t index)
 {
-    thread_local std::vector<Interface> known;
+    struct Known {
+        uint32_t index, address;
+    };
+    static std::mutex lock;
+    static Known known[32];
+    static size_t count = 0;
+    const std::lock_guard guard(lock);
     for (int pass = 0; pass < 2; ++pass) {
-        for (const Interface &i : known)
-            if (i.index == index)
-                return i.address;
-        if (pass == 0)
-            known = broadcastInterfaces();
+        for (size_t i = 0; i < count; ++i)
+            if (known[i].index == index)
+                return known[i].address;
+        if (pass == 0) {
+            count = 0;
+            for (const Interface &i : broadcastInterfaces())
+                if (count < sizeof known / sizeof known[0])
+                    known[count++] = Known{i.index, i.address};
+        }
     }
     return 0;
 }

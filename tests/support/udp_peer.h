@@ -81,6 +81,7 @@ public:
     uint16_t port() const { return port_; }
     SocketFd fd() const { return fd_; }
 
+
     // Next datagram within timeoutMs, or nothing.
     std::optional<std::string> receive(int timeoutMs = 3000)
     {
@@ -97,11 +98,21 @@ public:
             return std::nullopt;
 #endif
         char buf[70000];
-        const auto n = recv(fd_, buf, sizeof buf, 0);
+        sockaddr_in from{};
+#ifdef _WIN32
+        int fromLength = sizeof from;
+#else
+        socklen_t fromLength = sizeof from;
+#endif
+        const auto n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (n < 0)
             return std::nullopt;
+        lastSource_ = ntohl(from.sin_addr.s_addr);
         return std::string(buf, static_cast<size_t>(n));
     }
+
+    // Sender of the datagram receive() returned last (host byte order).
+    uint32_t lastSource() const { return lastSource_; }
 
     void sendTo(uint16_t port, const std::string &data, const char *address = "127.0.0.1")
     {
@@ -120,6 +131,7 @@ public:
     }
 
 private:
+    uint32_t lastSource_ = 0;
     SocketFd fd_ = kNoSocketFd;
     uint16_t port_ = 0;
 };
