@@ -21,6 +21,11 @@ assert sorted(m["name"] for m in found) == ["A", "B", "OUT"], found
 assert all(list(m) == keys and m["adapter"] == "198.18.0.10" for m in found), found
 PY
 
+# A directed broadcast reaches the host's own subnet only.
+"$cli" --timeout 1000 --format csv --to 198.18.0.255 search >"$work/directed.csv" 2>/dev/null
+[[ $(grep -c ',00:0E:C6:00:01:0[12],' "$work/directed.csv") == 2 && $(wc -l <"$work/directed.csv") == 3 ]] ||
+  fail "directed broadcast: $(cat "$work/directed.csv")"
+
 # apply: one row set, one malformed, one module that is not there, one that
 # never acknowledges; the worst of them is the exit status.
 cat >"$work/plant.csv" <<'CSV'
