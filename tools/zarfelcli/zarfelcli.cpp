@@ -1,72 +1,127 @@
-// zarfelcli: searches for and configures modules from the Windows console
-// through Zarfel.dll. It loads the DLL at run time and binds every function
-// by its export number, exactly as the program does, so it also checks that
-// a build of the DLL keeps those numbers.
+// zarfelcli: searches for and configures modules from a console or a
+// script. On Windows it loads Zarfel.dll at run time and binds every
+// function by its export number, exactly as the program does, so it also
+// checks that a build of the DLL keeps those numbers; elsewhere it links the
+// library by name.
+#ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <winsock2.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "records_format.h"
 #include "zarfel.h"
 
 namespace {
 
-constexpr const char *kUsage = R"(Usage: zarfelcli COMMAND [ARGS] [COMMAND [ARGS]]...
+using zarfelcli::Record;
 
-Finds and configures networked I/O modules through Zarfel.dll, loaded from
-this program's folder and bound by export number. The commands run in the
-order given, in one session of the library: the list of found modules lasts
-only as long as the program runs, so search and configure go on one line.
+constexpr const char *kUsage = R"(Usage: zarfelcli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...
+       zarfelcli [OPTIONS] set MAC KEY=VALUE...
+       zarfelcli [OPTIONS] apply FILE.csv
+
+Finds and configures networked I/O modules through the Zarfel library. The
+commands run in the order given, in one session of the library: the list of
+found modules lasts only as long as the program runs, so search and
+configure go on one line. Progress and errors go to standard error, the
+lists and results to standard output.
+
+Options (anywhere on the line):
+  --format table|csv|json
+                      how lists are printed (default table). csv: RFC 4180
+                      with a header row; json: one array of objects with
+                      the keys name, alias, dhcp, ip, mask, gateway, mac,
+                      adapter (the host's address the reply arrived on)
+  --to ADDR[:PORT]    where searches go (default 255.255.255.255:57188, the
+                      local segment): a routed subnet's directed broadcast
+                      or one module's address
+  --timeout MS        search time-out in milliseconds (at least 1000)
+  --port PORT         reply port (default 54321)
+  --verify            after set or apply, search again and report what each
+                      module reports now
 
 Commands:
   init [PORT]         start the library with reply port PORT (1-65535,
                       default 54321); without it, the first command that
-                      needs the library starts it with 54321
+                      needs the library starts it
   options MS [N]      search time-out in milliseconds (the library uses at
                       least 1000) and wished number of replies, after which
                       a search ends early (default 0: no limit)
-  search ADDR[:PORT]  send a search request to ADDR, port PORT (default
-                      57188), and wait until the search has ended;
-                      255.255.255.255 searches the local network segment
+  search [ADDR[:PORT]]
+                      send a search request (default: the --to destination)
+                      and wait until the search has ended; lists what it
+                      found unless a list command follows
   list                list the modules found by the last search
   configure N [KEY=VALUE]...
                       change the settings of module N of the list. Keys:
                       ip, mask, gateway, mac (addresses as text), dhcp (0 off,
                       1 on), alias. A key not given keeps the module's value;
                       the alias is sent only when given.
+  set MAC KEY=VALUE...
+                      search, then change the settings of the module with
+                      that MAC address (letter case ignored). Keys: ip, mask,
+                      gateway, dhcp, alias. Exit status: 0 set (or nothing
+                      to change), 1 not found, 2 no acknowledgement (or
+                      refused, or the library could not start), 3 bad input
+                      (nothing is sent)
+  apply FILE.csv      search, then configure every module the file lists.
+                      Header row with the columns mac, ip, mask, gateway,
+                      dhcp, alias in any order (name and adapter are
+                      ignored, so a csv list can be edited and applied); an
+                      empty cell keeps the module's value. One result line
+                      per row; a malformed row is named by line and field
+                      and not sent, a module that did not answer is never
+                      set. Exit status: the highest of the rows' (as set)
   -h, --help          show this text
 
-Example:
+Examples:
   zarfelcli init 54321 search 255.255.255.255 list configure 2 ip=192.168.1.20 alias=pump
+  zarfelcli --format json search
+  zarfelcli --verify set 00:0e:c6:00:00:01 ip=192.168.1.21 alias=press
+  zarfelcli --to 192.168.7.255 apply plant.csv
 
-Exit status: 0 when every command succeeded; 1 when one failed (the commands
-after it are not run); 2 on a usage error (nothing is run).
+Exit status of command lists: 0 when every command succeeded; 1 when one
+failed (the commands after it are not run); 2 on a usage error (nothing is
+run).
 )";
 
-// The exports the program imports, by number; 11 lets a console program
-// print the library's messages instead of showing message boxes.
+// Exit statuses of set and apply.
+enum Outcome { Set = 0, NotFound = 1, NotAcknowledged = 2, BadInput = 3 };
+
+// The exports the program uses; 11 lets a console program print the
+// library's messages instead of showing message boxes.
 struct Zarfel {
-    decltype(&Zarfel_Init) init = nullptr;                     // 2
-    decltype(&Zarfel_Close) close = nullptr;                   // 3
-    decltype(&Zarfel_BroadcastStart) broadcastStart = nullptr; // 4
-    decltype(&Zarfel_BroadcastStop) broadcastStop = nullptr;   // 5
-    decltype(&Zarfel_GetModuleInfo) getModuleInfo = nullptr;   // 6
-    decltype(&Zarfel_GetState) getState = nullptr;             // 7
-    decltype(&Zarfel_GetCount) getCount = nullptr;             // 8
-    decltype(&Zarfel_ConfigModule) configModule = nullptr;     // 9
-    decltype(&Zarfel_SetOptions) setOptions = nullptr;         // 10
+    decltype(&Zarfel_Init) init = nullptr;                           // 2
+    decltype(&Zarfel_Close) close = nullptr;                         // 3
+    decltype(&Zarfel_BroadcastStart) broadcastStart = nullptr;       // 4
+    decltype(&Zarfel_BroadcastStop) broadcastStop = nullptr;         // 5
+    decltype(&Zarfel_GetModuleInfo) getModuleInfo = nullptr;         // 6
+    decltype(&Zarfel_GetState) getState = nullptr;                   // 7
+    decltype(&Zarfel_GetCount) getCount = nullptr;                   // 8
+    decltype(&Zarfel_ConfigModule) configModule = nullptr;           // 9
+    decltype(&Zarfel_SetOptions) setOptions = nullptr;               // 10
     decltype(&Zarfel_SetMessageHandler) setMessageHandler = nullptr; // 11
+    decltype(&Zarfel_GetModuleAdapter) getModuleAdapter = nullptr;   // 12
 };
 
+#ifdef _WIN32
 template <typename F>
 bool importByNumber(HMODULE dll, int number, F &to)
 {
@@ -80,27 +135,85 @@ bool importByNumber(HMODULE dll, int number, F &to)
     return true;
 }
 
+std::string folderOfThisProgram()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return {};
+    std::string p(path, n);
+    const auto slash = p.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+}
+
+// The DLL beside this program; null (after a message) when it or one of its
+// export numbers is missing.
+HMODULE bind(Zarfel &z)
+{
+    const std::string path = folderOfThisProgram() + "Zarfel.dll";
+    const HMODULE dll = LoadLibraryA(path.c_str());
+    if (!dll) {
+        std::fprintf(stderr, "zarfelcli: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
+        return nullptr;
+    }
+    const bool bound = importByNumber(dll, 2, z.init) && importByNumber(dll, 3, z.close) &&
+                       importByNumber(dll, 4, z.broadcastStart) && importByNumber(dll, 5, z.broadcastStop) &&
+                       importByNumber(dll, 6, z.getModuleInfo) && importByNumber(dll, 7, z.getState) &&
+                       importByNumber(dll, 8, z.getCount) && importByNumber(dll, 9, z.configModule) &&
+                       importByNumber(dll, 10, z.setOptions) && importByNumber(dll, 11, z.setMessageHandler) &&
+                       importByNumber(dll, 12, z.getModuleAdapter);
+    if (!bound) {
+        FreeLibrary(dll);
+        return nullptr;
+    }
+    return dll;
+}
+#endif
+
 void ZARFEL_CALL printMessage(const char *text)
 {
     std::fprintf(stderr, "zarfelcli: library message: %s\n", text);
 }
 
-struct Step {
-    enum Kind { Init, Options, Search, List, Configure } kind;
-    long port = 54321;
-    unsigned long timeoutMs = 0;
-    long wished = 0;
-    std::string address;
-    long module = 0;
+enum class Format { Table, Csv, Json };
+
+struct Destination {
+    std::string address = "255.255.255.255";
+    long port = ZARFEL_DEVICE_PORT;
+};
+
+struct Settings {
     std::optional<std::string> ip, mask, gateway, mac, alias;
     std::optional<long> dhcp;
 };
 
-int usageError(const std::string &message)
-{
-    std::fprintf(stderr, "zarfelcli: %s\nTry 'zarfelcli --help'.\n", message.c_str());
-    return 2;
-}
+struct Step {
+    enum Kind { Init, Options, Search, List, Configure } kind;
+    long port = ZARFEL_REPLY_PORT;
+    unsigned long timeoutMs = 0;
+    long wished = 0;
+    std::optional<Destination> to;
+    bool show = false; // a search lists what it found
+    long module = 0;
+    Settings settings;
+};
+
+struct Globals {
+    Format format = Format::Table;
+    Destination to;
+    std::optional<unsigned long> timeoutMs;
+    long replyPort = ZARFEL_REPLY_PORT;
+    bool verify = false;
+};
+
+// A command line: a list of steps, or one set or apply.
+struct Plan {
+    Globals globals;
+    enum { Steps, SetByMac, Apply } mode = Steps;
+    std::vector<Step> steps;
+    std::string mac, file;
+    Settings settings;
+};
 
 std::optional<long> number(const char *text, long low, long high)
 {
@@ -112,125 +225,201 @@ std::optional<long> number(const char *text, long low, long high)
     return v;
 }
 
-// Dotted IPv4 text that inet_addr reads. The library sends unreadable text to
-// the broadcast address; a typing error must not turn into a broadcast.
-bool isAddress(const std::string &text)
-{
-    return text == "255.255.255.255" || inet_addr(text.c_str()) != INADDR_NONE;
-}
-
 bool isCommand(const char *a)
 {
-    for (const char *c : {"init", "options", "search", "list", "configure"})
+    for (const char *c : {"init", "options", "search", "list", "configure", "set", "apply"})
         if (std::strcmp(a, c) == 0)
             return true;
     return false;
 }
 
-// Reads the whole command line before anything runs. 0, or the exit code of
-// a usage error.
-int parse(int argc, char **argv, std::vector<Step> &steps)
+struct UsageError {
+    std::string message;
+};
+
+std::optional<Destination> destination(const std::string &text)
 {
-    int i = 1;
-    auto hasArgument = [&] { return i < argc && !isCommand(argv[i]); };
-    while (i < argc) {
-        const std::string command = argv[i++];
-        Step step{};
-        if (command == "-h" || command == "--help" || command == "/?") {
+    Destination d;
+    const auto colon = text.rfind(':');
+    d.address = text.substr(0, colon);
+    if (colon != std::string::npos) {
+        const auto port = number(text.c_str() + colon + 1, 1, 65535);
+        if (!port)
+            return std::nullopt;
+        d.port = *port;
+    }
+    // The library sends unreadable text to the broadcast address; a typing
+    // error must not turn into a broadcast.
+    if (!zarfelcli::isIPv4(d.address))
+        return std::nullopt;
+    return d;
+}
+
+// KEY=VALUE of configure (with mac) or of set (without).
+void readSetting(const std::string &command, const std::string &setting, bool macKey, Settings &s)
+{
+    const auto eq = setting.find('=');
+    if (eq == std::string::npos)
+        throw UsageError{command + ": '" + setting + "' is not KEY=VALUE"};
+    const std::string key = setting.substr(0, eq), value = setting.substr(eq + 1);
+    if ((key == "ip" || key == "mask" || key == "gateway") && !zarfelcli::isIPv4(value))
+        throw UsageError{command + ": " + key + " '" + value + "' is not an IPv4 address"};
+    if (key == "ip")
+        s.ip = value;
+    else if (key == "mask")
+        s.mask = value;
+    else if (key == "gateway")
+        s.gateway = value;
+    else if (key == "mac" && macKey) {
+        if (!zarfelcli::canonicalMac(value))
+            throw UsageError{command + ": mac '" + value + "' is not a MAC address"};
+        s.mac = value;
+    } else if (key == "alias") {
+        if (const std::string problem = zarfelcli::aliasProblem(value); !problem.empty())
+            throw UsageError{command + ": alias '" + value + "' " + problem};
+        s.alias = value;
+    } else if (key == "dhcp") {
+        const auto d = number(value.c_str(), 0, 1);
+        if (!d)
+            throw UsageError{command + ": dhcp must be 0 or 1"};
+        s.dhcp = *d;
+    } else
+        throw UsageError{command + ": unknown key '" + key + "'"};
+}
+
+// Reads the whole command line before anything runs; throws UsageError.
+Plan parse(int argc, char **argv)
+{
+    Plan plan;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char *option) {
+            if (i + 1 >= argc)
+                throw UsageError{std::string(option) + " needs a value"};
+            return std::string(argv[++i]);
+        };
+        if (a == "-h" || a == "--help" || a == "/?") {
             std::fputs(kUsage, stdout);
             std::exit(0);
-        } else if (command == "init") {
+        } else if (a == "--format") {
+            const std::string f = value("--format");
+            if (f == "table")
+                plan.globals.format = Format::Table;
+            else if (f == "csv")
+                plan.globals.format = Format::Csv;
+            else if (f == "json")
+                plan.globals.format = Format::Json;
+            else
+                throw UsageError{"--format must be table, csv or json"};
+        } else if (a == "--to") {
+            const auto d = destination(value("--to"));
+            if (!d)
+                throw UsageError{"--to: '" + std::string(argv[i]) + "' is not ADDR[:PORT] of IPv4"};
+            plan.globals.to = *d;
+        } else if (a == "--timeout") {
+            const auto ms = number(value("--timeout").c_str(), 0, 0x7fffffffL);
+            if (!ms)
+                throw UsageError{"--timeout must be a number of milliseconds"};
+            plan.globals.timeoutMs = static_cast<unsigned long>(*ms);
+        } else if (a == "--port") {
+            const auto port = number(value("--port").c_str(), 1, 65535);
+            if (!port)
+                throw UsageError{"--port must be a number from 1 to 65535"};
+            plan.globals.replyPort = *port;
+        } else if (a == "--verify") {
+            plan.globals.verify = true;
+        } else {
+            words.push_back(a);
+        }
+    }
+    if (words.empty())
+        throw UsageError{"no command given"};
+
+    std::size_t i = 0;
+    auto hasArgument = [&] { return i < words.size() && !isCommand(words[i].c_str()); };
+    if (words[0] == "set" || words[0] == "apply") {
+        const std::string command = words[i++];
+        if (!hasArgument())
+            throw UsageError{command == "set" ? "set needs a MAC address" : "apply needs a CSV file"};
+        if (command == "set") {
+            plan.mode = Plan::SetByMac;
+            plan.mac = words[i++];
+            if (!zarfelcli::canonicalMac(plan.mac))
+                throw UsageError{"set: '" + plan.mac + "' is not a MAC address"};
+            if (!hasArgument())
+                throw UsageError{"set needs at least one KEY=VALUE"};
+            while (hasArgument())
+                readSetting("set", words[i++], false, plan.settings);
+        } else {
+            plan.mode = Plan::Apply;
+            plan.file = words[i++];
+        }
+        if (i < words.size())
+            throw UsageError{command + " is a command line of its own: '" + words[i] + "' cannot follow"};
+        return plan;
+    }
+
+    while (i < words.size()) {
+        const std::string command = words[i++];
+        Step step{};
+        if (command == "init") {
             step.kind = Step::Init;
             if (hasArgument()) {
-                const auto port = number(argv[i++], 1, 65535);
+                const auto port = number(words[i++].c_str(), 1, 65535);
                 if (!port)
-                    return usageError("init: PORT must be a number from 1 to 65535");
+                    throw UsageError{"init: PORT must be a number from 1 to 65535"};
                 step.port = *port;
             }
         } else if (command == "options") {
             step.kind = Step::Options;
             if (!hasArgument())
-                return usageError("options needs a time-out in milliseconds");
-            const auto ms = number(argv[i++], 0, 0x7fffffffL);
+                throw UsageError{"options needs a time-out in milliseconds"};
+            const auto ms = number(words[i++].c_str(), 0, 0x7fffffffL);
             if (!ms)
-                return usageError("options: the time-out must be a number of milliseconds");
+                throw UsageError{"options: the time-out must be a number of milliseconds"};
             step.timeoutMs = static_cast<unsigned long>(*ms);
             if (hasArgument()) {
-                const auto wished = number(argv[i++], 0, 0x7fffffffL);
+                const auto wished = number(words[i++].c_str(), 0, 0x7fffffffL);
                 if (!wished)
-                    return usageError("options: the wished number must be 0 or more");
+                    throw UsageError{"options: the wished number must be 0 or more"};
                 step.wished = *wished;
             }
         } else if (command == "search") {
             step.kind = Step::Search;
-            if (!hasArgument())
-                return usageError("search needs a destination ADDR[:PORT]");
-            const std::string destination = argv[i++];
-            const auto colon = destination.rfind(':');
-            step.address = destination.substr(0, colon);
-            step.port = 57188;
-            if (colon != std::string::npos) {
-                const auto port = number(destination.c_str() + colon + 1, 1, 65535);
-                if (!port)
-                    return usageError("search: PORT must be a number from 1 to 65535");
-                step.port = *port;
+            if (hasArgument()) {
+                step.to = destination(words[i]);
+                if (!step.to)
+                    throw UsageError{"search: '" + words[i] + "' is not ADDR[:PORT] of IPv4"};
+                ++i;
             }
-            if (!isAddress(step.address))
-                return usageError("search: '" + step.address + "' is not an IPv4 address");
         } else if (command == "list") {
             step.kind = Step::List;
         } else if (command == "configure") {
             step.kind = Step::Configure;
-            const auto n = hasArgument() ? number(argv[i++], 1, 0x7fffffffL) : std::nullopt;
+            const auto n = hasArgument() ? number(words[i++].c_str(), 1, 0x7fffffffL) : std::nullopt;
             if (!n)
-                return usageError("configure needs the number of a module of the list (1 or more)");
+                throw UsageError{"configure needs the number of a module of the list (1 or more)"};
             step.module = *n;
-            while (hasArgument()) {
-                const std::string setting = argv[i++];
-                const auto eq = setting.find('=');
-                if (eq == std::string::npos)
-                    return usageError("configure: '" + setting + "' is not KEY=VALUE");
-                const std::string key = setting.substr(0, eq), value = setting.substr(eq + 1);
-                const bool addressKey = key == "ip" || key == "mask" || key == "gateway";
-                if (addressKey && !isAddress(value))
-                    return usageError("configure: " + key + " '" + value + "' is not an IPv4 address");
-                if (key == "ip")
-                    step.ip = value;
-                else if (key == "mask")
-                    step.mask = value;
-                else if (key == "gateway")
-                    step.gateway = value;
-                else if (key == "mac")
-                    step.mac = value;
-                else if (key == "alias")
-                    step.alias = value;
-                else if (key == "dhcp") {
-                    const auto d = number(value.c_str(), 0, 1);
-                    if (!d)
-                        return usageError("configure: dhcp must be 0 or 1");
-                    step.dhcp = *d;
-                } else
-                    return usageError("configure: unknown key '" + key + "'");
-            }
+            while (hasArgument())
+                readSetting("configure", words[i++], true, step.settings);
+        } else if (command == "set" || command == "apply") {
+            throw UsageError{command + " is a command line of its own"};
         } else {
-            return usageError("unknown command '" + command + "'");
+            throw UsageError{"unknown command '" + command + "'"};
         }
-        steps.push_back(std::move(step));
+        plan.steps.push_back(std::move(step));
     }
-    if (steps.empty())
-        return usageError("no command given");
-    return 0;
-}
-
-std::string folderOfThisProgram()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return {};
-    std::string p(path, n);
-    const auto slash = p.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+    // A search lists what it found unless a list of its own follows.
+    for (std::size_t k = 0; k < plan.steps.size(); ++k) {
+        if (plan.steps[k].kind != Step::Search)
+            continue;
+        plan.steps[k].show = true;
+        for (std::size_t j = k + 1; j < plan.steps.size() && plan.steps[j].kind != Step::Search; ++j)
+            if (plan.steps[j].kind == Step::List)
+                plan.steps[k].show = false;
+    }
+    return plan;
 }
 
 const char *initFailure(int32_t r)
@@ -257,170 +446,338 @@ const char *configOutcome(int32_t r)
     }
 }
 
-struct ModuleInfo {
-    char name[16] = {}, alias[12] = {}, ip[20] = {}, mask[20] = {}, gateway[20] = {}, mac[20] = {};
-    int32_t dhcp = 0;
-};
+Outcome outcomeOf(int32_t r)
+{
+    switch (r) {
+    case 0:
+    case -9: return Set;
+    case -1: return BadInput; // a text the protocol cannot carry
+    default: return NotAcknowledged;
+    }
+}
+
+void write(const std::string &text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void printRecords(const std::vector<Record> &records, Format format)
+{
+    if (format == Format::Csv) {
+        write(zarfelcli::recordsCsv(records));
+        return;
+    }
+    if (format == Format::Json) {
+        write(zarfelcli::recordsJson(records));
+        return;
+    }
+    std::printf("%-3s %-14s %-11s %-7s %-16s %-16s %-16s %-17s %s\n", "NO", "NAME", "ALIAS", "DHCP", "IP",
+                "MASK", "GATEWAY", "MAC", "ADAPTER");
+    int n = 0;
+    for (const Record &m : records)
+        std::printf("%-3d %-14s %-11s %-7s %-16s %-16s %-16s %-17s %s\n", ++n, m.name.c_str(),
+                    m.alias.empty() ? "N/A" : m.alias.c_str(), m.dhcp ? "Enable" : "Disable", m.ip.c_str(),
+                    m.mask.c_str(), m.gateway.c_str(), m.mac.c_str(), m.adapter.c_str());
+}
+
+// Record number of the module with this MAC among those found, or 0.
+int32_t find(const std::vector<Record> &found, const std::string &mac)
+{
+    const auto wanted = zarfelcli::canonicalMac(mac);
+    for (std::size_t i = 0; wanted && i < found.size(); ++i)
+        if (zarfelcli::canonicalMac(found[i].mac) == wanted)
+            return static_cast<int32_t>(i + 1);
+    return 0;
+}
+
+std::string describe(const Record &m)
+{
+    return "ip=" + m.ip + " mask=" + m.mask + " gateway=" + m.gateway + " dhcp=" + (m.dhcp ? "1" : "0") +
+           " alias=" + m.alias;
+}
 
 class Session {
 public:
-    explicit Session(const Zarfel &z) : z_(z) {}
+    Session(const Zarfel &z, const Globals &g) : z_(z), g_(g) {}
     ~Session()
     {
         if (started_)
             z_.close();
     }
 
-    bool run(const Step &step)
-    {
-        if (step.kind != Step::Init && !started_ && !start(54321))
-            return false;
-        switch (step.kind) {
-        case Step::Init:
-            if (started_) {
-                std::fprintf(stderr, "zarfelcli: init: the library is already started\n");
-                return false;
-            }
-            return start(step.port);
-        case Step::Options:
-            z_.setOptions(static_cast<uint32_t>(step.timeoutMs), static_cast<int32_t>(step.wished));
-            timeoutMs_ = step.timeoutMs < 1000 ? 1000 : step.timeoutMs;
-            std::printf("options: time-out %lu ms, wished number %ld\n", timeoutMs_, step.wished);
-            return true;
-        case Step::Search:
-            return search(step);
-        case Step::List:
-            return list();
-        case Step::Configure:
-            return configure(step);
-        }
-        return false;
-    }
-
-private:
     bool start(long port)
     {
+        if (started_) {
+            std::fprintf(stderr, "zarfelcli: init: the library is already started\n");
+            return false;
+        }
         const int32_t r = z_.init(static_cast<int32_t>(port));
         if (r != 0) {
             std::fprintf(stderr, "zarfelcli: init: %s (result %d)\n", initFailure(r), static_cast<int>(r));
             return false;
         }
         started_ = true;
-        std::printf("init: replies on port %ld\n", port);
+        std::fprintf(stderr, "init: replies on port %ld\n", port);
+        if (g_.timeoutMs)
+            setOptions(*g_.timeoutMs, 0);
         return true;
     }
+    bool ensureStarted() { return started_ || start(g_.replyPort); }
 
-    bool search(const Step &step)
+    void setOptions(unsigned long ms, long wished)
     {
-        const int32_t sent = z_.broadcastStart(step.address.c_str(), static_cast<int32_t>(step.port), nullptr);
+        z_.setOptions(static_cast<uint32_t>(ms), static_cast<int32_t>(wished));
+        timeoutMs_ = ms < 1000 ? 1000 : ms;
+    }
+
+    bool search(const Destination &to)
+    {
+        const int32_t sent = z_.broadcastStart(to.address.c_str(), static_cast<int32_t>(to.port), nullptr);
         if (sent <= 0 && sent != -1) {
             std::fprintf(stderr, "zarfelcli: search: no request sent (result %d)\n", static_cast<int>(sent));
             return false;
         }
         if (sent == -1)
             std::fprintf(stderr, "zarfelcli: search: the request could not be sent; listening anyway\n");
-        std::printf("search: %s:%ld ...\n", step.address.c_str(), step.port);
-        std::fflush(stdout);
+        std::fprintf(stderr, "search: %s:%ld ...\n", to.address.c_str(), to.port);
         // The library ends the search by itself after its time-out; allow it
         // some seconds more before stopping it.
-        const ULONGLONG limit = GetTickCount64() + timeoutMs_ + 5000;
+        using Clock = std::chrono::steady_clock;
+        const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 5000);
+        const auto tick = std::chrono::milliseconds(100);
         while (z_.getState() != 0) {
-            if (GetTickCount64() > limit) {
+            if (Clock::now() > limit) {
                 z_.broadcastStop();
                 for (int i = 0; i < 50 && z_.getState() != 0; ++i)
-                    Sleep(100);
+                    std::this_thread::sleep_for(tick);
                 std::fprintf(stderr, "zarfelcli: search: did not end by itself; stopped\n");
                 return false;
             }
-            Sleep(100);
+            std::this_thread::sleep_for(tick);
         }
         searched_ = true;
-        std::printf("search: %d module(s) found\n", static_cast<int>(z_.getCount()));
+        std::fprintf(stderr, "search: %d module(s) found\n", static_cast<int>(z_.getCount()));
         return true;
     }
+    bool searched() const { return searched_; }
 
-    bool read(int32_t n, ModuleInfo &m) const
+    std::vector<Record> records() const
     {
-        return z_.getModuleInfo(n, m.name, m.alias, m.ip, m.mask, m.gateway, m.mac, &m.dhcp) == 0;
-    }
-
-    bool list() const
-    {
+        std::vector<Record> out;
         const int32_t count = z_.getCount();
-        std::printf("%-3s %-14s %-11s %-7s %-16s %-16s %-16s %s\n", "NO", "NAME", "ALIAS", "DHCP", "IP", "MASK",
-                    "GATEWAY", "MAC");
         for (int32_t n = 1; n <= count; ++n) {
-            ModuleInfo m;
-            if (!read(n, m))
+            char name[20] = {}, alias[20] = {}, ip[20] = {}, mask[20] = {}, gateway[20] = {}, mac[20] = {},
+                 adapter[20] = {};
+            int32_t dhcp = 0;
+            if (z_.getModuleInfo(n, name, alias, ip, mask, gateway, mac, &dhcp) != 0)
                 break;
-            std::printf("%-3d %-14s %-11s %-7s %-16s %-16s %-16s %s\n", static_cast<int>(n), m.name,
-                        m.alias[0] ? m.alias : "N/A", m.dhcp ? "Enable" : "Disable", m.ip, m.mask, m.gateway,
-                        m.mac);
+            z_.getModuleAdapter(n, adapter);
+            out.push_back({name, alias, dhcp != 0, ip, mask, gateway, mac, adapter});
         }
-        return true;
+        return out;
     }
 
-    bool configure(const Step &step) const
+
+    int32_t configure(int32_t n, const Settings &s, int32_t currentDhcp) const
     {
-        if (!searched_) {
-            std::fprintf(stderr, "zarfelcli: configure: search first\n");
-            return false;
-        }
-        const int32_t n = static_cast<int32_t>(step.module);
-        ModuleInfo current;
-        if (n > z_.getCount() || !read(n, current)) {
-            std::fprintf(stderr, "zarfelcli: configure: there is no module %d in the list\n", static_cast<int>(n));
-            return false;
-        }
         auto text = [](const std::optional<std::string> &v) { return v ? v->c_str() : nullptr; };
-        const int32_t dhcp = step.dhcp ? static_cast<int32_t>(*step.dhcp) : current.dhcp;
-        const int32_t r = z_.configModule(n, text(step.ip), text(step.mask), text(step.gateway), text(step.mac),
-                                          dhcp, text(step.alias));
-        std::printf("configure: module %d (%s, %s): %s\n", static_cast<int>(n), current.name, current.mac,
-                    configOutcome(r));
-        return r == 0;
+        const int32_t dhcp = s.dhcp ? static_cast<int32_t>(*s.dhcp) : currentDhcp;
+        return z_.configModule(n, text(s.ip), text(s.mask), text(s.gateway), text(s.mac), dhcp, text(s.alias));
     }
 
+private:
     const Zarfel &z_;
+    const Globals &g_;
     bool started_ = false;
     bool searched_ = false;
     unsigned long timeoutMs_ = 1000;
 };
 
+bool runStep(Session &session, const Step &step, const Globals &g)
+{
+    if (step.kind == Step::Init)
+        return session.start(step.port);
+    if (!session.ensureStarted())
+        return false;
+    switch (step.kind) {
+    case Step::Init:
+        break;
+    case Step::Options:
+        session.setOptions(step.timeoutMs, step.wished);
+        std::fprintf(stderr, "options: time-out %lu ms, wished number %ld\n",
+                     step.timeoutMs < 1000 ? 1000 : step.timeoutMs, step.wished);
+        return true;
+    case Step::Search:
+        if (!session.search(step.to ? *step.to : g.to))
+            return false;
+        if (step.show)
+            printRecords(session.records(), g.format);
+        return true;
+    case Step::List:
+        printRecords(session.records(), g.format);
+        return true;
+    case Step::Configure: {
+        if (!session.searched()) {
+            std::fprintf(stderr, "zarfelcli: configure: search first\n");
+            return false;
+        }
+        const int32_t n = static_cast<int32_t>(step.module);
+        const auto all = session.records();
+        if (n > static_cast<int32_t>(all.size())) {
+            std::fprintf(stderr, "zarfelcli: configure: there is no module %d in the list\n", static_cast<int>(n));
+            return false;
+        }
+        const Record &current = all[static_cast<std::size_t>(n - 1)];
+        const int32_t r = session.configure(n, step.settings, current.dhcp ? 1 : 0);
+        std::printf("configure: module %d (%s, %s): %s\n", static_cast<int>(n), current.name.c_str(),
+                    current.mac.c_str(), configOutcome(r));
+        return r == 0;
+    }
+    }
+    return false;
+}
+
+int runSteps(Session &session, const Plan &plan)
+{
+    for (const Step &step : plan.steps) {
+        const bool ok = runStep(session, step, plan.globals);
+        std::fflush(stdout);
+        if (!ok)
+            return 1;
+    }
+    return 0;
+}
+
+int runSet(Session &session, const Plan &plan)
+{
+    if (!session.ensureStarted() || !session.search(plan.globals.to))
+        return NotAcknowledged;
+    const std::string mac = *zarfelcli::canonicalMac(plan.mac);
+    const auto found = session.records();
+    const int32_t n = find(found, mac);
+    if (n == 0) {
+        std::fprintf(stderr, "zarfelcli: set: no module with MAC %s answered\n", mac.c_str());
+        return NotFound;
+    }
+    const Record &current = found[static_cast<std::size_t>(n - 1)];
+    const int32_t r = session.configure(n, plan.settings, current.dhcp ? 1 : 0);
+    std::fprintf(stderr, "set: %s (%s): %s\n", mac.c_str(), current.name.c_str(), configOutcome(r));
+    if (plan.globals.verify && session.search(plan.globals.to)) {
+        const auto after = session.records();
+        if (const int32_t now = find(after, mac))
+            printRecords({after[static_cast<std::size_t>(now - 1)]}, plan.globals.format);
+        else
+            std::fprintf(stderr, "zarfelcli: verify: %s did not answer\n", mac.c_str());
+    }
+    return outcomeOf(r);
+}
+
+int runApply(Session &session, const Plan &plan)
+{
+    std::ifstream in(plan.file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "zarfelcli: apply: cannot read %s\n", plan.file.c_str());
+        return BadInput;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const zarfelcli::ApplyFile file = zarfelcli::parseApplyFile(text);
+    if (!file.error.empty()) {
+        std::fprintf(stderr, "zarfelcli: apply: %s: %s\n", plan.file.c_str(), file.error.c_str());
+        return BadInput;
+    }
+    const bool anyGood = std::any_of(file.rows.begin(), file.rows.end(),
+                                     [](const zarfelcli::ApplyRow &r) { return r.error.empty(); });
+    if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to)))
+        return NotAcknowledged;
+    const auto found = anyGood ? session.records() : std::vector<Record>();
+
+    int status = Set;
+    std::vector<std::size_t> configured; // rows to verify
+    for (std::size_t k = 0; k < file.rows.size(); ++k) {
+        const zarfelcli::ApplyRow &row = file.rows[k];
+        const std::string head = "line " + std::to_string(row.line) + ": " + (row.mac.empty() ? "-" : row.mac);
+        Outcome outcome = BadInput;
+        std::string result;
+        int32_t n = 0;
+        if (!row.error.empty()) {
+            result = "bad input, not sent: " + row.error;
+        } else if ((n = find(found, row.mac)) == 0) {
+            outcome = NotFound;
+            result = "not found, not set";
+        } else {
+            const Record &current = found[static_cast<std::size_t>(n - 1)];
+            Settings s;
+            s.ip = row.ip;
+            s.mask = row.mask;
+            s.gateway = row.gateway;
+            s.alias = row.alias;
+            if (row.dhcp)
+                s.dhcp = *row.dhcp;
+            const int32_t r = session.configure(n, s, current.dhcp ? 1 : 0);
+            outcome = outcomeOf(r);
+            result = std::string(r == 0 ? "set" : configOutcome(r)) + " (" + current.name + ")";
+            configured.push_back(k);
+        }
+        std::printf("%s: %s\n", head.c_str(), result.c_str());
+        std::fflush(stdout);
+        status = std::max(status, static_cast<int>(outcome));
+    }
+    if (plan.globals.verify && !configured.empty() && session.search(plan.globals.to)) {
+        const auto after = session.records();
+        for (const std::size_t k : configured) {
+            const zarfelcli::ApplyRow &row = file.rows[k];
+            const int32_t n = find(after, row.mac);
+            const std::string now =
+                n ? describe(after[static_cast<std::size_t>(n - 1)]) : std::string("did not answer");
+            std::printf("line %d: %s: now %s\n", row.line, row.mac.c_str(), now.c_str());
+        }
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    std::vector<Step> steps;
-    if (const int usage = parse(argc, argv, steps); usage != 0)
-        return usage;
-
-    const std::string path = folderOfThisProgram() + "Zarfel.dll";
-    const HMODULE dll = LoadLibraryA(path.c_str());
-    if (!dll) {
-        std::fprintf(stderr, "zarfelcli: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
-        return 1;
+    Plan plan;
+    try {
+        plan = parse(argc, argv);
+    } catch (const UsageError &e) {
+        // set and apply promise 3 for bad input; command lists keep 2.
+        bool single = false;
+        for (int i = 1; i < argc; ++i)
+            single = single || std::strcmp(argv[i], "set") == 0 || std::strcmp(argv[i], "apply") == 0;
+        std::fprintf(stderr, "zarfelcli: %s\nTry 'zarfelcli --help'.\n", e.message.c_str());
+        return single ? BadInput : 2;
     }
+#ifdef _WIN32
+    if (plan.globals.format == Format::Csv)
+        _setmode(_fileno(stdout), _O_BINARY); // the rows end in CRLF already
+#endif
+
     Zarfel z;
-    const bool bound = importByNumber(dll, 2, z.init) && importByNumber(dll, 3, z.close) &&
-                       importByNumber(dll, 4, z.broadcastStart) && importByNumber(dll, 5, z.broadcastStop) &&
-                       importByNumber(dll, 6, z.getModuleInfo) && importByNumber(dll, 7, z.getState) &&
-                       importByNumber(dll, 8, z.getCount) && importByNumber(dll, 9, z.configModule) &&
-                       importByNumber(dll, 10, z.setOptions) && importByNumber(dll, 11, z.setMessageHandler);
-    int status = 1;
-    if (bound) {
-        z.setMessageHandler(&printMessage);
-        Session session(z);
-        status = 0;
-        for (const Step &step : steps) {
-            if (!session.run(step)) {
-                status = 1;
-                break;
-            }
-            std::fflush(stdout);
+#ifdef _WIN32
+    const HMODULE dll = bind(z);
+    if (!dll)
+        return plan.mode == Plan::Steps ? 1 : NotAcknowledged;
+#else
+    z = Zarfel{&Zarfel_Init,     &Zarfel_Close,        &Zarfel_BroadcastStart, &Zarfel_BroadcastStop,
+               &Zarfel_GetModuleInfo, &Zarfel_GetState, &Zarfel_GetCount,    &Zarfel_ConfigModule,
+               &Zarfel_SetOptions, &Zarfel_SetMessageHandler, &Zarfel_GetModuleAdapter};
+#endif
+    z.setMessageHandler(&printMessage);
+    int status = 0;
+    {
+        Session session(z, plan.globals);
+        switch (plan.mode) {
+        case Plan::Steps: status = runSteps(session, plan); break;
+        case Plan::SetByMac: status = runSet(session, plan); break;
+        case Plan::Apply: status = runApply(session, plan); break;
         }
     }
     std::fflush(stdout);
+#ifdef _WIN32
     FreeLibrary(dll);
+#endif
     return status;
 }

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs in the host namespace of a test LAN (see tools/CMakeLists.txt): module
+# namespace 1 holds A (00:0E:C6:00:01:01) and B (…:01:02, never acknowledges),
+# namespace 2 holds OUT (…:02:01) outside the host's subnet.
+# Usage: zarfelcli_lan_check.sh ID_FILE ZARFELCLI
+set -uo pipefail
+echo "$TESTLAN_ID" >"$1"
+cli=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+bad=0
+fail() { echo "zarfelcli_lan_check: $*" >&2; bad=1; }
+
+# A search as JSON: every module once, the stable keys, the host's adapter.
+"$cli" --timeout 1000 --format json search >"$work/search.json" || fail "search exited with $?"
+python3 - "$work/search.json" <<'PY' || fail "search JSON: $(cat "$work/search.json")"
+import json, sys
+found = json.load(open(sys.argv[1]))
+keys = ["name", "alias", "dhcp", "ip", "mask", "gateway", "mac", "adapter"]
+assert sorted(m["name"] for m in found) == ["A", "B", "OUT"], found
+assert all(list(m) == keys and m["adapter"] == "198.18.0.10" for m in found), found
+PY
+
+# A directed broadcast reaches the host's own subnet only.
+"$cli" --timeout 1000 --format csv --to 198.18.0.255 search >"$work/directed.csv" 2>/dev/null
+[[ $(grep -c ',00:0E:C6:00:01:0[12],' "$work/directed.csv") == 2 && $(wc -l <"$work/directed.csv") == 3 ]] ||
+  fail "directed broadcast: $(cat "$work/directed.csv")"
+
+# apply: one row set, one malformed, one module that is not there, one that
+# never acknowledges; the worst of them is the exit status.
+cat >"$work/plant.csv" <<'CSV'
+mac,ip,mask,gateway,dhcp,alias
+00:0e:c6:00:01:01,198.18.0.150,,,0,"pump"
+00:0E:C6:00:02:01,198.19.5.300,,,,
+00:0E:C6:00:09:09,198.18.0.160,,,,
+00:0E:C6:00:01:02,198.18.0.170,,,,
+CSV
+rc=0
+"$cli" --timeout 1000 --verify apply "$work/plant.csv" >"$work/apply.out" || rc=$?
+cat "$work/apply.out"
+((rc == 3)) || fail "apply exited with $rc, not 3 (bad input)"
+for line in '^line 2: 00:0E:C6:00:01:01: set \(A\)$' \
+  "^line 3: 00:0E:C6:00:02:01: bad input, not sent: ip: '198.19.5.300'" \
+  '^line 4: 00:0E:C6:00:09:09: not found, not set$' \
+  '^line 5: 00:0E:C6:00:01:02: no acknowledgement' \
+  '^line 2: 00:0E:C6:00:01:01: now ip=198.18.0.150 .*alias=pump$'; do
+  grep -Eq "$line" "$work/apply.out" || fail "no line matching $line"
+done
+grep 'mac=00:0E:C6:00:01:01' "$TESTLAN_DIR/m1.state" | grep 'ip=198.18.0.150' | grep -q 'alias=pump' ||
+  fail "A's state: $(cat "$TESTLAN_DIR/m1.state")"
+# Nothing was sent for the malformed row or the missing module.
+if grep -iE 'TO=00:0E:C6:00:(02:01|09:09)' "$TESTLAN_DIR"/m*.log; then fail "a request for a row not to be sent"; fi
+
+# set by MAC: 0 set, 1 not found, 3 bad input.
+rc=0
+"$cli" --timeout 1000 set 00:0e:c6:00:02:01 alias=out 2>"$work/set.err" || rc=$?
+((rc == 0)) || fail "set exited with $rc: $(cat "$work/set.err")"
+grep 'mac=00:0E:C6:00:02:01' "$TESTLAN_DIR/m2.state" | grep -q 'alias=out' || fail "OUT's state: $(cat "$TESTLAN_DIR/m2.state")"
+rc=0
+"$cli" --timeout 1000 set 00:0E:C6:00:09:09 alias=x 2>/dev/null || rc=$?
+((rc == 1)) || fail "set of a missing module exited with $rc, not 1"
+rc=0
+"$cli" set 00:0E:C6:00:02:01 ip=198.19.5 2>/dev/null || rc=$?
+((rc == 3)) || fail "set with a bad address exited with $rc, not 3"
+((bad == 0)) && echo "zarfelcli_lan_check: ok"
+exit "$bad"
