@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -343,16 +344,24 @@ QStringList TForm1::HelpFileCandidates()
 {
     // The working folder first, where the program is started from; then
     // beside the program, where the build puts the file, for a start from a
-    // desktop launcher. An installed data folder would come last.
-    return {QStringLiteral("main.chm"), QCoreApplication::applicationDirPath() + QStringLiteral("/main.chm")};
+    // desktop launcher; last the installed data folder, found from the
+    // program's own place so that any install prefix works.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    return {QStringLiteral("main.chm"), programDir + QStringLiteral("/main.chm"),
+            QDir::cleanPath(programDir + QStringLiteral("/" DALVORA_INSTALLED_HELP))};
 }
 
-void TForm1::ToolButton6Click()
+QString TForm1::HelpFile()
 {
     std::vector<std::string> candidates;
     for (const QString &candidate : HelpFileCandidates())
         candidates.push_back(QFile::encodeName(candidate).toStdString());
-    const int result = platform::OpenDocument(platform::firstExistingDocument(candidates));
+    return QFile::decodeName(QByteArray::fromStdString(platform::firstExistingDocument(candidates)));
+}
+
+void TForm1::ToolButton6Click()
+{
+    const int result = platform::OpenDocument(QFile::encodeName(HelpFile()).toStdString());
     if (platform::openDocumentStarted(result))
         return;
     const std::string_view text = platform::openDocumentErrorText(result);

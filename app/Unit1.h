@@ -52,6 +52,8 @@ public:
     void DalvoraHelp1Click();
     // Where Help looks for main.chm, in order; the first that exists opens.
     static QStringList HelpFileCandidates();
+    // The one of them that Help opens.
+    static QString HelpFile();
 
     // Host network services of the configuration dialogs.
     // One echo request: 1 answered, 0 no answer, -1 echo not permitted.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs to build, test and run
-# (xchm and xdg-utils: Help opens main.chm with them).
+# (xchm and xdg-utils: Help opens main.chm with them; dpkg-dev, file and
+# lintian: the Debian package is built with its dependencies and checked).
 set -euo pipefail
 exec bash "$(dirname "$0")/install-packages.sh" deps \
   build-essential cmake pkg-config python3 \
@@ -9,4 +10,5 @@ exec bash "$(dirname "$0")/install-packages.sh" deps \
   libjpeg-dev \
   fp-utils-3.2.2 \
   xchm xdg-utils \
-  iproute2 util-linux procps
+  iproute2 util-linux procps \
+  dpkg-dev file lintian

@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test: the whole
 # suite, then the library's tests under ThreadSanitizer, the protocol
 # parser's under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# Windows build's tests under Wine, and the fuzz targets for a short while.
+# Windows build's tests under Wine, the fuzz targets for a short while, and
+# the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -27,6 +28,10 @@ ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
 # libFuzzer targets (clang, address + undefined), 25 s each from the
 # committed seeds; scripts/fuzz.sh SECONDS runs them longer.
 bash scripts/fuzz.sh 25
+
+# The Debian package built from that build, unpacked and run as nobody
+# without network; the library's C example built against it.
+bash tests/install/install_test.sh build
 
 # The Windows build: Zarfel.dll, zarfelcli.exe and the Qt-free tests
 # cross-built with mingw-w64 and run under Wine (loopback only).
