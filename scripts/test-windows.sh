@@ -34,8 +34,10 @@ fail() { echo "test-windows: FAIL: $*" >&2; exit 1; }
 wine_run() {
   local limit=$1
   shift
-  timeout -k 5 "$limit" wine "$@" \
-    2> >(grep -v -e 'wine32' -e 'multiarch' -e 'dpkg --add-architecture' -e 'apt-get install wine32' >&2) |
+  # One stream, filtered in the pipe: a separate filter of standard error
+  # could still be writing when the caller reads the output.
+  timeout -k 5 "$limit" wine "$@" 2>&1 |
+    { grep -v -e 'wine32' -e 'multiarch' -e 'dpkg --add-architecture' -e 'apt-get install wine32' || true; } |
     tr -d '\r'
 }
 
