@@ -8,6 +8,7 @@ if(NOT TARGET host_network)
   set(_host_network_dir ${CMAKE_CURRENT_LIST_DIR})
   add_library(host_network STATIC
     ${_host_network_dir}/HostNetwork.h
+    ${_host_network_dir}/echo_pacing.h
     ${_host_network_dir}/host_network_walk.cpp)
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_sources(host_network PRIVATE

@@ -84,7 +84,13 @@ inline constexpr int kEchoNotSent = -2;  // the system refused to send this one
 
 inline constexpr int kEchoTimeoutMs = 500;
 inline constexpr int kEchoTimeToLive = 255;
-inline constexpr std::size_t kDefaultEchoWindow = 64;
+// Wide enough for every address of a /24 at once, so that a walk takes
+// about one time-out; the sends are paced (kEchoSendGapMs) so that a plant
+// network sees a trickle: up to kEchoSendBurst at once, then one request
+// every kEchoSendGapMs.
+inline constexpr std::size_t kDefaultEchoWindow = 256;
+inline constexpr int kEchoSendBurst = 16;
+inline constexpr int kEchoSendGapMs = 1;
 
 enum class EchoSocketKind {
     Automatic, // datagram when the system permits it, raw otherwise
@@ -148,7 +154,8 @@ public:
 };
 
 // Many echo requests over one non-blocking socket, at most `window` in
-// flight, each with its own time-out from the moment it is sent. Driven by
+// flight, each with its own time-out from the moment it is sent, paced as
+// kEchoSendBurst and kEchoSendGapMs say. Driven by
 // pump(), so a window's event loop can run between calls; no threads. One
 // prober belongs to one thread; several probers (and PingAddress calls) may
 // run side by side, also in other threads. On Windows the requests go

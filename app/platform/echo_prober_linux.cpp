@@ -2,6 +2,7 @@
 // net.ipv4.ping_group_range admits the user's group, a raw ICMP socket
 // otherwise. One non-blocking socket carries all requests of a prober.
 #include "HostNetwork.h"
+#include "echo_pacing.h"
 
 #include <algorithm>
 #include <atomic>
@@ -135,6 +136,7 @@ struct EchoProber::Impl
     std::vector<EchoResult> ready;
     std::size_t maxInFlight = 0;
     Clock::time_point sendAgainAt{};
+    EchoPacer pacer;
 
     bool open(EchoSocketKind wanted)
     {
@@ -161,6 +163,10 @@ struct EchoProber::Impl
             return;
         while (!queued.empty() && inFlight.size() < window) {
             const Request &request = queued.front();
+            if (IsEchoDestination(request.address) && pacer.nextSend(now) > now) {
+                sendAgainAt = pacer.nextSend(now);
+                return;
+            }
             if (!IsEchoDestination(request.address)) {
                 ready.push_back({request.tag, request.address, kEchoNotSent});
                 queued.pop_front();
@@ -196,6 +202,7 @@ struct EchoProber::Impl
                 const auto timeout = std::chrono::milliseconds(options.timeoutMs);
                 inFlight.emplace(sequence,
                                  Request{request.address, request.tag, now + timeout, WallClock::now() + timeout});
+                pacer.sent(now);
                 maxInFlight = std::max(maxInFlight, inFlight.size());
             }
             queued.pop_front();

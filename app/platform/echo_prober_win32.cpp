@@ -5,6 +5,7 @@
 // ICMP functions exist on every supported Windows, where ICMP.DLL merely
 // forwards to them, so a prober need not load anything per request.
 #include "HostNetwork.h"
+#include "echo_pacing.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -115,6 +116,7 @@ struct EchoProber::Impl
     std::vector<EchoResult> ready;
     std::size_t maxLive = 0;
     Clock::time_point sendAgainAt{};
+    EchoPacer pacer;
 
     ~Impl()
     {
@@ -139,6 +141,10 @@ struct EchoProber::Impl
             return;
         while (!queued.empty() && sent.size() < window) {
             const Queued next = queued.front();
+            if (IsEchoDestination(next.address) && pacer.nextSend(now) > now) {
+                sendAgainAt = pacer.nextSend(now);
+                return;
+            }
             if (!IsEchoDestination(next.address)) {
                 ready.push_back({next.tag, next.address, kEchoNotSent});
                 queued.pop_front();
@@ -160,6 +166,7 @@ struct EchoProber::Impl
             if ((replies == 0 && error == ERROR_IO_PENDING) || replies == ERROR_IO_PENDING) {
                 request->deadline = now + std::chrono::milliseconds(options.timeoutMs) + kCompletionGrace;
                 sent.push_back(std::move(request));
+                pacer.sent(now);
                 ++live;
                 maxLive = std::max(maxLive, live);
             } else if (replies == 0 && shortOfResources(error)) {

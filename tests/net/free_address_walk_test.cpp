@@ -2,6 +2,7 @@
 // scripted prober: results and reply times per address are chosen by the
 // test, nothing is sent.
 #include "platform/HostNetwork.h"
+#include "platform/echo_pacing.h"
 
 #include <gtest/gtest.h>
 
@@ -465,4 +466,24 @@ TEST(FreeAddressWalk, RandomWalksMatchTheSequentialWalk)
         EXPECT_LE(probes.maxPending, window);
         EXPECT_EQ(probes.pending(), 0u);
     }
+}
+
+TEST(EchoPacer, BurstLeavesAtOnceThenOneRequestPerGap)
+{
+    using namespace std::chrono;
+    hostnet::EchoPacer pacer;
+    const auto t0 = hostnet::EchoPacer::Clock::now();
+    for (int i = 0; i < hostnet::kEchoSendBurst; ++i) {
+        ASSERT_EQ(pacer.nextSend(t0), t0) << "request " << i;
+        pacer.sent(t0);
+    }
+    const auto gap = milliseconds(hostnet::kEchoSendGapMs);
+    EXPECT_EQ(pacer.nextSend(t0), t0 + gap);
+    pacer.sent(t0 + gap);
+    EXPECT_EQ(pacer.nextSend(t0 + gap), t0 + 2 * gap);
+    // A quiet spell earns the burst back, never more.
+    const auto later = t0 + seconds(1);
+    for (int i = 0; i < hostnet::kEchoSendBurst; ++i)
+        pacer.sent(later);
+    EXPECT_EQ(pacer.nextSend(later), later + gap);
 }
