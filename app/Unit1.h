@@ -10,7 +10,9 @@
 
 #include "ui_Unit1.h"
 
+class QAction;
 class QLabel;
+class QMenu;
 
 class TForm1 : public QWidget, public Ui::TForm1
 {
@@ -95,6 +97,15 @@ public:
     // Tells the operator, once per run, why no free address can be proposed.
     void ReportEchoUnusable();
 
+    // The grid's context menu: Copy (Ctrl+C) and Export to CSV.
+    QMenu *GridMenu = nullptr;
+    QAction *GridCopy = nullptr;
+    QAction *GridExport = nullptr;
+    void GridExportClick();
+    // The grid as CSV: the titles as shown plus ADAPTER, one record per
+    // module in the order shown.
+    QString GridCsv() const;
+
     // Configuring the module of the selected row.
     void StringGrid1DblClick();
     void ToolButton2Click();
@@ -112,6 +123,7 @@ private:
     void appendLog(const QString &line);
     void fillGridFromLibrary(int count);
     void showSearchAdapters();
+    void showAddressConflicts();
     void endLeftoverSearch();
 
     void configureBatch();
@@ -119,6 +131,7 @@ private:
     bool m_echoUnusableReported = false;
     bool m_configuring = false;
     QStringList m_reportedAliases; // by module number - 1
+    QStringList m_moduleAdapters;  // by module number - 1; empty when unknown
     std::unordered_set<std::uint32_t> m_givenAddresses;
 };
 
