@@ -156,6 +156,7 @@ void TForm1::FormCreate()
         SearchTimeOut = saved.timeOut;
         Zarfel_SetOptions(SearchTimeOut, SearchNumber);
         SetSearchAdapter(saved.adapter);
+        SearchAgainAfterSetting = saved.searchAgain;
         ToolButton3->setEnabled(true);
     }
     ToolButton2->setEnabled(false);
@@ -264,16 +265,62 @@ void TForm1::ToolButton3Click()
         StatusBarPanel0->setText(QStringLiteral("Search complete"));
     }
 
+    takeSearchResults();
+}
+
+void TForm1::takeSearchResults()
+{
     const int count = Zarfel_GetCount();
     Tag = count;
     // The modules now say which addresses they hold.
     m_givenAddresses.clear();
-    if (count != 0)
-        ToolButton2->setEnabled(true);
+    ToolButton2->setEnabled(count != 0);
     fillGridFromLibrary(count);
     showSearchAdapters();
     showAddressConflicts();
     StringGrid1->SelectRow(1);
+}
+
+void TForm1::searchAgainAfterSetting(const QStringList &macs)
+{
+    constexpr uint32_t kShortSearchMs = 1000; // the library's shortest
+    ClearStringGrid(StringGrid1);
+    ToolButton2->setEnabled(false);
+    endLeftoverSearch();
+    // Every reply within the time-out: other modules may answer first.
+    Zarfel_SetOptions(kShortSearchMs, 0);
+    appendLog(QStringLiteral("Search again..."));
+    StatusBarPanel0->setText(QStringLiteral("Checking"));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest) == 0) {
+        const QDeadlineTimer deadline(kShortSearchMs + 2000);
+        while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+            QThread::msleep(5);
+        }
+        endLeftoverSearch();
+    }
+    QApplication::restoreOverrideCursor();
+    Zarfel_SetOptions(SearchTimeOut, SearchNumber);
+    StatusBarPanel0->setText(QStringLiteral("Search complete"));
+    // The grid follows the library's new table: module numbers must name
+    // the records a configuration goes to.
+    takeSearchResults();
+
+    for (const QString &mac : macs) {
+        int found = 0;
+        for (int n = 1; n <= Tag && found == 0; ++n)
+            if (StringGrid1->Cells(7, n).compare(mac, Qt::CaseInsensitive) == 0)
+                found = n;
+        if (found == 0) {
+            appendLog(QStringLiteral("%1 did not answer").arg(mac));
+            continue;
+        }
+        appendLog(QStringLiteral("%1 now reports IP %2, mask %3, gateway %4, DHCP %5, alias %6")
+                      .arg(mac, StringGrid1->Cells(4, found), StringGrid1->Cells(5, found),
+                           StringGrid1->Cells(6, found), StringGrid1->Cells(3, found), StringGrid1->Cells(2, found)));
+    }
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
 }
 
 void TForm1::showSearchAdapters()
@@ -671,6 +718,8 @@ void TForm1::StringGrid1DblClick()
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
                             QMessageBox::Information, QMessageBox::Ok);
         appendLog(QStringLiteral("Module set up successfully"));
+        if (SearchAgainAfterSetting)
+            searchAgainAfterSetting({field(7)});
     } else {
         AppMessageBox::error(this, QStringLiteral("Setting Error"));
         appendLog(QStringLiteral("Module failed to set up "));
@@ -797,6 +846,7 @@ void TForm1::configureBatch()
     int done = 0;
     int failures = 0;
     bool ended = false; // by Stop or by the operator's No
+    QStringList set;    // MACs of the modules that acknowledged
     for (const Pair &pair : pairs) {
         progress.status->setText(QStringLiteral("Setting module %1 of %2").arg(done + 1).arg(total));
         progress.bar->setValue(done);
@@ -826,6 +876,8 @@ void TForm1::configureBatch()
                       .arg(QString::fromLatin1(mac), QString::fromLatin1(ip),
                            result == 0 ? QStringLiteral("set") : QStringLiteral("failed")));
         ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+        if (result == 0)
+            set << QString::fromLatin1(mac);
         if (result != 0) {
             ++failures;
             const QString prompt = QStringLiteral("Setting Error!\r\rName: ") + StringGrid1->Cells(1, n)
@@ -852,6 +904,8 @@ void TForm1::configureBatch()
         summary += QStringLiteral(", %1 not tried").arg(total - done);
     appendLog(failures > 0 ? summary + QStringLiteral(". ") + searchAgain : summary);
     ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+    if (SearchAgainAfterSetting && !set.isEmpty())
+        searchAgainAfterSetting(set);
     if (ended)
         return; // the operator chose to end it: no summary box
 

@@ -30,6 +30,9 @@ public:
     // its id (option.ini's "Adapter"); empty for the first adapter.
     QString SearchAdapter;
     void SetSearchAdapter(const QString &id);
+    // option.ini's "SearchAgain": a short search follows a successful
+    // configuration and the log says what each configured module reports.
+    bool SearchAgainAfterSetting = false;
     QString VersionText;
     // Number of modules listed by the last search.
     int Tag = 0;
@@ -127,6 +130,9 @@ private:
     void endLeftoverSearch();
 
     void configureBatch();
+    void takeSearchResults();
+    // The short search after setting; `macs` are the modules set.
+    void searchAgainAfterSetting(const QStringList &macs);
 
     bool m_echoUnusableReported = false;
     bool m_configuring = false;
