@@ -292,7 +292,8 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
     appendLog(QStringLiteral("Search again..."));
     StatusBarPanel0->setText(QStringLiteral("Checking"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    if (Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest) == 0) {
+    // 0: nothing went out and no search runs.
+    if (Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest) != 0) {
         const QDeadlineTimer deadline(kShortSearchMs + 2000);
         while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
