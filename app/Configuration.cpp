@@ -30,8 +30,9 @@ Tfrm_Configuration::Tfrm_Configuration(QWidget *parent)
     setObjectName(QStringLiteral("frm_Configuration"));
     applyDesignFont(this);
     autoSizeLabels(this);
-    // One row taller than the two options needed: the adapter choice.
-    setClientSize(this, 280, 239);
+    // Two rows taller than the two options needed: the adapter choice and
+    // the search after setting.
+    setClientSize(this, 280, 263);
     move(380, 116);
 
     connect(btnSet, &QPushButton::clicked, this, &Tfrm_Configuration::btnSetClick);
@@ -46,6 +47,7 @@ void Tfrm_Configuration::FormCreate()
     const options::Values saved = options::read();
     Form1->SearchNumber = saved.number;
     Form1->SearchTimeOut = saved.timeOut;
+    Form1->SearchAgainAfterSetting = saved.searchAgain;
 }
 
 void Tfrm_Configuration::showEvent(QShowEvent *event)
@@ -63,6 +65,7 @@ void Tfrm_Configuration::FormShow()
     edit_WishNumber->setText(QString::number(Form1->SearchNumber));
     edit_TimeOut->setText(QString::number(Form1->SearchTimeOut));
     FillAdapterList(Form1->SearchAdapter);
+    chk_SearchAgain->setChecked(Form1->SearchAgainAfterSetting);
     Label4->setText(QStringLiteral("Please enter the time in milliseconds that Dalvora should wait for the "
                                    "search to end, and \nthe number of search results."));
 }
@@ -136,7 +139,9 @@ void Tfrm_Configuration::btnSetClick()
     Form1->SearchNumber = *number;
     Form1->SearchTimeOut = static_cast<uint32_t>(*timeOut);
     Form1->SetSearchAdapter(adapter);
-    ReportWhereSaved(options::write({*number, static_cast<uint32_t>(*timeOut), adapter}));
+    Form1->SearchAgainAfterSetting = chk_SearchAgain->isChecked();
+    ReportWhereSaved(
+        options::write({*number, static_cast<uint32_t>(*timeOut), adapter, Form1->SearchAgainAfterSetting}));
     done(mrOk);
 }
 

@@ -20,6 +20,7 @@ const std::string kSection = "option";
 const std::string kNumberKey = "SNumber";
 const std::string kTimeOutKey = "STimeOut";
 const std::string kAdapterKey = "Adapter";
+const std::string kSearchAgainKey = "SearchAgain";
 
 std::filesystem::path nativePath(const QString &path)
 {
@@ -46,6 +47,9 @@ bool writeTo(const QString &path, const Values &values, QString *reason)
     // A file of an operator who never chose an adapter stays as it was.
     if (!values.adapter.isEmpty() || platform::readProfileString(nativePath(path), kSection, kAdapterKey))
         pairs.emplace_back(kAdapterKey, values.adapter.toStdString());
+    // Likewise for an operator who never turned the check on.
+    if (values.searchAgain || platform::readProfileString(nativePath(path), kSection, kSearchAgainKey))
+        pairs.emplace_back(kSearchAgainKey, values.searchAgain ? "1" : "0");
     if (platform::writeProfileStrings(nativePath(path), kSection, pairs, &why))
         return true;
     *reason = QString::fromLocal8Bit(why.c_str());
@@ -87,6 +91,7 @@ Values read()
     values.timeOut = static_cast<uint32_t>(
         platform::readProfileInt(path, kSection, kTimeOutKey, static_cast<int>(kDefaultTimeOut)));
     values.adapter = QString::fromStdString(platform::readProfileString(path, kSection, kAdapterKey).value_or(""));
+    values.searchAgain = platform::readProfileInt(path, kSection, kSearchAgainKey, 0) != 0;
     return values;
 }
 

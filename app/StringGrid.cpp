@@ -1,12 +1,22 @@
 #include "StringGrid.h"
 
+#include "GridText.h"
+
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace {
+
+// Marks a cell to be painted in the warning colour, which is taken from the
+// palette when painting so that a palette change recolours it.
+constexpr int kWarningRole = Qt::UserRole + 1;
 
 // Paints cells as a string grid does: the text 2 pixels from the left edge,
 // clipped rather than shortened with an ellipsis, and the fixed first column
@@ -26,6 +36,8 @@ public:
         if (fixed) {
             cell.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
             cell.backgroundBrush = TStringGrid::fixedColor(cell.palette);
+        } else if (index.data(kWarningRole).toBool()) {
+            cell.backgroundBrush = TStringGrid::warningColor(cell.palette);
         }
         const QWidget *view = option.widget;
         QStyle *style = view ? view->style() : QApplication::style();
@@ -88,6 +100,14 @@ QColor TStringGrid::fixedTextColor(const QPalette &palette)
     return palette.color(QPalette::ButtonText);
 }
 
+QColor TStringGrid::warningColor(const QPalette &palette)
+{
+    const QColor base = palette.color(QPalette::Base);
+    const int lightness = base.lightness();
+    const QColor tint = QColor::fromHsl(0, 200, lightness < 128 ? std::min(lightness + 50, 110) : 190);
+    return QColor((base.red() + tint.red()) / 2, (base.green() + tint.green()) / 2, (base.blue() + tint.blue()) / 2);
+}
+
 void TStringGrid::applyTitleStyle()
 {
     // A style sheet keeps the colours it was given: it is made again when
@@ -124,6 +144,100 @@ void TStringGrid::SetRowToolTip(int row, const QString &tip)
     for (int column = 0; column < columnCount(); ++column)
         if (QTableWidgetItem *it = item(row - 1, column))
             it->setToolTip(tip);
+}
+
+void TStringGrid::SetCellToolTip(int column, int row, const QString &tip)
+{
+    if (row > 0)
+        if (QTableWidgetItem *it = item(row - 1, column))
+            it->setToolTip(tip);
+}
+
+void TStringGrid::SetCellWarning(int column, int row, bool warning)
+{
+    if (row > 0)
+        if (QTableWidgetItem *it = item(row - 1, column))
+            it->setData(kWarningRole, warning ? QVariant(true) : QVariant());
+}
+
+bool TStringGrid::CellWarning(int column, int row) const
+{
+    const QTableWidgetItem *it = row > 0 ? item(row - 1, column) : nullptr;
+    return it && it->data(kWarningRole).toBool();
+}
+
+QList<int> TStringGrid::titledColumns() const
+{
+    // Columns without a title are the grid's spare ones and hold nothing.
+    QList<int> columns;
+    for (int visual = 0; visual < columnCount(); ++visual) {
+        const int column = horizontalHeader()->logicalIndex(visual);
+        if (!ColumnTitle(column).isEmpty())
+            columns << column;
+    }
+    return columns;
+}
+
+QStringList TStringGrid::DisplayedTitles() const
+{
+    QStringList titles;
+    for (const int column : titledColumns())
+        titles << ColumnTitle(column);
+    return titles;
+}
+
+QStringList TStringGrid::DisplayedCells(int row) const
+{
+    QStringList cells;
+    for (const int column : titledColumns())
+        cells << Cells(column, row);
+    return cells;
+}
+
+QList<int> TStringGrid::DisplayedRows() const
+{
+    QList<int> rows;
+    for (int visual = 0; visual < rowCount(); ++visual)
+        rows << verticalHeader()->logicalIndex(visual) + 1;
+    return rows;
+}
+
+QList<int> TStringGrid::SelectedRows() const
+{
+    QList<int> rows;
+    const QItemSelectionModel *selection = selectionModel();
+    for (const int row : DisplayedRows())
+        if (selection && selection->isRowSelected(row - 1, QModelIndex()))
+            rows << row;
+    return rows;
+}
+
+QString TStringGrid::SelectionText() const
+{
+    QString text = gridtext::tsvLine(DisplayedTitles());
+    for (const int row : SelectedRows()) {
+        const QStringList cells = DisplayedCells(row);
+        if (!cells.join(QString()).isEmpty())
+            text += gridtext::tsvLine(cells);
+    }
+    return text;
+}
+
+void TStringGrid::CopySelection() const
+{
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(SelectionText());
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent *event)
+{
+    // Whole rows, not the one current cell the view itself would copy.
+    if (event == QKeySequence::Copy) {
+        CopySelection();
+        event->accept();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
 }
 
 QString TStringGrid::Cells(int column, int row) const

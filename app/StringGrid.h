@@ -10,6 +10,8 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
+#include <QStringList>
 #include <QTableWidget>
 
 class TStringGrid : public QTableWidget
@@ -25,8 +27,12 @@ public:
 
     QString Cells(int column, int row) const;
     void SetCells(int column, int row, const QString &text);
-    // A tooltip over every cell of a row (empty: none).
+    // A tooltip over every cell of a row (empty: none), and over one cell.
     void SetRowToolTip(int row, const QString &tip);
+    void SetCellToolTip(int column, int row, const QString &tip);
+    // A cell painted in the warning colour; emptied cells lose it.
+    void SetCellWarning(int column, int row, bool warning);
+    bool CellWarning(int column, int row) const;
 
     // The title shown above a column; it follows the column when dragged.
     QString ColumnTitle(int column) const;
@@ -46,21 +52,38 @@ public:
     void MoveRow(int fromVisual, int toVisual);
     void MoveColumn(int fromVisual, int toVisual);
 
+    // The titles and a row's cells in the order they are shown (titled
+    // columns only), the table's
+    // rows in that order, and the selected ones among them.
+    QStringList DisplayedTitles() const;
+    QStringList DisplayedCells(int row) const;
+    QList<int> DisplayedRows() const;
+    QList<int> SelectedRows() const;
+    // The title row and the selected rows that hold anything, tab-separated,
+    // as Copy (Ctrl+C) puts them on the clipboard.
+    QString SelectionText() const;
+    void CopySelection() const;
+
     // Empties every cell; rows and columns go back to their own positions.
     void ClearCells();
 
     // Background and text of the title row and the fixed column.
     static QColor fixedColor(const QPalette &palette);
     static QColor fixedTextColor(const QPalette &palette);
+    // Background of a cell that needs the operator's attention: the base
+    // colour tinted red, as light or dark as the base, so text stays readable.
+    static QColor warningColor(const QPalette &palette);
 
 protected:
     void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void keepFixedColumnFirst();
+    QList<int> titledColumns() const;
     void applyTitleStyle();
 
     int m_dragRow = -1;      // logical row pressed in the fixed column, -1 when none

@@ -1,10 +1,12 @@
 #include "Unit1.h"
 
 #include "About.h"
+#include "AppFileDialog.h"
 #include "AppMessageBox.h"
 #include "Autoset.h"
 #include "Configuration.h"
 #include "FormUtils.h"
+#include "GridText.h"
 #include "Options.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -17,6 +19,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -33,6 +36,7 @@
 
 #include "platform/HostNetwork.h"
 #include "platform/OpenDocument.h"
+#include "platform/ReplaceFile.h"
 #include "zarfel.h"
 
 TForm1 *Form1 = nullptr;
@@ -110,6 +114,23 @@ TForm1::TForm1(QWidget *parent)
     connect(pmenuAutoSet, &QAction::triggered, this, &TForm1::pmenuAutoSetClick);
     StringGrid1->viewport()->installEventFilter(this);
 
+    GridMenu = new QMenu(this);
+    GridMenu->setObjectName(QStringLiteral("GridMenu"));
+    GridCopy = GridMenu->addAction(QStringLiteral("&Copy"));
+    GridCopy->setObjectName(QStringLiteral("GridCopy"));
+    // Shown in the menu; the grid itself answers the keys.
+    GridCopy->setShortcut(QKeySequence::Copy);
+    GridExport = GridMenu->addAction(QStringLiteral("&Export to CSV..."));
+    GridExport->setObjectName(QStringLiteral("GridExport"));
+    connect(GridCopy, &QAction::triggered, StringGrid1, &TStringGrid::CopySelection);
+    connect(GridExport, &QAction::triggered, this, &TForm1::GridExportClick);
+    StringGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(StringGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        GridCopy->setEnabled(!StringGrid1->SelectedRows().isEmpty());
+        GridExport->setEnabled(Tag > 0);
+        GridMenu->popup(StringGrid1->viewport()->mapToGlobal(at));
+    });
+
     centreOnScreen(this);
     FormCreate();
 }
@@ -136,6 +157,7 @@ void TForm1::FormCreate()
         SearchTimeOut = saved.timeOut;
         Zarfel_SetOptions(SearchTimeOut, SearchNumber);
         SetSearchAdapter(saved.adapter);
+        SearchAgainAfterSetting = saved.searchAgain;
         ToolButton3->setEnabled(true);
     }
     ToolButton2->setEnabled(false);
@@ -199,8 +221,10 @@ void TForm1::appendLog(const QString &line)
 
 void TForm1::ClearStringGrid(TStringGrid *grid)
 {
-    if (grid == StringGrid1)
+    if (grid == StringGrid1) {
         m_reportedAliases.clear();
+        m_moduleAdapters.clear();
+    }
     grid->ClearCells();
     StringGrid1->SetRowCount(3);
 }
@@ -242,15 +266,63 @@ void TForm1::ToolButton3Click()
         StatusBarPanel0->setText(QStringLiteral("Search complete"));
     }
 
+    takeSearchResults();
+}
+
+void TForm1::takeSearchResults()
+{
     const int count = Zarfel_GetCount();
     Tag = count;
     // The modules now say which addresses they hold.
     m_givenAddresses.clear();
-    if (count != 0)
-        ToolButton2->setEnabled(true);
+    ToolButton2->setEnabled(count != 0);
     fillGridFromLibrary(count);
     showSearchAdapters();
+    showAddressConflicts();
     StringGrid1->SelectRow(1);
+}
+
+void TForm1::searchAgainAfterSetting(const QStringList &macs)
+{
+    constexpr uint32_t kShortSearchMs = 1000; // the library's shortest
+    ClearStringGrid(StringGrid1);
+    ToolButton2->setEnabled(false);
+    endLeftoverSearch();
+    // Every reply within the time-out: other modules may answer first.
+    Zarfel_SetOptions(kShortSearchMs, 0);
+    appendLog(QStringLiteral("Search again..."));
+    StatusBarPanel0->setText(QStringLiteral("Checking"));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // 0: nothing went out and no search runs.
+    if (Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest) != 0) {
+        const QDeadlineTimer deadline(kShortSearchMs + 2000);
+        while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+            QThread::msleep(5);
+        }
+        endLeftoverSearch();
+    }
+    QApplication::restoreOverrideCursor();
+    Zarfel_SetOptions(SearchTimeOut, SearchNumber);
+    StatusBarPanel0->setText(QStringLiteral("Search complete"));
+    // The grid follows the library's new table: module numbers must name
+    // the records a configuration goes to.
+    takeSearchResults();
+
+    for (const QString &mac : macs) {
+        int found = 0;
+        for (int n = 1; n <= Tag && found == 0; ++n)
+            if (StringGrid1->Cells(7, n).compare(mac, Qt::CaseInsensitive) == 0)
+                found = n;
+        if (found == 0) {
+            appendLog(QStringLiteral("%1 did not answer").arg(mac));
+            continue;
+        }
+        appendLog(QStringLiteral("%1 now reports IP %2, mask %3, gateway %4, DHCP %5, alias %6")
+                      .arg(mac, StringGrid1->Cells(4, found), StringGrid1->Cells(5, found),
+                           StringGrid1->Cells(6, found), StringGrid1->Cells(3, found), StringGrid1->Cells(2, found)));
+    }
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
 }
 
 void TForm1::showSearchAdapters()
@@ -266,9 +338,11 @@ void TForm1::showSearchAdapters()
     StatusBarPanel1->setToolTip(names.isEmpty() ? QStringLiteral("Searched without a network adapter")
                                                 : QStringLiteral("Searched on: ") + names.join(QStringLiteral(", ")));
 
+    m_moduleAdapters.clear();
     for (int n = 1; n <= Tag; ++n) {
         char local[ZARFEL_ADDRESS_SIZE] = {};
         if (Zarfel_GetModuleAdapter(n, local) != 0 || local[0] == '\0') {
+            m_moduleAdapters << QString();
             StringGrid1->SetRowToolTip(n, QString());
             continue;
         }
@@ -276,8 +350,82 @@ void TForm1::showSearchAdapters()
         for (const hostnet::HostAdapter &a : adapters)
             if (hostnet::AddressToText(a.address) == local)
                 via = QString::fromStdString(a.label) + QStringLiteral(", ") + via;
+        m_moduleAdapters << via;
         StringGrid1->SetRowToolTip(n, QStringLiteral("via ") + via);
     }
+}
+
+void TForm1::showAddressConflicts()
+{
+    constexpr int kIp = 4;
+    QStringList moduleAddresses;
+    for (int n = 1; n <= Tag; ++n)
+        moduleAddresses << StringGrid1->Cells(kIp, n);
+    QStringList hostAddresses;
+    for (const hostnet::HostAdapter &a : hostnet::ListHostAdapters())
+        hostAddresses << QString::fromStdString(hostnet::AddressToText(a.address));
+    const gridtext::AddressConflicts found = gridtext::findAddressConflicts(moduleAddresses, hostAddresses);
+
+    for (int n = 1; n <= Tag; ++n) {
+        QStringList why;
+        const int others = found.othersSharing[std::size_t(n - 1)];
+        if (others > 0)
+            why << QStringLiteral("IP shared with %1 other module%2").arg(others).arg(others == 1 ? "" : "s");
+        if (found.hostsOwn[std::size_t(n - 1)])
+            why << QStringLiteral("IP is this PC's own address");
+        if (why.isEmpty())
+            continue;
+        StringGrid1->SetCellWarning(kIp, n, true);
+        // The adapter stays readable under the warning.
+        const QString via = m_moduleAdapters.value(n - 1);
+        if (!via.isEmpty())
+            why << QStringLiteral("via ") + via;
+        StringGrid1->SetCellToolTip(kIp, n, why.join(QLatin1Char('\n')));
+    }
+    for (const auto &[address, modules] : found.shared)
+        appendLog(QStringLiteral("%1 modules share %2").arg(modules).arg(address));
+    for (int n = 1; n <= Tag; ++n)
+        if (found.hostsOwn[std::size_t(n - 1)])
+            appendLog(QStringLiteral("Module %1 reports this PC's own address %2").arg(n).arg(moduleAddresses[n - 1]));
+}
+
+QString TForm1::GridCsv() const
+{
+    QStringList titles = StringGrid1->DisplayedTitles();
+    titles << QStringLiteral("ADAPTER");
+    QString csv = gridtext::csvRecord(titles);
+    for (const int row : StringGrid1->DisplayedRows()) {
+        if (row > Tag)
+            continue; // the grid's spare empty rows
+        QStringList cells = StringGrid1->DisplayedCells(row);
+        cells << m_moduleAdapters.value(row - 1);
+        csv += gridtext::csvRecord(cells);
+    }
+    return csv;
+}
+
+void TForm1::GridExportClick()
+{
+    const QString path = AppFileDialog::saveFileName(this, QStringLiteral("Export to CSV"),
+                                                     QStringLiteral("modules.csv"),
+                                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+#if defined(_WIN32)
+    const std::filesystem::path target(path.toStdWString());
+#else
+    const std::filesystem::path target(QFile::encodeName(path).toStdString());
+#endif
+    // A new file renamed over the old one: a failure leaves nothing half-written.
+    std::string why;
+    if (!platform::replaceFileContents(target, GridCsv().toUtf8().toStdString(), &why)) {
+        AppMessageBox::show(this, QStringLiteral("Warning"),
+                            QStringLiteral("The list could not be saved in '%1': %2.")
+                                .arg(path, QString::fromLocal8Bit(why.c_str())),
+                            QMessageBox::Warning);
+        return;
+    }
+    appendLog(QStringLiteral("%1 modules exported to %2").arg(Tag).arg(path));
 }
 
 void TForm1::fillGridFromLibrary(int count)
@@ -580,6 +728,8 @@ void TForm1::StringGrid1DblClick()
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
                             QMessageBox::Information, QMessageBox::Ok);
         appendLog(QStringLiteral("Module set up successfully"));
+        if (SearchAgainAfterSetting)
+            searchAgainAfterSetting({field(7)});
     } else {
         AppMessageBox::error(this, QStringLiteral("Setting Error"));
         appendLog(QStringLiteral("Module failed to set up "));
@@ -706,6 +856,7 @@ void TForm1::configureBatch()
     int done = 0;
     int failures = 0;
     bool ended = false; // by Stop or by the operator's No
+    QStringList set;    // MACs of the modules that acknowledged
     for (const Pair &pair : pairs) {
         progress.status->setText(QStringLiteral("Setting module %1 of %2").arg(done + 1).arg(total));
         progress.bar->setValue(done);
@@ -735,6 +886,8 @@ void TForm1::configureBatch()
                       .arg(QString::fromLatin1(mac), QString::fromLatin1(ip),
                            result == 0 ? QStringLiteral("set") : QStringLiteral("failed")));
         ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+        if (result == 0)
+            set << QString::fromLatin1(mac);
         if (result != 0) {
             ++failures;
             const QString prompt = QStringLiteral("Setting Error!\r\rName: ") + StringGrid1->Cells(1, n)
@@ -761,6 +914,8 @@ void TForm1::configureBatch()
         summary += QStringLiteral(", %1 not tried").arg(total - done);
     appendLog(failures > 0 ? summary + QStringLiteral(". ") + searchAgain : summary);
     ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+    if (SearchAgainAfterSetting && !set.isEmpty())
+        searchAgainAfterSetting(set);
     if (ended)
         return; // the operator chose to end it: no summary box
 

@@ -10,7 +10,9 @@
 
 #include "ui_Unit1.h"
 
+class QAction;
 class QLabel;
+class QMenu;
 
 class TForm1 : public QWidget, public Ui::TForm1
 {
@@ -28,6 +30,9 @@ public:
     // its id (option.ini's "Adapter"); empty for the first adapter.
     QString SearchAdapter;
     void SetSearchAdapter(const QString &id);
+    // option.ini's "SearchAgain": a short search follows a successful
+    // configuration and the log says what each configured module reports.
+    bool SearchAgainAfterSetting = false;
     QString VersionText;
     // Number of modules listed by the last search.
     int Tag = 0;
@@ -97,6 +102,15 @@ public:
     // Tells the operator, once per run, why no free address can be proposed.
     void ReportEchoUnusable();
 
+    // The grid's context menu: Copy (Ctrl+C) and Export to CSV.
+    QMenu *GridMenu = nullptr;
+    QAction *GridCopy = nullptr;
+    QAction *GridExport = nullptr;
+    void GridExportClick();
+    // The grid as CSV: the titles as shown plus ADAPTER, one record per
+    // module in the order shown.
+    QString GridCsv() const;
+
     // Configuring the module of the selected row.
     void StringGrid1DblClick();
     void ToolButton2Click();
@@ -114,13 +128,18 @@ private:
     void appendLog(const QString &line);
     void fillGridFromLibrary(int count);
     void showSearchAdapters();
+    void showAddressConflicts();
     void endLeftoverSearch();
 
     void configureBatch();
+    void takeSearchResults();
+    // The short search after setting; `macs` are the modules set.
+    void searchAgainAfterSetting(const QStringList &macs);
 
     bool m_echoUnusableReported = false;
     bool m_configuring = false;
     QStringList m_reportedAliases; // by module number - 1
+    QStringList m_moduleAdapters;  // by module number - 1; empty when unknown
     std::unordered_set<std::uint32_t> m_givenAddresses;
 };
 

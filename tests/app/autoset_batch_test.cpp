@@ -250,6 +250,30 @@ private Q_SLOTS:
         QCOMPARE(shown.at(1).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
 
+    void searchAgainAfterSettingLogsWhatEachSetModuleReports()
+    {
+        QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "", 0, "refuse")}));
+        Form1->SearchAgainAfterSetting = true;
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("2"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
+        QStringList log;
+        for (int i = 0; i < Form1->ListBox1->count(); ++i)
+            log << Form1->ListBox1->item(i)->text();
+        // Only the module that acknowledged is checked; the grid is the new search's.
+        QCOMPARE(log.filter(QStringLiteral(" now reports ")),
+                 QStringList{"00:0E:C6:00:00:01 now reports IP 198.18.1.1, mask 255.255.255.0, gateway 198.18.0.1, "
+                             "DHCP Disable, alias a"});
+        QVERIFY(log.filter(QStringLiteral("00:0E:C6:00:00:02")).filter(QStringLiteral("now reports")).isEmpty());
+        QCOMPARE(Form1->Tag, 2);
+        QCOMPARE(Form1->StringGrid1->Cells(4, 1) + Form1->StringGrid1->Cells(4, 2),
+                 QStringLiteral("198.18.1.1198.18.0.102"));
+    }
+
     void failureAnsweredNoEndsTheBatchWithoutSummary()
     {
         QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "b", 0, "refuse"),

@@ -194,7 +194,7 @@ private Q_SLOTS:
         } windows[] = {
             {Form3, QStringLiteral("Search Progress"), {471, 134}, true},
             {Form2, QStringLiteral("Configuration"), {439, 287}, true},
-            {frm_Configuration, QStringLiteral("Options"), {280, 239}, false},
+            {frm_Configuration, QStringLiteral("Options"), {280, 263}, false},
             {frm_AutoSet, QStringLiteral("Auto Configuration"), {648, 440}, true},
             {frm_About, QStringLiteral("About Dalvora"), {289, 256}, true},
         };

@@ -175,8 +175,8 @@ private Q_SLOTS:
         QCOMPARE(frm_Configuration->Label2->text(), QStringLiteral("Searching Timeout"));
         QCOMPARE(frm_Configuration->Label1->text(), QStringLiteral("Number of search results"));
         QCOMPARE(frm_Configuration->Label3->text(), QStringLiteral("ms"));
-        QCOMPARE(frm_Configuration->btnSet->geometry(), QRect(104, 200, 75, 25));
-        QCOMPARE(frm_Configuration->Button1->geometry(), QRect(184, 200, 75, 25));
+        QCOMPARE(frm_Configuration->btnSet->geometry(), QRect(104, 224, 75, 25));
+        QCOMPARE(frm_Configuration->Button1->geometry(), QRect(184, 224, 75, 25));
         QCOMPARE(frm_Configuration->UpDown1->geometry(), QRect(232, 120, 25, 21));
     }
 
@@ -253,6 +253,33 @@ private Q_SLOTS:
         QCOMPARE(Form1->SearchNumber, 101);
         QCOMPARE(Form1->SearchTimeOut, 0u);
         QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=101\nSTimeOut=0\n"));
+    }
+
+    void searchAgainIsOffByDefaultAndKeptOnceSet()
+    {
+        apptest::writeOptionFile("[option]\nSNumber=2\nSTimeOut=1500\n");
+        QVERIFY(apptest::startProgram());
+        QVERIFY(!Form1->SearchAgainAfterSetting);
+        QVERIFY(withOptionsDialog([] {
+            QVERIFY(!frm_Configuration->chk_SearchAgain->isChecked());
+            QCOMPARE(frm_Configuration->chk_SearchAgain->geometry(), QRect(24, 184, 233, 17));
+            apptest::clickEnabled(frm_Configuration->chk_SearchAgain);
+            apptest::clickNamed(frm_Configuration, "btnSet");
+        }));
+        QVERIFY(Form1->SearchAgainAfterSetting);
+        QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=2\nSTimeOut=1500\nSearchAgain=1\n"));
+
+        // Read back at the next start, and turned off again as 0.
+        apptest::stopProgram();
+        QVERIFY(apptest::startProgram());
+        QVERIFY(Form1->SearchAgainAfterSetting);
+        QVERIFY(withOptionsDialog([] {
+            QVERIFY(frm_Configuration->chk_SearchAgain->isChecked());
+            frm_Configuration->chk_SearchAgain->setChecked(false);
+            apptest::clickNamed(frm_Configuration, "btnSet");
+        }));
+        QVERIFY(!Form1->SearchAgainAfterSetting);
+        QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=2\nSTimeOut=1500\nSearchAgain=0\n"));
     }
 
     void cancelChangesNothing()

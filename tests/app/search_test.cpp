@@ -2,12 +2,19 @@
 // modules in the test's own network namespace, and the progress dialog.
 #include "app_test_support.h"
 
+#include "AppFileDialog.h"
 #include "AppMessageBox.h"
 #include "Forms.h"
 #include "Unit1.h"
 #include "Unit3.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
@@ -70,6 +77,7 @@ private Q_SLOTS:
     void init()
     {
         AppMessageBox::reset();
+        AppFileDialog::reset();
         apptest::removeOptionFile();
     }
     void cleanup()
@@ -309,6 +317,82 @@ private Q_SLOTS:
         QCOMPARE(grid->VisualRow(3), 3);
         QCOMPARE(grid->VisualColumn(4), 1);
         QCOMPARE(grid->Cells(4, 1), QStringLiteral("198.18.0.101"));
+    }
+
+    void sharedAddressesAreMarkedAndTheListCopiesAndExports()
+    {
+        apptest::writeOptionFile("[option]\nSNumber=3\nSTimeOut=5000\n");
+        std::vector<modsim::ModuleSpec> modules = {module(1, "M1", "one", 0), module(2, "M2", "two", 0),
+                                                   module(3, "M3", "three", 0)};
+        modules[0].ip = modules[2].ip = "198.18.0.200";
+        simulator = apptest::startSimulator(modules);
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+        pressSearch();
+        QCOMPARE(Form1->Tag, 3);
+        TStringGrid *grid = Form1->StringGrid1;
+        QCOMPARE(grid->Cells(1, 2), QStringLiteral("M2"));
+        const int sharedRow = 1;
+        const int alone = 2;
+        QVERIFY(grid->CellWarning(4, 3));
+        QVERIFY(grid->CellWarning(4, sharedRow));
+        QVERIFY(!grid->CellWarning(4, alone));
+        QVERIFY(!grid->CellWarning(5, sharedRow));
+        QVERIFY(grid->item(sharedRow - 1, 4)->toolTip().startsWith(QStringLiteral("IP shared with 1 other module\nvia ")));
+        QVERIFY(grid->item(sharedRow - 1, 1)->toolTip().startsWith(QStringLiteral("via ")));
+        QCOMPARE(Form1->ListBox1->findItems(QStringLiteral("2 modules share 198.18.0.200"), Qt::MatchExactly).size(), 1);
+
+        // Shown order, not storage order: IP moved next to NO, row 3 on top.
+        grid->MoveColumn(4, 1);
+        grid->MoveRow(3, 1);
+        const QString titles = QStringLiteral("NO\tIP\tNAME\tALIAS\tDHCP\tMASK\tGATEWAY\tMAC\n");
+        const auto line = [&](int n) { return grid->DisplayedCells(n).join(QLatin1Char('\t')) + QLatin1Char('\n'); };
+
+        // Ctrl+C copies the selected rows, title row first.
+        grid->setFocus();
+        grid->selectRow(2); // module 3, shown first
+        grid->selectionModel()->select(grid->model()->index(0, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), titles + line(3) + line(1));
+        QVERIFY(line(3).startsWith(QStringLiteral("3\t") + grid->Cells(4, 3) + QLatin1Char('\t')));
+
+        // The context menu offers Copy and Export.
+        QContextMenuEvent press(QContextMenuEvent::Mouse, QPoint(60, 10), grid->viewport()->mapToGlobal(QPoint(60, 10)));
+        QApplication::sendEvent(grid->viewport(), &press);
+        QTRY_VERIFY(Form1->GridMenu->isVisible());
+        QVERIFY(Form1->GridCopy->isEnabled() && Form1->GridExport->isEnabled());
+        Form1->GridMenu->hide();
+
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("plant.csv"));
+        AppFileDialog::setNextAnswer(path);
+        Form1->GridExport->trigger();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList records = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+        QCOMPARE(records.size(), 5); // titles, three modules, the empty rest
+        QCOMPARE(records[0], QStringLiteral("NO,IP,NAME,ALIAS,DHCP,MASK,GATEWAY,MAC,ADAPTER"));
+        QVERIFY2(records[1].startsWith(QStringLiteral("3,198.18.0.200,M3,three,Disable,255.255.255.0,")),
+                 qPrintable(records[1]));
+        // The adapter, "name, address", is quoted for its comma.
+        QVERIFY2(records[1].endsWith(QLatin1Char('"')) && records[1].count(QLatin1Char('"')) == 2, qPrintable(records[1]));
+        QCOMPARE(records[4], QString());
+        QVERIFY(AppMessageBox::shown().isEmpty());
+
+        // A folder that cannot take it: told so, nothing left behind.
+        const QString nowhere = folder.filePath(QStringLiteral("gone/plant.csv"));
+        AppFileDialog::setNextAnswer(nowhere);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        Form1->GridExport->trigger();
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QVERIFY(AppMessageBox::shown()[0].text.contains(nowhere));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"plant.csv"});
+
+        // A cancelled dialog writes nothing.
+        AppFileDialog::setNextAnswer(QString());
+        Form1->GridExport->trigger();
+        QCOMPARE(AppMessageBox::shown().size(), 1);
     }
 
 private:
