@@ -252,12 +252,13 @@ private Q_SLOTS:
 
     void searchAgainAfterSettingLogsWhatEachSetModuleReports()
     {
-        QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "", 0, "refuse")}));
+        QVERIFY(start({foreignModule(1, "M1", "a", 0), foreignModule(2, "M2", "", 0, "refuse"),
+                       foreignModule(3, "M3", "c", 0, "vanish")}));
         Form1->SearchAgainAfterSetting = true;
         AppMessageBox::setNextAnswer(QMessageBox::Yes);
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(runBatch([] {
-            searchFree(kFree + "1", kFree + "254", QStringLiteral("2"));
+            searchFree(kFree + "1", kFree + "254", QStringLiteral("3"));
             frm_AutoSet->btnSelectAllClick();
             frm_AutoSet->btnIPSetectAllClick();
         }));
@@ -269,6 +270,8 @@ private Q_SLOTS:
                  QStringList{"00:0E:C6:00:00:01 now reports IP 198.18.1.1, mask 255.255.255.0, gateway 198.18.0.1, "
                              "DHCP Disable, alias a"});
         QVERIFY(log.filter(QStringLiteral("00:0E:C6:00:00:02")).filter(QStringLiteral("now reports")).isEmpty());
+        // Acknowledged but gone from the new search.
+        QCOMPARE(log.filter(QStringLiteral("did not answer")), QStringList{"00:0E:C6:00:00:03 did not answer"});
         QCOMPARE(Form1->Tag, 2);
         QCOMPARE(Form1->StringGrid1->Cells(4, 1) + Form1->StringGrid1->Cells(4, 2),
                  QStringLiteral("198.18.1.1198.18.0.102"));

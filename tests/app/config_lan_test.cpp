@@ -373,6 +373,27 @@ private Q_SLOTS:
         QCOMPARE(recommended, QStringLiteral("198.18.0.14"));
     }
 
+    void searchAgainAfterSettingShowsWhatTheModuleReports()
+    {
+        REQUIRE_LAN("subnet");
+        Form1->SearchAgainAfterSetting = true;
+        search();
+        const int n = configtest::rowOf(QStringLiteral("IO-5"));
+        QVERIFY(n > 0);
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(configureByDoubleClick(n, [n] {
+            recommendTheRow(n);
+            Form2->Edit11->setText(QStringLiteral("Checked"));
+        }));
+        QCOMPARE(lastLogLine(), QStringLiteral("00:0E:C6:00:00:05 now reports IP 198.18.0.105, mask 255.255.255.0, "
+                                               "gateway 198.18.0.1, DHCP Disable, alias Checked"));
+        // The grid is the new search's, with every module of the LAN.
+        QCOMPARE(Form1->Tag, 5);
+        QCOMPARE(Form1->StringGrid1->Cells(2, configtest::rowOf(QStringLiteral("IO-5"))), QStringLiteral("Checked"));
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
     void slash28NeverProposesItsBroadcast()
     {
         REQUIRE_LAN("slash28");

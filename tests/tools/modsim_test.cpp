@@ -286,6 +286,19 @@ TEST(ModsimSearch, MuteAnswersNothing) {
   EXPECT_EQ(rig.sim.modules()[0].ip, "198.18.0.101");
 }
 
+TEST(ModsimSearch, VanishAcknowledgesOnceThenAnswersNothing) {
+  Rig rig({"name=V,behave=vanish"});
+  rig.send("VELKORQZ510,01,TO=00:0E:C6:00:00:01,IP=198.18.0.9\r");
+  auto ack = rig.host.receive();
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(*ack, modsim::kAckOk);
+  EXPECT_EQ(rig.sim.modules()[0].ip, "198.18.0.9");
+  rig.send(kSearch);
+  rig.send("VELKORQZ510,01,TO=00:0E:C6:00:00:01,IP=198.18.0.8\r");
+  EXPECT_FALSE(rig.host.receive(kQuietMs));
+  EXPECT_EQ(rig.sim.modules()[0].ip, "198.18.0.9");
+}
+
 TEST(ModsimSearch, LateDelaysOnlyItsOwnReply) {
   Rig rig({"name=SLOW,behave=late:500", "name=FAST"});
   auto sent = Clock::now();

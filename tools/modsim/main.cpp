@@ -63,6 +63,8 @@ Behaviours (combine with '+', e.g. behave=late:300+twice):
   refuse      acknowledge configuration requests with VELKORQZ510,81,NG
   silent      answer searches, apply configuration but never acknowledge
   mute        answer nothing and apply nothing (a switched-off module)
+  vanish      apply and acknowledge one configuration, then be mute (a
+              module that does not come back after its restart)
   late:MS     send replies and acknowledgements MS milliseconds late
   twice       send every reply and acknowledgement twice
   garbage     send a non-protocol datagram before each reply or ack

@@ -126,6 +126,9 @@ bool parse_behaviour(std::string_view text, Behaviour& out, std::string& error) 
     } else if (word == "mute") {
       if (!no_arg()) return false;
       b.mute = true;
+    } else if (word == "vanish") {
+      if (!no_arg()) return false;
+      b.vanish = true;
     } else if (word == "twice") {
       if (!no_arg()) return false;
       b.twice = true;
@@ -169,6 +172,7 @@ std::string format_behaviour(const Behaviour& b) {
   if (b.mute) add("mute");
   if (b.refuse) add("refuse");
   if (b.silent) add("silent");
+  if (b.vanish) add("vanish");
   if (b.late_ms) add("late:" + std::to_string(b.late_ms));
   if (b.twice) add("twice");
   if (b.garbage) add("garbage");
@@ -646,6 +650,8 @@ void ModuleSimulator::handle_config(std::string_view text) {
       changed = true;
       applied_.fetch_add(1);
       if (!m.behave.silent) answers.push_back(Action{Kind::AckOk, m});
+      // A module that does not come back after applying its settings.
+      if (m.behave.vanish) m.behave.mute = true;
     }
     if (changed) write_state_locked();
   }

@@ -39,6 +39,7 @@ struct Behaviour {
   bool refuse = false;         // acknowledges configuration without "OK"
   bool silent = false;         // applies configuration but never acknowledges
   bool mute = false;           // ignores everything, like a switched-off module
+  bool vanish = false;         // acknowledges one configuration, then is mute
   std::uint32_t late_ms = 0;   // delays replies and acknowledgements
   bool twice = false;          // sends every reply and acknowledgement twice
   bool garbage = false;        // sends a non-protocol datagram before each reply
