@@ -37,12 +37,11 @@ bool bindAny(SocketHandle s, uint16_t port);
 // The number of bytes sent, or -1.
 int sendTo(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port);
 
-// An IPv4 interface a limited broadcast can leave by: its index, its first
-// address (network order) and its name.
+// An IPv4 interface a limited broadcast can leave by: its index and its
+// first address (network order).
 struct Interface {
     uint32_t index = 0;
     uint32_t address = 0;
-    std::string name;
 };
 
 // The interfaces that are up, not loopback and can broadcast, each with its

@@ -148,7 +148,7 @@ std::vector<Interface> broadcastInterfaces()
             continue;
         sockaddr_in address;
         std::memcpy(&address, a->ifa_addr, sizeof address);
-        found.push_back(Interface{index, address.sin_addr.s_addr, name});
+        found.push_back(Interface{index, address.sin_addr.s_addr});
     }
     freeifaddrs(list);
     return found;

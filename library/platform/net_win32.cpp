@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -86,21 +87,9 @@ LPFN_WSARECVMSG recvMsgFunction(SOCKET s)
     return function;
 }
 
-std::string narrow(const wchar_t *text)
-{
-    if (!text)
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return {};
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
-
 // The address of the interface with this index, 0 when unknown. Adapters
-// are listed again only when an index is new, not for every datagram. A
+// are listed again only when an index is new, not for every datagram: an
+// index they do not list (loopback, a tunnel) is remembered as unknown. A
 // plain array under a lock: a thread_local with a destructor is not safe in
 // a DLL whose threads end while it stays loaded.
 uint32_t interfaceAddress(uint32_t index)
@@ -123,6 +112,8 @@ uint32_t interfaceAddress(uint32_t index)
                     known[count++] = Known{i.index, i.address};
         }
     }
+    if (count < sizeof known / sizeof known[0])
+        known[count++] = Known{index, 0};
     return 0;
 }
 
@@ -235,7 +226,6 @@ ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length
     }
 }
 
-// Winsock has no call that reads several datagrams at once: one per call.
 std::vector<Interface> broadcastInterfaces()
 {
     std::vector<Interface> found;
@@ -262,7 +252,7 @@ std::vector<Interface> broadcastInterfaces()
                 continue;
             sockaddr_in address;
             std::memcpy(&address, sa, sizeof address);
-            found.push_back(Interface{a->IfIndex, address.sin_addr.s_addr, narrow(a->FriendlyName)});
+            found.push_back(Interface{a->IfIndex, address.sin_addr.s_addr});
             break;
         }
     }
@@ -277,25 +267,31 @@ int sendVia(SocketHandle s, const void *data, size_t length, uint32_t addressNet
     const uint32_t local = viaAddressNet != 0 ? viaAddressNet : interfaceAddress(viaIndex);
     if (local == 0)
         return sendTo(s, data, length, addressNet, port);
-    const SOCKET bound = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (bound == INVALID_SOCKET)
+    const SocketHandle bound = openUdp(IPPROTO_UDP);
+    if (bound == kNoSocket)
         return -1;
-    const BOOL on = TRUE;
-    setsockopt(bound, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on), sizeof on);
+    setBroadcast(bound);
     sockaddr_in from{};
     from.sin_family = AF_INET;
     from.sin_addr.s_addr = local;
     int result = -1;
-    if (bind(bound, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0)
-        result = sendTo(static_cast<SocketHandle>(bound), data, length, addressNet, port);
+    if (bind(sock(bound), reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0)
+        result = sendTo(bound, data, length, addressNet, port);
     const int error = WSAGetLastError();
-    closesocket(bound);
+    closeSocket(bound);
     WSASetLastError(error);
     return result;
 }
 
+namespace {
+// Taken anew for each socket that asks for arrival information: the
+// provider that answers it may be unloaded by the last WSACleanup.
+std::atomic<LPFN_WSARECVMSG> g_recvMsg{nullptr};
+} // namespace
+
 bool setArrivalInfo(SocketHandle s)
 {
+    g_recvMsg.store(recvMsgFunction(sock(s)));
     const DWORD on = 1;
     return setsockopt(sock(s), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char *>(&on), sizeof on) == 0;
 }
@@ -307,7 +303,7 @@ namespace {
 ReceiveStatus receiveWithArrival(SocketHandle s, char *buf, size_t capacity, size_t *length,
                                  Arrival *arrival)
 {
-    static LPFN_WSARECVMSG recvMsg = recvMsgFunction(sock(s));
+    const LPFN_WSARECVMSG recvMsg = g_recvMsg.load();
     *arrival = Arrival{};
     if (!recvMsg)
         return receive(s, buf, capacity, length);
@@ -349,6 +345,7 @@ ReceiveStatus receiveWithArrival(SocketHandle s, char *buf, size_t capacity, siz
 
 } // namespace
 
+// Winsock has no call that reads several datagrams at once: one per call.
 int receiveMany(SocketHandle s, char *buffers, size_t /*stride*/, size_t capacity, size_t maxCount,
                 size_t *lengths, Arrival *arrivals)
 {

@@ -21,9 +21,8 @@ constexpr uint32_t kGraceAfterUnansweredMs = 2000;
 // After that, an acknowledgement from its address is still suspected to be
 // its own for a while.
 constexpr uint32_t kSuspectMs = 4000;
-// Bounds the discard of stale datagrams even while a flood keeps arriving.
+// Bounds the grace period's reading even while a flood keeps arriving.
 constexpr int kMaxStaleDatagrams = 100000;
-constexpr uint32_t kMaxDiscardMs = 200;
 
 // An address text as the module would answer from; 0 when it names none.
 uint32_t addressOf(const char *text)
@@ -41,9 +40,6 @@ struct Target {
 };
 
 enum class Verdict { Credit, Ignore, Ambiguous };
-// Reported to the caller as no acknowledgement; the module did answer, so it
-// is not one whose late answer is to be waited for.
-constexpr int32_t kAmbiguous = -100;
 
 // Acknowledgements carry no MAC; their source address is all that tells one
 // module from another.
@@ -86,8 +82,9 @@ int32_t awaitAcknowledgement(State &s, const Target &target)
                     return accepted ? 0 : 1;
                 case Verdict::Ambiguous:
                     // It may be the late answer of another module: what this
-                    // one did is not known.
-                    return kAmbiguous;
+                    // one did is not known. It did answer, so it is not one
+                    // whose late answer is to be waited for.
+                    return -2;
                 case Verdict::Ignore:
                     break;
                 }
@@ -98,8 +95,13 @@ int32_t awaitAcknowledgement(State &s, const Target &target)
         }
 
         const uint32_t elapsed = platform::tickMs() - s.startTime.load();
-        if (elapsed > kAcknowledgementWaitMs)
+        if (elapsed > kAcknowledgementWaitMs) {
+            // Its answer may still come and must not answer the next request.
+            s.unanswered.push_back({target.record->fields.mac, target.reported, target.given, s.startTime.load()});
+            s.graceDue = true;
+            s.graceUntil = s.startTime.load() + kGraceAfterUnansweredMs;
             return -2;
+        }
         if (got == platform::ReceiveStatus::WouldBlock)
             platform::waitReadable(s.receiver, nullptr, 0, kAcknowledgementWaitMs - elapsed + 1);
         else if (got == platform::ReceiveStatus::Error)
@@ -197,7 +199,7 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
     platform::sleepMs(kPauseBeforeSendMs);
     s.startTime.store(platform::tickMs());
     // A late acknowledgement of an earlier request must not answer this one.
-    discardWaiting(s, kMaxStaleDatagrams, kMaxDiscardMs);
+    discardWaiting(s);
     // The request leaves by the interface the module's reply came in on: a
     // limited broadcast would otherwise reach the default route's segment
     // only.
@@ -210,14 +212,5 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
                                s.destinationPort);
     if (sent < 0)
         return -1;
-    const Target target{record, addressOf(record->fields.ip), addressOf(ip)};
-    const int32_t result = awaitAcknowledgement(s, target);
-    if (result == kAmbiguous)
-        return -2;
-    if (result == -2) {
-        s.unanswered.push_back({record->fields.mac, target.reported, target.given, s.startTime.load()});
-        s.graceDue = true;
-        s.graceUntil = s.startTime.load() + kGraceAfterUnansweredMs;
-    }
-    return result;
+    return awaitAcknowledgement(s, Target{record, addressOf(record->fields.ip), addressOf(ip)});
 }

@@ -19,8 +19,6 @@ constexpr uint32_t kPauseAfterStopMs = 10;
 constexpr uint32_t kStopRequestPauseMs = 100;
 constexpr uint32_t kStayAwakeMs = 2;
 constexpr uint32_t kLongestWaitMs = 60 * 60 * 1000;
-constexpr int kMaxDiscarded = 100000;
-constexpr uint32_t kMaxDiscardMs = 200;
 
 // Datagrams waiting on the reply port, read a burst at a time so that a
 // thousand replies arriving at once cost a few dozen system calls, then
@@ -137,7 +135,6 @@ void receiveLoop(State &s)
 // failed.
 int sendSearchRequest(State &s, const char *text, size_t length)
 {
-    s.searchInterfaces.clear();
     if (s.destinationAddress != 0xffffffffu)
         return platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
     const std::vector<platform::Interface> interfaces = platform::broadcastInterfaces();
@@ -148,10 +145,8 @@ int sendSearchRequest(State &s, const char *text, size_t length)
         // One interface failing (gone, no carrier) must not cost the others.
         const int sent = platform::sendVia(s.sender, text, length, s.destinationAddress,
                                            s.destinationPort, i.index, i.address);
-        if (sent >= 0) {
+        if (sent >= 0)
             result = sent;
-            s.searchInterfaces.push_back(i);
-        }
     }
     return result;
 }
@@ -198,7 +193,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
     // port, would become records of this one; a backlog would also crowd
     // out the replies to come.
     if (drainBeforeSearch())
-        discardWaiting(s, kMaxDiscarded, kMaxDiscardMs);
+        discardWaiting(s);
     s.unanswered.clear();
     s.graceDue = false;
     const char *text = request ? request : protocol::kSearchRequest;

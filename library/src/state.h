@@ -49,9 +49,6 @@ struct State {
     bool socketLayerUp = false;
     uint32_t destinationAddress = 0xffffffffu; // network order
     uint16_t destinationPort = protocol::kDevicePort;
-    // Interfaces the last search request left by (a limited broadcast goes
-    // out of each); empty when it was sent once the ordinary way.
-    std::vector<platform::Interface> searchInterfaces;
 
     std::atomic<uint32_t> timeoutMs{0};
     std::atomic<int32_t> wished{0};
@@ -104,6 +101,6 @@ void endSearch(State &s);
 
 // Reads and drops what waits on the reply port: at most maxDatagrams, and
 // for no longer than maxMs while more keeps arriving.
-void discardWaiting(State &s, int maxDatagrams, uint32_t maxMs);
+void discardWaiting(State &s, int maxDatagrams = 100000, uint32_t maxMs = 200);
 
 } // namespace zarfel
