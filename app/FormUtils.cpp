@@ -1,5 +1,7 @@
 #include "FormUtils.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QLabel>
 #include <QString>
@@ -37,4 +39,13 @@ void autoSizeLabels(QWidget *window)
 void setClientSize(QWidget *window, int width, int height)
 {
     window->setFixedSize(width, height);
+}
+
+std::filesystem::path nativePath(const QString &path)
+{
+#if defined(_WIN32)
+    return std::filesystem::path(QDir::toNativeSeparators(path).toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
 }

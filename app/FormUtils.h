@@ -1,6 +1,8 @@
 // Small helpers shared by the windows of the program.
 #pragma once
 
+#include <filesystem>
+
 class QLabel;
 class QString;
 class QWidget;
@@ -24,3 +26,6 @@ void autoSizeLabels(QWidget *window);
 
 // Gives a window a fixed client size.
 void setClientSize(QWidget *window, int width, int height);
+
+// A file name as the operator gave it, as the system's file functions take it.
+std::filesystem::path nativePath(const QString &path);

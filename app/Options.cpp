@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "FormUtils.h"
+
 #include "platform/ProfileFile.h"
 
 #include <QCoreApplication>
@@ -21,15 +23,6 @@ const std::string kNumberKey = "SNumber";
 const std::string kTimeOutKey = "STimeOut";
 const std::string kAdapterKey = "Adapter";
 const std::string kSearchAgainKey = "SearchAgain";
-
-std::filesystem::path nativePath(const QString &path)
-{
-#if defined(_WIN32)
-    return std::filesystem::path(QDir::toNativeSeparators(path).toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
 
 // The keys in the order the program writes them into a new file.
 std::vector<std::pair<std::string, std::string>> entries(const Values &values)

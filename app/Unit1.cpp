@@ -127,7 +127,8 @@ TForm1::TForm1(QWidget *parent)
     StringGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(StringGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
         GridCopy->setEnabled(!StringGrid1->SelectedRows().isEmpty());
-        GridExport->setEnabled(Tag > 0);
+        // Clear empties the grid but leaves the module count.
+        GridExport->setEnabled(Tag > 0 && !StringGrid1->Cells(7, 1).isEmpty());
         GridMenu->popup(StringGrid1->viewport()->mapToGlobal(at));
     });
 
@@ -238,7 +239,12 @@ void TForm1::endLeftoverSearch()
     if (Zarfel_GetState() == 0)
         return;
     Zarfel_BroadcastStop();
-    const QDeadlineTimer deadline(10000);
+    waitWhileSearching(10000);
+}
+
+void TForm1::waitWhileSearching(int maxMs)
+{
+    const QDeadlineTimer deadline(maxMs);
     // Clicks wait: a command started in here would run inside the one that
     // is waiting, on a table about to change.
     while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
@@ -277,8 +283,9 @@ void TForm1::takeSearchResults()
     m_givenAddresses.clear();
     ToolButton2->setEnabled(count != 0);
     fillGridFromLibrary(count);
-    showSearchAdapters();
-    showAddressConflicts();
+    const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
+    showSearchAdapters(adapters);
+    showAddressConflicts(adapters);
     StringGrid1->SelectRow(1);
 }
 
@@ -295,19 +302,18 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // 0: nothing went out and no search runs.
     if (Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest) != 0) {
-        const QDeadlineTimer deadline(kShortSearchMs + 2000);
-        while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-            QThread::msleep(5);
-        }
+        waitWhileSearching(kShortSearchMs + 2000);
         endLeftoverSearch();
     }
     QApplication::restoreOverrideCursor();
     Zarfel_SetOptions(SearchTimeOut, SearchNumber);
     StatusBarPanel0->setText(QStringLiteral("Search complete"));
     // The grid follows the library's new table: module numbers must name
-    // the records a configuration goes to.
+    // the records a configuration goes to. An address handed out stays used
+    // up, also for a module that did not answer.
+    const std::unordered_set<std::uint32_t> given = m_givenAddresses;
     takeSearchResults();
+    m_givenAddresses = given;
 
     for (const QString &mac : macs) {
         int found = 0;
@@ -325,10 +331,9 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
     ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
 }
 
-void TForm1::showSearchAdapters()
+void TForm1::showSearchAdapters(const std::vector<hostnet::HostAdapter> &adapters)
 {
     // The library sends a search out of every adapter that can broadcast.
-    const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
     QStringList names;
     for (const hostnet::HostAdapter &a : adapters)
         if (a.canBroadcast)
@@ -348,21 +353,23 @@ void TForm1::showSearchAdapters()
         }
         QString via = QString::fromLatin1(local);
         for (const hostnet::HostAdapter &a : adapters)
-            if (hostnet::AddressToText(a.address) == local)
+            if (hostnet::AddressToText(a.address) == local) {
                 via = QString::fromStdString(a.label) + QStringLiteral(", ") + via;
+                break;
+            }
         m_moduleAdapters << via;
         StringGrid1->SetRowToolTip(n, QStringLiteral("via ") + via);
     }
 }
 
-void TForm1::showAddressConflicts()
+void TForm1::showAddressConflicts(const std::vector<hostnet::HostAdapter> &adapters)
 {
     constexpr int kIp = 4;
     QStringList moduleAddresses;
     for (int n = 1; n <= Tag; ++n)
         moduleAddresses << StringGrid1->Cells(kIp, n);
     QStringList hostAddresses;
-    for (const hostnet::HostAdapter &a : hostnet::ListHostAdapters())
+    for (const hostnet::HostAdapter &a : adapters)
         hostAddresses << QString::fromStdString(hostnet::AddressToText(a.address));
     const gridtext::AddressConflicts found = gridtext::findAddressConflicts(moduleAddresses, hostAddresses);
 
@@ -411,14 +418,9 @@ void TForm1::GridExportClick()
                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
-#if defined(_WIN32)
-    const std::filesystem::path target(path.toStdWString());
-#else
-    const std::filesystem::path target(QFile::encodeName(path).toStdString());
-#endif
     // A new file renamed over the old one: a failure leaves nothing half-written.
     std::string why;
-    if (!platform::replaceFileContents(target, GridCsv().toUtf8().toStdString(), &why)) {
+    if (!platform::replaceFileContents(nativePath(path), GridCsv().toUtf8().toStdString(), &why)) {
         AppMessageBox::show(this, QStringLiteral("Warning"),
                             QStringLiteral("The list could not be saved in '%1': %2.")
                                 .arg(path, QString::fromLocal8Bit(why.c_str())),

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <unordered_set>
+#include <vector>
+
+#include "platform/HostNetwork.h"
 
 #include "ui_Unit1.h"
 
@@ -127,9 +130,11 @@ protected:
 private:
     void appendLog(const QString &line);
     void fillGridFromLibrary(int count);
-    void showSearchAdapters();
-    void showAddressConflicts();
+    void showSearchAdapters(const std::vector<hostnet::HostAdapter> &adapters);
+    void showAddressConflicts(const std::vector<hostnet::HostAdapter> &adapters);
     void endLeftoverSearch();
+    // Lets the window repaint, without user input, until no search runs.
+    void waitWhileSearching(int maxMs);
 
     void configureBatch();
     void takeSearchResults();

@@ -200,11 +200,11 @@ bool editAndReplace(const std::filesystem::path &path, const std::string &sectio
         return false;
     };
     if (markedReadOnly(path))
-        return fail(path.string() + " is read-only");
+        return fail("the file is read-only");
     std::string text;
     bool exists = false;
     if (!readWholeFile(path, text, exists))
-        return fail(path.string() + " cannot be read");
+        return fail("the file cannot be read");
     Lines file = splitLines(text);
 
     for (const auto &[key, value] : values) {
@@ -285,7 +285,8 @@ bool writeProfileStrings(const std::filesystem::path &path, const std::string &s
     try {
         return editAndReplace(path, section, values, error);
     } catch (const std::exception &e) {
-        return fail(std::string("cannot write ") + path.string() + ": " + e.what());
+        // The caller names the file; its name may not even convert to narrow text.
+        return fail(std::string("cannot write: ") + e.what());
     }
 }
 
