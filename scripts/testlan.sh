@@ -222,7 +222,7 @@ cmd_up() {
   same_subnet "$host_ip" "$gateway" || die "gateway $gateway is not in the host's subnet $host_ip"
   ((${#modules[@]} <= 99)) || die "at most 99 module namespaces"
   ((${#segments[@]} <= 8)) || die "at most 9 segments"
-  local seg
+  local i
   for i in "${!segments[@]}"; do
     [[ ${segments[$i]} == */* ]] || segments[i]="${segments[$i]}/24"
     check_test_addr "${segments[$i]}"
@@ -234,7 +234,7 @@ cmd_up() {
 
   # Parse every module before touching anything.
   local -a m_ip=() m_extra=() m_gw=() m_seg=()
-  local i desc item key value
+  local desc item key value
   for i in "${!modules[@]}"; do
     local ipv="198.18.0.$((101 + i))/24" extra="" gw="" seg=1
     desc=${modules[$i]}

@@ -15,7 +15,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 fail() { echo "install test: FAIL: $*" >&2; exit 1; }
 
-(cd "$build" && cpack -G DEB >/dev/null 2>&1) || (cd "$build" && cpack -G DEB) || fail "cpack"
+out=$(cd "$build" && cpack -G DEB 2>&1) || { echo "$out" >&2; fail "cpack"; }
 deb=$(ls -t "$build"/package/dalvora_*.deb | head -n1)
 echo "install test: $deb"
 

@@ -62,5 +62,9 @@ rc=0
 rc=0
 "$cli" set 00:0E:C6:00:02:01 ip=198.19.5 2>/dev/null || rc=$?
 ((rc == 3)) || fail "set with a bad address exited with $rc, not 3"
+# A misplaced set word is a usage error of the command list: 2.
+rc=0
+"$cli" search set 00:0E:C6:00:01:01 2>/dev/null || rc=$?
+((rc == 2)) || fail "search set exited with $rc, not 2"
 ((bad == 0)) && echo "zarfelcli_lan_check: ok"
 exit "$bad"

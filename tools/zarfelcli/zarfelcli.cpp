@@ -21,7 +21,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,7 +78,7 @@ Commands:
                       that MAC address (letter case ignored). Keys: ip, mask,
                       gateway, dhcp, alias. Exit status: 0 set (or nothing
                       to change), 1 not found, 2 no acknowledgement (or
-                      refused, or the library could not start), 3 bad input
+                      refused, not sent, or the library could not start), 3 bad input
                       (nothing is sent)
   apply FILE.csv      search, then configure every module the file lists.
                       Header row with the columns mac, ip, mask, gateway,
@@ -271,9 +270,10 @@ void readSetting(const std::string &command, const std::string &setting, bool ma
     else if (key == "gateway")
         s.gateway = value;
     else if (key == "mac" && macKey) {
-        if (!zarfelcli::canonicalMac(value))
+        const auto mac = zarfelcli::canonicalMac(value);
+        if (!mac)
             throw UsageError{command + ": mac '" + value + "' is not a MAC address"};
-        s.mac = value;
+        s.mac = *mac; // the form the module reports, so its own MAC is no change
     } else if (key == "alias") {
         if (const std::string problem = zarfelcli::aliasProblem(value); !problem.empty())
             throw UsageError{command + ": alias '" + value + "' " + problem};
@@ -451,7 +451,8 @@ Outcome outcomeOf(int32_t r)
     switch (r) {
     case 0:
     case -9: return Set;
-    case -1: return BadInput; // a text the protocol cannot carry
+    // Every text was checked before: what is left is a send that failed.
+    case -1: return NotAcknowledged;
     default: return NotAcknowledged;
     }
 }
@@ -687,8 +688,17 @@ int runApply(Session &session, const Plan &plan)
     }
     const bool anyGood = std::any_of(file.rows.begin(), file.rows.end(),
                                      [](const zarfelcli::ApplyRow &r) { return r.error.empty(); });
-    if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to)))
-        return NotAcknowledged;
+    if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to))) {
+        // Malformed rows are still named, and still make the status 3.
+        int status = NotAcknowledged;
+        for (const zarfelcli::ApplyRow &row : file.rows)
+            if (!row.error.empty()) {
+                std::printf("line %d: %s: bad input, not sent: %s\n", row.line,
+                            row.mac.empty() ? "-" : row.mac.c_str(), row.error.c_str());
+                status = BadInput;
+            }
+        return status;
+    }
     const auto found = anyGood ? session.records() : std::vector<Record>();
 
     int status = Set;
@@ -743,10 +753,14 @@ int main(int argc, char **argv)
     try {
         plan = parse(argc, argv);
     } catch (const UsageError &e) {
-        // set and apply promise 3 for bad input; command lists keep 2.
+        // set and apply promise 3 for bad input; command lists keep 2. The
+        // first command word decides, as it does for the parse.
         bool single = false;
         for (int i = 1; i < argc; ++i)
-            single = single || std::strcmp(argv[i], "set") == 0 || std::strcmp(argv[i], "apply") == 0;
+            if (isCommand(argv[i])) {
+                single = std::strcmp(argv[i], "set") == 0 || std::strcmp(argv[i], "apply") == 0;
+                break;
+            }
         std::fprintf(stderr, "zarfelcli: %s\nTry 'zarfelcli --help'.\n", e.message.c_str());
         return single ? BadInput : 2;
     }
