@@ -7,9 +7,7 @@
 #include "AboutPicture.h"
 #include "FormUtils.h"
 #include "JpegDecoder.h"
-#include "Unit1.h"
 
-Tfrm_About *frm_About = nullptr;
 
 namespace {
 
@@ -38,7 +36,7 @@ void colour(QLabel *label, const QColor &c)
 
 } // namespace
 
-Tfrm_About::Tfrm_About(QWidget *parent)
+Tfrm_About::Tfrm_About(QWidget *parent, const QString &version)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setupUi(this);
@@ -62,14 +60,13 @@ Tfrm_About::Tfrm_About(QWidget *parent)
 
     const std::span<const unsigned char> picture = aboutPictureJpeg();
     setPicture(picture.data(), picture.size());
-    FormCreate();
+    FormCreate(version);
 }
 
 Tfrm_About::~Tfrm_About() = default;
 
-void Tfrm_About::FormCreate()
+void Tfrm_About::FormCreate(const QString &version)
 {
-    const QString version = Form1 ? Form1->VersionText : QString();
     setLabelText(Label3, version + QLatin1String(kMakerLines) + QLatin1String(kWebAddress));
     setLabelText(Label4, QLatin1String(kLibraryVersion));
 }

@@ -7,12 +7,13 @@
 
 #include "ui_About.h"
 
-class Tfrm_About : public QDialog, public Ui::Tfrm_About
+class Tfrm_About : public QDialog, private Ui::Tfrm_About
 {
     Q_OBJECT
 
 public:
-    explicit Tfrm_About(QWidget *parent = nullptr);
+    // `version` is the main window's version text.
+    Tfrm_About(QWidget *parent, const QString &version);
     ~Tfrm_About() override;
 
     // Shows the JPEG picture held in bytes; a picture that cannot be decoded
@@ -20,7 +21,5 @@ public:
     bool setPicture(const void *bytes, std::size_t length);
 
 private:
-    void FormCreate();
+    void FormCreate(const QString &version);
 };
-
-extern Tfrm_About *frm_About;

@@ -4,8 +4,8 @@
 
 #include "AppMessageBox.h"
 #include "FormUtils.h"
-#include "StringGrid.h"
-#include "Unit1.h"
+#include "HostServices.h"
+#include "ModuleTable.h"
 
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -18,7 +18,6 @@
 
 #include "platform/HostNetwork.h"
 
-Tfrm_AutoSet *frm_AutoSet = nullptr;
 bool Tfrm_AutoSet::sortAscending = true;
 
 namespace {
@@ -82,8 +81,9 @@ void removeAll(QTreeWidget *list)
 
 } // namespace
 
-Tfrm_AutoSet::Tfrm_AutoSet(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+Tfrm_AutoSet::Tfrm_AutoSet(QWidget *parent, const ModuleTable &modules, THostServices &services)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_modules(modules), m_services(services)
 {
     setupUi(this);
     setObjectName(QStringLiteral("frm_AutoSet"));
@@ -122,6 +122,18 @@ int Tfrm_AutoSet::ModuleNumber(const QTreeWidgetItem *row)
     return row ? row->data(0, ModuleNumberRole).toInt() : 0;
 }
 
+Tfrm_AutoSet::Choice Tfrm_AutoSet::Ticked() const
+{
+    Choice choice;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        if (ListView1->topLevelItem(i)->checkState(0) == Qt::Checked)
+            choice.modules.push_back(ModuleNumber(ListView1->topLevelItem(i)));
+    for (int i = 0; i < ListView2->topLevelItemCount(); ++i)
+        if (ListView2->topLevelItem(i)->checkState(0) == Qt::Checked)
+            choice.addresses << ListView2->topLevelItem(i)->text(1);
+    return choice;
+}
+
 void Tfrm_AutoSet::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
@@ -147,23 +159,22 @@ void Tfrm_AutoSet::FormShow()
     // The modules of the last search from grid row 1 on, up to the first
     // empty name; row 1 is copied even when empty. Each row remembers its
     // grid row, the module's number in the library.
-    const TStringGrid *grid = Form1->StringGrid1;
     int r = 1;
     do {
         QTreeWidgetItem *row = newRow(ListView1);
         const int columns[] = {kGridName, kGridAlias, kGridIp, kGridMask, kGridGateway};
         for (int k = 0; k < int(std::size(columns)); ++k)
-            row->setText(k + 1, grid->Cells(columns[k], r));
+            row->setText(k + 1, m_modules.ModuleCell(columns[k], r));
         row->setData(0, ModuleNumberRole, r);
         ++r;
-    } while (!grid->Cells(kGridName, r).isEmpty());
+    } while (!m_modules.ModuleCell(kGridName, r).isEmpty());
 
     // The host's own settings; by default the search range runs from the
     // host's address to its gateway.
     for (int k = 1; k <= 3; ++k) {
         auto *edit = findChild<QLineEdit *>(QString::asprintf("Edit%d", k));
         QString text;
-        if (Form1->ReadHostAdapter(k, text) == 0) {
+        if (m_services.ReadHostAdapter(k, text) == 0) {
             edit->setText(text);
             if (k == 1)
                 editStartIP->setText(text);
@@ -307,14 +318,14 @@ void Tfrm_AutoSet::btnSearchClick()
         // The range runs to the host's gateway by default: a PC without one
         // leaves it open, and the operator is told why.
         if (endText.isEmpty()) {
-            const TForm1::HostSettings host = Form1->ReadHostSettings();
+            const THostServices::HostSettings host = m_services.ReadHostSettings();
             if (!host.problem.isEmpty())
                 AppMessageBox::error(this, host.problem);
         }
         return;
     }
     for (const QString &text : {startText, endText}) {
-        if (!Form1->IsValidAddressText(text)) {
+        if (!THostServices::IsValidAddressText(text)) {
             AppMessageBox::error(this, QStringLiteral("'%1' is not valid IP address.").arg(text));
             return;
         }
@@ -340,9 +351,9 @@ void Tfrm_AutoSet::btnSearchClick()
     // subnet's network and broadcast address.
     hostnet::FreeAddressSearch search = hostnet::RangeSearch(hostnet::AddressFromText(latin1(startText)),
                                                              hostnet::AddressFromText(latin1(endText)), *wanted);
-    search.inUse = Form1->AddressesInUse();
+    search.inUse = m_services.AddressesInUse();
     const auto hostNumber = [](const QLineEdit *edit) {
-        return Form1->IsValidAddressText(edit->text()) ? hostnet::AddressFromText(latin1(edit->text()))
+        return THostServices::IsValidAddressText(edit->text()) ? hostnet::AddressFromText(latin1(edit->text()))
                                                        : std::uint32_t{0};
     };
     search.inUse.merge(hostnet::ReservedAddresses(hostNumber(Edit1), hostNumber(Edit2), hostNumber(Edit3)));
@@ -378,7 +389,7 @@ void Tfrm_AutoSet::btnSearchClick()
     const auto found = qsizetype(walk.found().size());
     QString outcome;
     if (walk.echoUnusable()) {
-        Form1->ReportEchoUnusable();
+        m_services.ReportEchoUnusable();
         outcome = QStringLiteral("No echo requests can be sent from this computer.");
     } else if (walk.cancelled()) {
         outcome = QStringLiteral("Search stopped: %1 found").arg(found);

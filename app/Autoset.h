@@ -8,18 +8,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "ui_Autoset.h"
 
+class ModuleTable;
 class QTreeWidgetItem;
+class THostServices;
 
-class Tfrm_AutoSet : public QDialog, public Ui::Tfrm_AutoSet
+class Tfrm_AutoSet : public QDialog, private Ui::Tfrm_AutoSet
 {
     Q_OBJECT
 
 public:
-    explicit Tfrm_AutoSet(QWidget *parent = nullptr);
+    Tfrm_AutoSet(QWidget *parent, const ModuleTable &modules, THostServices &services);
     ~Tfrm_AutoSet() override;
+
+    // What the operator ticked, after "Set": the modules' numbers in the
+    // order the list shows them, and the addresses in theirs.
+    struct Choice
+    {
+        std::vector<int> modules;
+        QStringList addresses;
+    };
+    Choice Ticked() const;
 
     // Item data (column 0) of a ListView1 row: the number of the grid row it
     // was copied from, which is the library's module number. Modules fresh
@@ -67,8 +79,8 @@ private:
     void showSearching(bool searching);
     void showProgress(std::uint64_t stepsDone, std::uint64_t totalSteps, std::size_t found, std::int32_t wanted);
 
+    const ModuleTable &m_modules;
+    THostServices &m_services;
     bool m_searching = false;
     bool m_stopRequested = false;
 };
-
-extern Tfrm_AutoSet *frm_AutoSet;

@@ -3,7 +3,6 @@
 #include "AppMessageBox.h"
 #include "FormUtils.h"
 #include "Options.h"
-#include "Unit1.h"
 
 #include <QShowEvent>
 
@@ -11,8 +10,6 @@
 
 #include <charconv>
 #include <optional>
-
-Tfrm_Configuration *frm_Configuration = nullptr;
 
 namespace {
 
@@ -37,18 +34,9 @@ Tfrm_Configuration::Tfrm_Configuration(QWidget *parent)
 
     connect(btnSet, &QPushButton::clicked, this, &Tfrm_Configuration::btnSetClick);
     connect(Button1, &QPushButton::clicked, this, [this] { done(mrCancel); });
-    FormCreate();
 }
 
 Tfrm_Configuration::~Tfrm_Configuration() = default;
-
-void Tfrm_Configuration::FormCreate()
-{
-    const options::Values saved = options::read();
-    Form1->SearchNumber = saved.number;
-    Form1->SearchTimeOut = saved.timeOut;
-    Form1->SearchAgainAfterSetting = saved.searchAgain;
-}
 
 void Tfrm_Configuration::showEvent(QShowEvent *event)
 {
@@ -62,10 +50,10 @@ void Tfrm_Configuration::FormShow()
     UpDown1->SetRange(0, 100);
     UpDown1->SetIncrement(1);
     UpDown1->SetAssociate(edit_WishNumber);
-    edit_WishNumber->setText(QString::number(Form1->SearchNumber));
-    edit_TimeOut->setText(QString::number(Form1->SearchTimeOut));
-    FillAdapterList(Form1->SearchAdapter);
-    chk_SearchAgain->setChecked(Form1->SearchAgainAfterSetting);
+    edit_WishNumber->setText(QString::number(m_values.number));
+    edit_TimeOut->setText(QString::number(m_values.timeOut));
+    FillAdapterList(m_values.adapter);
+    chk_SearchAgain->setChecked(m_values.searchAgain);
     Label4->setText(QStringLiteral("Please enter the time in milliseconds that Dalvora should wait for the "
                                    "search to end, and \nthe number of search results."));
 }
@@ -135,13 +123,9 @@ void Tfrm_Configuration::btnSetClick()
     }
 
     // The values are in force for this run whatever becomes of the file.
-    const QString adapter = cbox_Adapter->currentData().toString();
-    Form1->SearchNumber = *number;
-    Form1->SearchTimeOut = static_cast<uint32_t>(*timeOut);
-    Form1->SetSearchAdapter(adapter);
-    Form1->SearchAgainAfterSetting = chk_SearchAgain->isChecked();
-    ReportWhereSaved(
-        options::write({*number, static_cast<uint32_t>(*timeOut), adapter, Form1->SearchAgainAfterSetting}));
+    m_values = {*number, static_cast<uint32_t>(*timeOut), cbox_Adapter->currentData().toString(),
+                chk_SearchAgain->isChecked()};
+    ReportWhereSaved(options::write(m_values));
     done(mrOk);
 }
 

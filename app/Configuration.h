@@ -1,5 +1,6 @@
 // Search options dialog: the search time-out and the wished number of
-// results, kept in option.ini and in the main window.
+// results, the adapter whose settings are proposed and the search after
+// setting, kept in option.ini.
 #pragma once
 
 #include <QDialog>
@@ -10,13 +11,19 @@
 #include "Options.h"
 #include "ui_Configuration.h"
 
-class Tfrm_Configuration : public QDialog, public Ui::Tfrm_Configuration
+class Tfrm_Configuration : public QDialog, private Ui::Tfrm_Configuration
 {
     Q_OBJECT
 
 public:
     explicit Tfrm_Configuration(QWidget *parent = nullptr);
     ~Tfrm_Configuration() override;
+
+    // The options in force, shown at the next showing; after "Set" they
+    // are what the operator chose (and the file holds them, where it could
+    // be written).
+    void SetValues(const options::Values &values) { m_values = values; }
+    const options::Values &Values() const { return m_values; }
 
     // 0: non-empty and digits only; 1: empty; 2: some other character.
     // The auto configuration dialog checks its number of results with it.
@@ -30,7 +37,6 @@ public:
     void FillAdapterList(const QString &chosen);
 
     // Event handlers.
-    void FormCreate();
     void FormShow();
     void btnSetClick();
 
@@ -39,8 +45,8 @@ private:
     // program: where they went, or why nowhere.
     void ReportWhereSaved(const options::WriteResult &saved);
 
+    options::Values m_values;
+
 protected:
     void showEvent(QShowEvent *event) override;
 };
-
-extern Tfrm_Configuration *frm_Configuration;

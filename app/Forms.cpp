@@ -8,6 +8,13 @@
 #include "Unit2.h"
 #include "Unit3.h"
 
+TForm1 *Form1 = nullptr;
+TForm3 *Form3 = nullptr;
+TForm2 *Form2 = nullptr;
+Tfrm_Configuration *frm_Configuration = nullptr;
+Tfrm_AutoSet *frm_AutoSet = nullptr;
+Tfrm_About *frm_About = nullptr;
+
 static void initResources()
 {
     // The tool bar images live in this static library; the program and the
@@ -19,13 +26,15 @@ void createApplicationForms()
 {
     initResources();
     installLibraryMessageHandler();
-    // Each window's creation may read the ones made before it.
+    // The main window makes what the dialogs share: the module table they
+    // read and the host services.
     Form1 = new TForm1;
     Form3 = new TForm3(Form1);
-    Form2 = new TForm2(Form1);
+    Form2 = new TForm2(Form1, *Form1, Form1->Services());
     frm_Configuration = new Tfrm_Configuration(Form1);
-    frm_AutoSet = new Tfrm_AutoSet(Form1);
-    frm_About = new Tfrm_About(Form1);
+    frm_AutoSet = new Tfrm_AutoSet(Form1, *Form1, Form1->Services());
+    frm_About = new Tfrm_About(Form1, Form1->VersionText);
+    Form1->SetDialogs({Form3, Form2, frm_Configuration, frm_AutoSet, frm_About});
 }
 
 template <typename T>

@@ -1,5 +1,6 @@
-// The program's windows, each created once for the whole run, and the
-// global instances through which they find each other.
+// The program's windows, each created once for the whole run. The global
+// instances are for the code that creates the windows and for tests; the
+// windows themselves get what they need when they are created.
 #pragma once
 
 class TForm1;

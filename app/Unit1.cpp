@@ -4,6 +4,7 @@
 #include "AppFileDialog.h"
 #include "AppMessageBox.h"
 #include "Autoset.h"
+#include "BatchProgress.h"
 #include "Configuration.h"
 #include "FormUtils.h"
 #include "GridText.h"
@@ -18,17 +19,13 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 #include <QThread>
-#include <QVBoxLayout>
 
 #include <iterator>
 #include <string>
@@ -39,14 +36,9 @@
 #include "platform/ReplaceFile.h"
 #include "zarfel.h"
 
-TForm1 *Form1 = nullptr;
-
 namespace {
 
-constexpr int kReplyPort = 54321;
-constexpr int kDevicePort = 57188;
 constexpr const char *kBroadcastAddress = "255.255.255.255";
-constexpr const char *kSearchRequest = "VELKORQZ510,00\r";
 constexpr int kGridRowHeight = 24;
 constexpr int kLogItemHeight = 13;
 
@@ -74,7 +66,10 @@ void centreOnScreen(QWidget *window)
 } // namespace
 
 TForm1::TForm1(QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), m_services(this, *this, [this](const QString &line) {
+          appendLog(line);
+          ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1));
+      })
 {
     setupUi(this);
     setObjectName(QStringLiteral("Form1"));
@@ -113,7 +108,21 @@ TForm1::TForm1(QWidget *parent)
     connect(pmenuSet, &QAction::triggered, this, &TForm1::pmenuSetClick);
     connect(pmenuAutoSet, &QAction::triggered, this, &TForm1::pmenuAutoSetClick);
     StringGrid1->viewport()->installEventFilter(this);
+    createGridMenu();
 
+    centreOnScreen(this);
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::SetDialogs(const Dialogs &dialogs)
+{
+    m_dialogs = dialogs;
+}
+
+void TForm1::createGridMenu()
+{
     GridMenu = new QMenu(this);
     GridMenu->setObjectName(QStringLiteral("GridMenu"));
     GridCopy = GridMenu->addAction(QStringLiteral("&Copy"));
@@ -131,12 +140,7 @@ TForm1::TForm1(QWidget *parent)
         GridExport->setEnabled(Tag > 0 && !StringGrid1->Cells(7, 1).isEmpty());
         GridMenu->popup(StringGrid1->viewport()->mapToGlobal(at));
     });
-
-    centreOnScreen(this);
-    FormCreate();
 }
-
-TForm1::~TForm1() = default;
 
 QString TForm1::GetDalvora_Item(int column) const
 {
@@ -148,17 +152,19 @@ QString TForm1::GetDalvora_Item(int column) const
 
 void TForm1::FormCreate()
 {
-    if (Zarfel_Init(kReplyPort) != 0) {
+    // The saved options are the program's also when the library cannot
+    // start: the options dialog shows them.
+    const options::Values saved = options::read();
+    SearchNumber = saved.number;
+    SearchTimeOut = saved.timeOut;
+    SearchAgainAfterSetting = saved.searchAgain;
+    if (Zarfel_Init(ZARFEL_REPLY_PORT) != 0) {
         // The library has told the operator why; the program goes on
         // without the search command.
         ToolButton3->setEnabled(false);
     } else {
-        const options::Values saved = options::read();
-        SearchNumber = saved.number;
-        SearchTimeOut = saved.timeOut;
         Zarfel_SetOptions(SearchTimeOut, SearchNumber);
-        SetSearchAdapter(saved.adapter);
-        SearchAgainAfterSetting = saved.searchAgain;
+        m_services.SetSearchAdapter(saved.adapter);
         ToolButton3->setEnabled(true);
     }
     ToolButton2->setEnabled(false);
@@ -171,20 +177,9 @@ void TForm1::FormCreate()
     setWindowTitle(QStringLiteral("Dalvora ") + VersionText);
 }
 
-void TForm1::SetSearchAdapter(const QString &id)
+QString TForm1::ModuleCell(int column, int number) const
 {
-    SearchAdapter = id;
-    if (!id.isEmpty()) {
-        bool present = false;
-        for (const hostnet::HostAdapter &a : hostnet::ListHostAdapters())
-            present = present || QString::fromStdString(a.id) == id;
-        if (!present) {
-            // Proposals from an adapter that is not there would be guesses.
-            appendLog(QStringLiteral("Adapter %1 not found: the first adapter is used").arg(id));
-            SearchAdapter.clear();
-        }
-    }
-    hostnet::SetHostAdapterChoice(SearchAdapter.toStdString());
+    return StringGrid1->Cells(column, number);
 }
 
 void TForm1::showEvent(QShowEvent *event)
@@ -196,8 +191,8 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::FormShow()
 {
-    for (QWidget *dialog : {static_cast<QWidget *>(Form3), static_cast<QWidget *>(Form2),
-                            static_cast<QWidget *>(frm_AutoSet), static_cast<QWidget *>(frm_About)}) {
+    for (QWidget *dialog : {static_cast<QWidget *>(m_dialogs.progress), static_cast<QWidget *>(m_dialogs.single),
+                            static_cast<QWidget *>(m_dialogs.autoSet), static_cast<QWidget *>(m_dialogs.about)}) {
         if (dialog)
             centreOnScreen(dialog);
     }
@@ -220,13 +215,16 @@ void TForm1::appendLog(const QString &line)
     ListBox1->addItem(line);
 }
 
-void TForm1::ClearStringGrid(TStringGrid *grid)
+void TForm1::scrollLogToEnd()
 {
-    if (grid == StringGrid1) {
-        m_reportedAliases.clear();
-        m_moduleAdapters.clear();
-    }
-    grid->ClearCells();
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+}
+
+void TForm1::clearGrid()
+{
+    m_reportedAliases.clear();
+    m_moduleAdapters.clear();
+    StringGrid1->ClearCells();
     StringGrid1->SetRowCount(3);
 }
 
@@ -255,17 +253,19 @@ void TForm1::waitWhileSearching(int maxMs)
 
 void TForm1::ToolButton3Click()
 {
-    ClearStringGrid(StringGrid1);
+    clearGrid();
     // Nothing is configured from the emptied grid, also not while an
     // earlier search is being ended.
     ToolButton2->setEnabled(false);
     endLeftoverSearch();
-    Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest);
+    // No request text: the library sends the standard search request.
+    Zarfel_BroadcastStart(kBroadcastAddress, ZARFEL_DEVICE_PORT, nullptr);
     appendLog(QStringLiteral("Search..."));
-    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+    scrollLogToEnd();
     StatusBarPanel0->setText(QStringLiteral("Searching"));
 
-    if (Form3->exec() == mrIgnore) {
+    m_dialogs.progress->SetSearchOptions(SearchTimeOut, SearchNumber);
+    if (m_dialogs.progress->exec() == mrIgnore) {
         AppMessageBox::beep();
         StatusBarPanel0->setText(QStringLiteral("Search Stop"));
     } else {
@@ -280,7 +280,7 @@ void TForm1::takeSearchResults()
     const int count = Zarfel_GetCount();
     Tag = count;
     // The modules now say which addresses they hold.
-    m_givenAddresses.clear();
+    m_services.ForgetGivenAddresses();
     ToolButton2->setEnabled(count != 0);
     fillGridFromLibrary(count);
     const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
@@ -292,7 +292,7 @@ void TForm1::takeSearchResults()
 void TForm1::searchAgainAfterSetting(const QStringList &macs)
 {
     constexpr uint32_t kShortSearchMs = 1000; // the library's shortest
-    ClearStringGrid(StringGrid1);
+    clearGrid();
     ToolButton2->setEnabled(false);
     endLeftoverSearch();
     // Every reply within the time-out: other modules may answer first.
@@ -301,7 +301,7 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
     StatusBarPanel0->setText(QStringLiteral("Checking"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // 0: nothing went out and no search runs.
-    if (Zarfel_BroadcastStart(kBroadcastAddress, kDevicePort, kSearchRequest) != 0) {
+    if (Zarfel_BroadcastStart(kBroadcastAddress, ZARFEL_DEVICE_PORT, nullptr) != 0) {
         waitWhileSearching(kShortSearchMs + 2000);
         endLeftoverSearch();
     }
@@ -311,9 +311,7 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
     // The grid follows the library's new table: module numbers must name
     // the records a configuration goes to. An address handed out stays used
     // up, also for a module that did not answer.
-    const std::unordered_set<std::uint32_t> given = m_givenAddresses;
     takeSearchResults();
-    m_givenAddresses = given;
 
     for (const QString &mac : macs) {
         int found = 0;
@@ -328,7 +326,7 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
                       .arg(mac, StringGrid1->Cells(4, found), StringGrid1->Cells(5, found),
                            StringGrid1->Cells(6, found), StringGrid1->Cells(3, found), StringGrid1->Cells(2, found)));
     }
-    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+    scrollLogToEnd();
 }
 
 void TForm1::showSearchAdapters(const std::vector<hostnet::HostAdapter> &adapters)
@@ -434,12 +432,12 @@ void TForm1::fillGridFromLibrary(int count)
 {
     m_reportedAliases.clear();
     for (int n = 1; n <= count; ++n) {
-        char name[16] = {};
-        char alias[12] = {};
-        char ip[20] = {};
-        char mask[20] = {};
-        char gateway[20] = {};
-        char mac[20] = {};
+        char name[ZARFEL_NAME_SIZE] = {};
+        char alias[ZARFEL_ALIAS_SIZE] = {};
+        char ip[ZARFEL_ADDRESS_SIZE] = {};
+        char mask[ZARFEL_ADDRESS_SIZE] = {};
+        char gateway[ZARFEL_ADDRESS_SIZE] = {};
+        char mac[ZARFEL_MAC_SIZE] = {};
         int32_t dhcp = 0;
         Zarfel_GetModuleInfo(n, name, alias, ip, mask, gateway, mac, &dhcp);
         const auto text = [](const char *buffer, std::size_t size) {
@@ -461,7 +459,7 @@ void TForm1::fillGridFromLibrary(int count)
 
 void TForm1::ToolButton4Click()
 {
-    ClearStringGrid(StringGrid1);
+    clearGrid();
     StatusBarPanel1->clear();
     StatusBarPanel1->setToolTip(QString());
     ToolButton2->setEnabled(false);
@@ -471,7 +469,14 @@ void TForm1::ToolButton1Click()
 {
     const uint32_t timeOut = SearchTimeOut;
     const int32_t number = SearchNumber;
-    frm_Configuration->exec();
+    m_dialogs.options->SetValues({SearchNumber, SearchTimeOut, m_services.SearchAdapter(), SearchAgainAfterSetting});
+    if (m_dialogs.options->exec() != mrOk)
+        return;
+    const options::Values chosen = m_dialogs.options->Values();
+    SearchNumber = chosen.number;
+    SearchTimeOut = chosen.timeOut;
+    m_services.SetSearchAdapter(chosen.adapter);
+    SearchAgainAfterSetting = chosen.searchAgain;
     if (SearchTimeOut != timeOut || SearchNumber != number) {
         if (Zarfel_SetOptions(SearchTimeOut, SearchNumber) != 0)
             AppMessageBox::show(this, QString(), QStringLiteral("configure failed"), QMessageBox::NoIcon,
@@ -487,7 +492,7 @@ void TForm1::ToolButton5Click()
 
 void TForm1::AboutDalvora1Click()
 {
-    frm_About->exec();
+    m_dialogs.about->exec();
 }
 
 QStringList TForm1::HelpFileCandidates()
@@ -527,118 +532,6 @@ void TForm1::DalvoraHelp1Click()
     ToolButton6Click();
 }
 
-// --- Host network services ------------------------------------------------------
-
-int TForm1::PingAddress(const QString &address)
-{
-    const int result = hostnet::PingAddress(address.toLatin1().toStdString());
-    if (result == hostnet::kEchoUnusable)
-        ReportEchoUnusable();
-    return result;
-}
-
-int TForm1::ReadHostAdapter(int item, QString &text)
-{
-    std::string value = text.toLatin1().toStdString();
-    bool noAdapter = false;
-    const int result = hostnet::ReadHostAdapter(item, value, &noAdapter);
-    if (noAdapter)
-        AppMessageBox::show(this, QApplication::applicationName(),
-                            QStringLiteral("error while get the size of Buffer Size for GetAdaptersInfo"),
-                            QMessageBox::NoIcon, QMessageBox::Ok);
-    text = QString::fromLatin1(value);
-    return result;
-}
-
-bool TForm1::IsValidAddressText(const QString &text) const
-{
-    return hostnet::IsValidAddressText(text.toLatin1().toStdString());
-}
-
-QString TForm1::CanonicalAddressText(const QString &text) const
-{
-    return QString::fromStdString(hostnet::AddressToText(hostnet::AddressFromText(text.toLatin1().toStdString())));
-}
-
-bool TForm1::IsSendableText(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c == QLatin1Char(',') || c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.isNull())
-            return false;
-    }
-    return true;
-}
-
-QString TForm1::UnsendableTextMessage(const QString &text)
-{
-    return QStringLiteral("'%1' cannot be sent to a module: it holds a comma, a line break or a NUL character.")
-        .arg(text);
-}
-
-QString TForm1::NoHostAddressMessage()
-{
-    return QStringLiteral("This PC's network adapter has no IPv4 address, so it has no subnet mask or gateway to "
-                          "give the modules. Enter an IPv4 address, a subnet mask and a default gateway for the "
-                          "adapter in the PC's network settings, then try again.");
-}
-
-QString TForm1::NoHostGatewayMessage()
-{
-    return QStringLiteral("This PC has no default gateway, so it has none to give the modules. Enter a default "
-                          "gateway for the PC's network adapter in its network settings, then try again.");
-}
-
-TForm1::HostSettings TForm1::ReadHostSettings()
-{
-    HostSettings host;
-    const bool addressed = ReadHostAdapter(1, host.address) == 0 && IsValidAddressText(host.address);
-    const bool masked = ReadHostAdapter(2, host.mask) == 0 && IsValidAddressText(host.mask);
-    const bool routed = ReadHostAdapter(3, host.gateway) == 0 && IsValidAddressText(host.gateway);
-    if (!addressed || !masked)
-        host.problem = NoHostAddressMessage();
-    else if (!routed)
-        host.problem = NoHostGatewayMessage();
-    return host;
-}
-
-QString TForm1::ReportedAlias(int number) const
-{
-    if (number >= 1 && number <= m_reportedAliases.size())
-        return m_reportedAliases.at(number - 1);
-    // A grid not filled by a search: its display text is all there is.
-    const QString shown = StringGrid1->Cells(2, number);
-    return shown == QStringLiteral("N/A") ? QString() : shown;
-}
-
-std::unordered_set<std::uint32_t> TForm1::AddressesInUse() const
-{
-    std::unordered_set<std::uint32_t> addresses = m_givenAddresses;
-    for (int row = 1; row <= Tag; ++row) {
-        const QString ip = StringGrid1->Cells(4, row);
-        if (IsValidAddressText(ip))
-            addresses.insert(hostnet::AddressFromText(ip.toLatin1().toStdString()));
-    }
-    return addresses;
-}
-
-void TForm1::NoteAddressGiven(const QString &address)
-{
-    if (IsValidAddressText(address))
-        m_givenAddresses.insert(hostnet::AddressFromText(address.toLatin1().toStdString()));
-}
-
-void TForm1::ReportEchoUnusable()
-{
-    // Without the permission every address counts as in use, which looks
-    // like a full subnet; the operator is told the real reason once.
-    if (m_echoUnusableReported)
-        return;
-    m_echoUnusableReported = true;
-    appendLog(QStringLiteral("No free address can be proposed: ping not permitted "
-                             "(README: Permission to send ICMP echo requests)."));
-    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1));
-}
-
 // --- Configuring one module -------------------------------------------------------
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
@@ -662,6 +555,15 @@ void TForm1::pmenuSetClick()
     StringGrid1DblClick();
 }
 
+QString TForm1::ReportedAlias(int number) const
+{
+    if (number >= 1 && number <= m_reportedAliases.size())
+        return m_reportedAliases.at(number - 1);
+    // A grid not filled by a search: its display text is all there is.
+    const QString shown = StringGrid1->Cells(2, number);
+    return shown == QStringLiteral("N/A") ? QString() : shown;
+}
+
 void TForm1::StringGrid1DblClick()
 {
     if (m_configuring)
@@ -675,47 +577,56 @@ void TForm1::StringGrid1DblClick()
         return;
     const QScopedValueRollback busy(m_configuring, true);
 
-    Form2->Tag = r - 1;
-    if (Form2->exec() != mrOk)
+    m_dialogs.single->Tag = r - 1;
+    if (m_dialogs.single->exec() != mrOk)
         return;
-    const int n = Form2->Tag + 1;
+    const TForm2::Settings chosen = m_dialogs.single->Chosen();
+    int32_t dhcp = 0;
+    if (countChanges(chosen, dhcp) == 0)
+        return;
 
-    const auto field = [](int m) {
-        const QLineEdit *edit = Form2->findChild<QLineEdit *>(QString::asprintf("Edit%01d", m));
-        return edit ? edit->text() : QString();
-    };
-    int32_t dhcp = StringGrid1->Cells(3, n) == QStringLiteral("Enable") ? 1 : 0;
+    if (AppMessageBox::show(this, QStringLiteral("Confirm"),
+                            QString::asprintf("Do you really want to change the setting of No.%d module to",
+                                              chosen.number),
+                            QMessageBox::Question, QMessageBox::Yes | QMessageBox::Cancel)
+        != QMessageBox::Yes)
+        return;
+    configureSingle(chosen, dhcp);
+}
+
+int TForm1::countChanges(const TForm2::Settings &chosen, int32_t &dhcp) const
+{
+    const int n = chosen.number;
+    dhcp = StringGrid1->Cells(3, n) == QStringLiteral("Enable") ? 1 : 0;
+    const QString fields[] = {chosen.alias, chosen.dhcp, chosen.ip, chosen.mask, chosen.gateway, chosen.mac};
     int changes = 0;
     for (int m = 2; m <= 7; ++m) {
-        const QString text = field(m);
+        const QString &text = fields[m - 2];
         if (text == StringGrid1->Cells(m, n))
             continue;
         ++changes;
         if (m == 3)
             dhcp = text == QStringLiteral("Enable") ? 1 : 0;
     }
-    if (changes == 0)
-        return;
+    return changes;
+}
 
-    if (AppMessageBox::show(this, QStringLiteral("Confirm"),
-                            QString::asprintf("Do you really want to change the setting of No.%d module to", n),
-                            QMessageBox::Question, QMessageBox::Yes | QMessageBox::Cancel)
-        != QMessageBox::Yes)
-        return;
-
+void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
+{
+    const int n = chosen.number;
     // An alias field still showing what the grid shows keeps the module's
     // own alias: "N/A" is the grid's word for none, not a name to give.
-    const QString aliasText = field(2) == StringGrid1->Cells(2, n) ? ReportedAlias(n) : field(2);
-    for (const QString &text : {field(4), field(5), field(6), field(7), aliasText}) {
-        if (!IsSendableText(text)) {
-            AppMessageBox::error(this, UnsendableTextMessage(text));
+    const QString aliasText = chosen.alias == StringGrid1->Cells(2, n) ? ReportedAlias(n) : chosen.alias;
+    for (const QString &text : {chosen.ip, chosen.mask, chosen.gateway, chosen.mac, aliasText}) {
+        if (!THostServices::IsSendableText(text)) {
+            AppMessageBox::error(this, THostServices::UnsendableTextMessage(text));
             return;
         }
     }
-    const QByteArray ip = field(4).toLatin1();
-    const QByteArray mask = field(5).toLatin1();
-    const QByteArray gateway = field(6).toLatin1();
-    const QByteArray mac = field(7).toLatin1();
+    const QByteArray ip = chosen.ip.toLatin1();
+    const QByteArray mask = chosen.mask.toLatin1();
+    const QByteArray gateway = chosen.gateway.toLatin1();
+    const QByteArray mac = chosen.mac.toLatin1();
     const QByteArray alias = aliasText.toLatin1();
     endLeftoverSearch();
     // The library waits up to a second for the module's answer.
@@ -724,153 +635,102 @@ void TForm1::StringGrid1DblClick()
                                                mac.constData(), dhcp, alias.constData());
     QApplication::restoreOverrideCursor();
     // Taken even without an acknowledgement: the module may have applied it.
-    NoteAddressGiven(field(4));
+    m_services.NoteAddressGiven(chosen.ip);
 
     if (result == 0) {
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
                             QMessageBox::Information, QMessageBox::Ok);
         appendLog(QStringLiteral("Module set up successfully"));
         if (SearchAgainAfterSetting)
-            searchAgainAfterSetting({field(7)});
+            searchAgainAfterSetting({chosen.mac});
     } else {
         AppMessageBox::error(this, QStringLiteral("Setting Error"));
         appendLog(QStringLiteral("Module failed to set up "));
     }
-    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+    scrollLogToEnd();
 }
 
 // --- Configuring many modules -----------------------------------------------------
-
-namespace {
-
-// The batch's progress window. Closing it asks the batch to stop, as the
-// Stop button does; it goes away when the batch has ended.
-class BatchProgress : public QDialog
-{
-public:
-    BatchProgress(QWidget *parent, int total)
-        : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
-    {
-        setObjectName(QStringLiteral("frmBatchProgress"));
-        setWindowTitle(QStringLiteral("Set multiple modules"));
-        // The operator may stop the batch, but start nothing else meanwhile.
-        setWindowModality(Qt::ApplicationModal);
-        applyDesignFont(this);
-        status = new QLabel(this);
-        status->setObjectName(QStringLiteral("lblBatchStatus"));
-        bar = new QProgressBar(this);
-        bar->setObjectName(QStringLiteral("ProgressBatch"));
-        bar->setRange(0, total);
-        bar->setValue(0);
-        stop = new QPushButton(QStringLiteral("Stop"), this);
-        stop->setObjectName(QStringLiteral("btnBatchStop"));
-        auto *layout = new QVBoxLayout(this);
-        layout->addWidget(status);
-        layout->addWidget(bar);
-        layout->addWidget(stop, 0, Qt::AlignRight);
-        setMinimumWidth(280);
-        QObject::connect(stop, &QPushButton::clicked, this, [this] { reject(); });
-    }
-
-    void reject() override
-    {
-        stopRequested = true;
-        stop->setEnabled(false);
-    }
-
-    QLabel *status = nullptr;
-    QProgressBar *bar = nullptr;
-    QPushButton *stop = nullptr;
-    bool stopRequested = false;
-};
-
-} // namespace
 
 void TForm1::pmenuAutoSetClick()
 {
     if (m_configuring)
         return;
-    if (frm_AutoSet->exec() != mrOk)
+    if (m_dialogs.autoSet->exec() != mrOk)
         return;
     const QScopedValueRollback busy(m_configuring, true);
-    configureBatch();
-}
 
-void TForm1::configureBatch()
-{
-    const QTreeWidget *modules = frm_AutoSet->ListView1;
-    const QTreeWidget *addresses = frm_AutoSet->ListView2;
-
-    // The k-th ticked module in display order gets the k-th ticked address.
-    struct Pair
-    {
-        int number; // the module's number in the library and its grid row
-        QString ip;
-    };
-    std::vector<Pair> pairs;
-    int nextAddress = 0;
-    for (int i = 0; i < modules->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *module = modules->topLevelItem(i);
-        if (module->checkState(0) != Qt::Checked)
-            continue;
-        // The row's own module number, not the first grid row with its IP
-        // text: modules fresh from the factory all share one address.
-        const int number = Tfrm_AutoSet::ModuleNumber(module);
-        if (number < 1 || number > Tag)
-            continue; // no record of the last search behind it
-        while (nextAddress < addresses->topLevelItemCount()
-               && addresses->topLevelItem(nextAddress)->checkState(0) != Qt::Checked)
-            ++nextAddress;
-        if (nextAddress >= addresses->topLevelItemCount())
-            break;
-        pairs.push_back({number, addresses->topLevelItem(nextAddress)->text(1)});
-        ++nextAddress;
-    }
+    const std::vector<Pair> pairs = pairTicked();
     if (pairs.empty())
         return; // nothing to send
+    THostServices::HostSettings host;
+    if (!checkBatch(pairs, host))
+        return;
+    reportBatch(runBatch(pairs, host));
+}
 
+std::vector<TForm1::Pair> TForm1::pairTicked() const
+{
+    // The k-th ticked module in display order gets the k-th ticked address.
+    // The row's own module number, not the first grid row with its IP text:
+    // modules fresh from the factory all share one address.
+    const Tfrm_AutoSet::Choice ticked = m_dialogs.autoSet->Ticked();
+    std::vector<Pair> pairs;
+    qsizetype nextAddress = 0;
+    for (const int number : ticked.modules) {
+        if (number < 1 || number > Tag)
+            continue; // no record of the last search behind it
+        if (nextAddress >= ticked.addresses.size())
+            break;
+        pairs.push_back({number, ticked.addresses.at(nextAddress++)});
+    }
+    return pairs;
+}
+
+bool TForm1::checkBatch(const std::vector<Pair> &pairs, THostServices::HostSettings &host)
+{
     // The host's settings as they are now, not as the dialog showed them;
     // without an address or a gateway every module would get unusable ones.
-    const HostSettings host = ReadHostSettings();
+    host = m_services.ReadHostSettings();
     if (!host.problem.isEmpty()) {
         AppMessageBox::error(this, host.problem);
-        return;
+        return false;
     }
-    const QByteArray mask = CanonicalAddressText(host.mask).toLatin1();
-    const QByteArray gateway = CanonicalAddressText(host.gateway).toLatin1();
     // Everything is checked before the first request goes out.
     for (const Pair &pair : pairs) {
         for (const QString &text : {pair.ip, StringGrid1->Cells(7, pair.number), ReportedAlias(pair.number)}) {
-            if (!IsSendableText(text)) {
-                AppMessageBox::error(this, UnsendableTextMessage(text));
-                return;
+            if (!THostServices::IsSendableText(text)) {
+                AppMessageBox::error(this, THostServices::UnsendableTextMessage(text));
+                return false;
             }
         }
-        if (!IsValidAddressText(pair.ip)) {
+        if (!THostServices::IsValidAddressText(pair.ip)) {
             AppMessageBox::error(this, QStringLiteral("'%1' is not valid IP address.").arg(pair.ip));
-            return;
+            return false;
         }
     }
+    return true;
+}
 
-    const int total = int(pairs.size());
-    BatchProgress progress(this, total);
+TForm1::BatchOutcome TForm1::runBatch(const std::vector<Pair> &pairs, const THostServices::HostSettings &host)
+{
+    const QByteArray mask = THostServices::CanonicalAddressText(host.mask).toLatin1();
+    const QByteArray gateway = THostServices::CanonicalAddressText(host.gateway).toLatin1();
+    BatchOutcome outcome;
+    outcome.total = int(pairs.size());
+    TBatchProgress progress(this, outcome.total);
     progress.show();
-    int done = 0;
-    int failures = 0;
-    bool ended = false; // by Stop or by the operator's No
-    QStringList set;    // MACs of the modules that acknowledged
     for (const Pair &pair : pairs) {
-        progress.status->setText(QStringLiteral("Setting module %1 of %2").arg(done + 1).arg(total));
-        progress.bar->setValue(done);
+        progress.ShowStep(outcome.done);
         // Each request may block for a second: the window is brought up to
         // date before, and a Stop pressed meanwhile is seen here.
         QCoreApplication::processEvents();
-        if (progress.stopRequested) {
-            ended = true;
+        if (progress.StopRequested()) {
+            outcome.ended = true;
             break;
         }
         const int n = pair.number;
-        const QByteArray ip = CanonicalAddressText(pair.ip).toLatin1();
+        const QByteArray ip = THostServices::CanonicalAddressText(pair.ip).toLatin1();
         const QByteArray mac = StringGrid1->Cells(7, n).toLatin1();
         const QByteArray alias = ReportedAlias(n).toLatin1();
         endLeftoverSearch();
@@ -880,55 +740,63 @@ void TForm1::configureBatch()
         QApplication::restoreOverrideCursor();
         // The address is used up, whether the module took it or not; only an
         // acknowledgement counts as set.
-        NoteAddressGiven(QString::fromLatin1(ip));
-        ++done;
-        progress.bar->setValue(done);
+        m_services.NoteAddressGiven(QString::fromLatin1(ip));
+        progress.ShowDone(++outcome.done);
         appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
                       .arg(n)
                       .arg(QString::fromLatin1(mac), QString::fromLatin1(ip),
                            result == 0 ? QStringLiteral("set") : QStringLiteral("failed")));
-        ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
-        if (result == 0)
-            set << QString::fromLatin1(mac);
-        if (result != 0) {
-            ++failures;
-            const QString prompt = QStringLiteral("Setting Error!\r\rName: ") + StringGrid1->Cells(1, n)
-                                   + QStringLiteral("\r\nALIAS: ") + StringGrid1->Cells(2, n)
-                                   + QStringLiteral("\r\nIP: ") + StringGrid1->Cells(4, n)
-                                   + QStringLiteral("\r\rDo you continue?");
-            if (AppMessageBox::show(&progress, QStringLiteral("Error"), prompt, QMessageBox::Critical,
-                                    QMessageBox::Yes | QMessageBox::No)
-                == QMessageBox::No) {
-                ended = true;
-                break;
-            }
+        scrollLogToEnd();
+        if (result == 0) {
+            outcome.set << QString::fromLatin1(mac);
+            continue;
+        }
+        ++outcome.failures;
+        if (!continueAfterFailure(&progress, n)) {
+            outcome.ended = true;
+            break;
         }
     }
     progress.hide();
+    return outcome;
+}
 
+bool TForm1::continueAfterFailure(QWidget *progress, int number)
+{
+    const QString prompt = QStringLiteral("Setting Error!\r\rName: ") + StringGrid1->Cells(1, number)
+                           + QStringLiteral("\r\nALIAS: ") + StringGrid1->Cells(2, number)
+                           + QStringLiteral("\r\nIP: ") + StringGrid1->Cells(4, number)
+                           + QStringLiteral("\r\rDo you continue?");
+    return AppMessageBox::show(progress, QStringLiteral("Error"), prompt, QMessageBox::Critical,
+                               QMessageBox::Yes | QMessageBox::No)
+           != QMessageBox::No;
+}
+
+void TForm1::reportBatch(const BatchOutcome &outcome)
+{
     const QString searchAgain = QStringLiteral("Search again to see what each module took.");
     QString summary = QStringLiteral("%1: %2 of %3 modules set, %4 failed")
-                          .arg(ended ? QStringLiteral("Batch ended") : QStringLiteral("Batch complete"))
-                          .arg(done - failures)
-                          .arg(total)
-                          .arg(failures);
-    if (ended && done < total)
-        summary += QStringLiteral(", %1 not tried").arg(total - done);
-    appendLog(failures > 0 ? summary + QStringLiteral(". ") + searchAgain : summary);
-    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
-    if (SearchAgainAfterSetting && !set.isEmpty())
-        searchAgainAfterSetting(set);
-    if (ended)
+                          .arg(outcome.ended ? QStringLiteral("Batch ended") : QStringLiteral("Batch complete"))
+                          .arg(outcome.done - outcome.failures)
+                          .arg(outcome.total)
+                          .arg(outcome.failures);
+    if (outcome.ended && outcome.done < outcome.total)
+        summary += QStringLiteral(", %1 not tried").arg(outcome.total - outcome.done);
+    appendLog(outcome.failures > 0 ? summary + QStringLiteral(". ") + searchAgain : summary);
+    scrollLogToEnd();
+    if (SearchAgainAfterSetting && !outcome.set.isEmpty())
+        searchAgainAfterSetting(outcome.set);
+    if (outcome.ended)
         return; // the operator chose to end it: no summary box
 
-    if (failures == 0)
+    if (outcome.failures == 0)
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
                             QMessageBox::Information, QMessageBox::Ok);
     else
         AppMessageBox::show(this, QStringLiteral("Warning"),
-                            QString::asprintf(failures == 1 ? "%d module setting failed."
-                                                            : "%d modules setting failed.",
-                                              failures)
+                            QString::asprintf(outcome.failures == 1 ? "%d module setting failed."
+                                                                    : "%d modules setting failed.",
+                                              outcome.failures)
                                 + QStringLiteral("\n") + searchAgain,
                             QMessageBox::Warning, QMessageBox::Ok);
 }

@@ -2,7 +2,8 @@
 
 #include "AppMessageBox.h"
 #include "FormUtils.h"
-#include "Unit1.h"
+#include "HostServices.h"
+#include "ModuleTable.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -11,11 +12,10 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <cstdlib>
 #include <utility>
 
 #include "platform/HostNetwork.h"
-
-TForm2 *Form2 = nullptr;
 
 namespace {
 
@@ -39,32 +39,11 @@ void setBackground(QLineEdit *edit, const QColor &colour)
     edit->setPalette(palette);
 }
 
-// A dotted part read as a leading decimal integer: leading blanks and one
-// sign allowed, reading stops at the first non-digit, no digits give 0.
-// Values far out of an octet's range are clamped; they are rejected anyway.
-long long leadingInteger(const QString &text)
-{
-    const auto blank = [](QChar c) {
-        return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
-    };
-    qsizetype at = 0;
-    while (at < text.size() && blank(text[at]))
-        ++at;
-    bool negative = false;
-    if (at < text.size() && (text[at] == QLatin1Char('+') || text[at] == QLatin1Char('-')))
-        negative = text[at++] == QLatin1Char('-');
-    long long value = 0;
-    for (; at < text.size() && text[at] >= QLatin1Char('0') && text[at] <= QLatin1Char('9'); ++at) {
-        if (value < 1000000)
-            value = value * 10 + (text[at].unicode() - '0');
-    }
-    return negative ? -value : value;
-}
-
 } // namespace
 
-TForm2::TForm2(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+TForm2::TForm2(QWidget *parent, const ModuleTable &modules, THostServices &services)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_modules(modules), m_services(services)
 {
     setupUi(this);
     setObjectName(QStringLiteral("Form2"));
@@ -91,6 +70,11 @@ TForm2::TForm2(QWidget *parent)
 
 TForm2::~TForm2() = default;
 
+TForm2::Settings TForm2::Chosen() const
+{
+    return {Tag + 1, Edit2->text(), Edit3->text(), Edit4->text(), Edit5->text(), Edit6->text(), Edit7->text()};
+}
+
 QLineEdit *TForm2::NumberedEdit(int n) const
 {
     const QString name = n <= 7 ? QString::asprintf("Edit%01d", n) : QString::asprintf("Edit%d", n);
@@ -109,7 +93,7 @@ void TForm2::FormShow()
     CreateTabSheet();
     for (int item = 1; item <= 3; ++item) {
         QString text;
-        NumberedEdit(7 + item)->setText(Form1->ReadHostAdapter(item, text) == 0 ? text : kNoAddress);
+        NumberedEdit(7 + item)->setText(m_services.ReadHostAdapter(item, text) == 0 ? text : kNoAddress);
     }
     // The probe runs once the dialog is up, so that the operator sees it
     // working; Set waits for its result.
@@ -120,13 +104,12 @@ void TForm2::FormShow()
 void TForm2::CreateTabSheet()
 {
     const int row = Tag + 1;
-    const TStringGrid *grid = Form1->StringGrid1;
     GroupBox1->setTitle(QStringLiteral("Original Settings"));
     for (int n = 1; n <= 7; ++n) {
         QLineEdit *field = NumberedEdit(n);
         if (n == 3) {
             // Edit3 follows the radio buttons; the read-only text is separate.
-            if (grid->Cells(3, row) == QStringLiteral("Enable")) {
+            if (m_modules.ModuleCell(3, row) == QStringLiteral("Enable")) {
                 editDHCP->setText(QStringLiteral("Enabled"));
                 rbtnEnable->setChecked(true);
             } else {
@@ -135,16 +118,16 @@ void TForm2::CreateTabSheet()
             }
             continue;
         }
-        field->setText(grid->Cells(n, row));
+        field->setText(m_modules.ModuleCell(n, row));
         if (n == 2)
-            Edit11->setText(grid->Cells(n, row));
+            Edit11->setText(m_modules.ModuleCell(n, row));
     }
     CheckButton();
 }
 
 void TForm2::CheckButton()
 {
-    const int count = Form1->Tag;
+    const int count = m_modules.ModuleCount();
     if (count < 2) {
         Button3->setEnabled(false);
         Button4->setEnabled(false);
@@ -170,8 +153,8 @@ void TForm2::Button1Click()
     // Text that would add pieces to the request is refused first.
     bool usable = true;
     for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit2}) {
-        if (!TForm1::IsSendableText(edit->text())) {
-            AppMessageBox::error(this, TForm1::UnsendableTextMessage(edit->text()));
+        if (!THostServices::IsSendableText(edit->text())) {
+            AppMessageBox::error(this, THostServices::UnsendableTextMessage(edit->text()));
             usable = false;
         }
     }
@@ -180,14 +163,14 @@ void TForm2::Button1Click()
 
     static const char *const messages[] = {"'%1' is a not valid IP address.", "'%1' is a not valid MASK.",
                                            "'%1' is a not valid Gateway."};
-    std::optional<TForm1::HostSettings> host; // read once, when a field is empty
+    std::optional<THostServices::HostSettings> host; // read once, when a field is empty
     for (int n = 4; n <= 6; ++n) {
         QLineEdit *field = NumberedEdit(n);
         const QString text = field->text();
-        if (Form1->IsValidAddressText(text)) {
+        if (THostServices::IsValidAddressText(text)) {
             // The form the check read: "198.18.000.077" goes out as the
             // 198.18.0.63 it stands for, not as typed.
-            field->setText(Form1->CanonicalAddressText(text));
+            field->setText(THostServices::CanonicalAddressText(text));
             continue;
         }
         usable = false;
@@ -195,8 +178,8 @@ void TForm2::Button1Click()
         if (text.isEmpty()) {
             // Empty where the PC had nothing to propose: say what it lacks.
             if (!host)
-                host = Form1->ReadHostSettings();
-            const bool lacking = n == 6 ? !host->problem.isEmpty() : host->problem == TForm1::NoHostAddressMessage();
+                host = m_services.ReadHostSettings();
+            const bool lacking = n == 6 ? !host->problem.isEmpty() : host->problem == THostServices::NoHostAddressMessage();
             message = lacking ? host->problem : QStringLiteral("Invalid numeric entry.");
         }
         AppMessageBox::error(this, message);
@@ -298,7 +281,9 @@ std::optional<QString> TForm2::probeFreeAddress(quint64 token)
         return std::nullopt;
     std::uint32_t host = 0;
     for (int i = 0; i < 4; ++i) {
-        const long long octet = leadingInteger(parts[i]);
+        // Read as a leading decimal integer, as the address was shown:
+        // leading blanks and a sign allowed, no digits give 0.
+        const long octet = std::strtol(parts[i].toLatin1().constData(), nullptr, 10);
         if (octet < 0 || octet > 255)
             return std::nullopt;
         host = host << 8 | static_cast<std::uint32_t>(octet);
@@ -310,14 +295,14 @@ std::optional<QString> TForm2::probeFreeAddress(quint64 token)
     // Within the host's subnet as far as its mask tells, never its network
     // or broadcast address, the host or its gateway.
     const auto number = [](const QLineEdit *edit) {
-        return Form1->IsValidAddressText(edit->text()) ? hostnet::AddressFromText(edit->text().toLatin1().toStdString())
+        return THostServices::IsValidAddressText(edit->text()) ? hostnet::AddressFromText(edit->text().toLatin1().toStdString())
                                                        : std::uint32_t{0};
     };
     hostnet::FreeAddressSearch search = hostnet::HostSubnetSearch(host, number(Edit9), number(Edit10));
-    search.inUse.merge(Form1->AddressesInUse());
+    search.inUse.merge(m_services.AddressesInUse());
     hostnet::FreeAddressWalk walk(std::move(search));
     if (walk.echoUnusable())
-        Form1->ReportEchoUnusable();
+        m_services.ReportEchoUnusable();
     while (!walk.finished()) {
         walk.pump(kProbeStepMs);
         QCoreApplication::processEvents();

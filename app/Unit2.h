@@ -9,22 +9,39 @@
 
 #include "ui_Unit2.h"
 
+class ModuleTable;
 class QLineEdit;
+class THostServices;
 
-class TForm2 : public QDialog, public Ui::TForm2
+class TForm2 : public QDialog, private Ui::TForm2
 {
     Q_OBJECT
 
 public:
-    explicit TForm2(QWidget *parent = nullptr);
+    TForm2(QWidget *parent, const ModuleTable &modules, THostServices &services);
     ~TForm2() override;
+
+    // What the operator chose, as the fields show it after OK: the module's
+    // number and its new alias, DHCP ("Enable" or "Disable"), IP, mask,
+    // gateway and MAC texts (addresses in their checked, dotted form).
+    struct Settings
+    {
+        int number = 0;
+        QString alias;
+        QString dhcp;
+        QString ip;
+        QString mask;
+        QString gateway;
+        QString mac;
+    };
+    Settings Chosen() const;
 
     // Zero-based index of the module shown: its grid row and its module
     // number are Tag + 1.
     int Tag = 0;
 
-    // The numbered fields: "Edit%01d" for 1 to 7 (the main window reads them
-    // after the dialog has closed), "Edit%d" for the recommended 8 to 10.
+    // The numbered fields: "Edit%01d" for 1 to 7, "Edit%d" for the
+    // recommended 8 to 10.
     QLineEdit *NumberedEdit(int n) const;
 
     // Event handlers and the operations they share.
@@ -58,11 +75,12 @@ private:
     std::optional<QString> probeFreeAddress(quint64 token);
     void setProbing(bool probing);
 
+    const ModuleTable &m_modules;
+    THostServices &m_services;
+
     // A probe gives up as soon as this differs from the value it started
     // with: a new showing or a close makes its result meaningless.
     quint64 m_probeToken = 0;
     bool m_probeWanted = false;
     bool m_probeRunning = false;
 };
-
-extern TForm2 *Form2;

@@ -1,7 +1,6 @@
 #include "Unit3.h"
 
 #include "FormUtils.h"
-#include "Unit1.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>
@@ -11,8 +10,6 @@
 #include <climits>
 
 #include "zarfel.h"
-
-TForm3 *Form3 = nullptr;
 
 namespace {
 constexpr int kTimerInterval = 100;
@@ -38,6 +35,12 @@ TForm3::TForm3(QWidget *parent)
 
 TForm3::~TForm3() = default;
 
+void TForm3::SetSearchOptions(uint32_t timeOut, int32_t number)
+{
+    m_timeOut = timeOut;
+    m_number = number;
+}
+
 void TForm3::FormCreate()
 {
     Timer1->stop();
@@ -47,7 +50,7 @@ bool TForm3::countMode() const
 {
     // A negative number (only from a hand-edited option.ini) sets no limit
     // in the library either, so the bar shows the time instead.
-    return Form1->SearchNumber > 0;
+    return m_number > 0;
 }
 
 void TForm3::setPosition(qint64 position)
@@ -70,11 +73,11 @@ void TForm3::FormActivate()
     // A time-out beyond the bar's range fills the bar's whole range.
     qint64 maximum = 0;
     if (countMode()) {
-        maximum = Form1->SearchNumber;
+        maximum = m_number;
         setLabelText(Label2, QStringLiteral(" / ") + QString::number(maximum));
     } else {
-        maximum = std::min<qint64>(qint64(Form1->SearchTimeOut) + kTimerInterval, INT_MAX);
-        setLabelText(Label2, QStringLiteral(" / ") + QString::number(Form1->SearchTimeOut) + QStringLiteral(" ms"));
+        maximum = std::min<qint64>(qint64(m_timeOut) + kTimerInterval, INT_MAX);
+        setLabelText(Label2, QStringLiteral(" / ") + QString::number(m_timeOut) + QStringLiteral(" ms"));
     }
     ProgressBar1->setRange(0, int(maximum));
     setLabelText(Label1, QString::number(std::clamp<qint64>(previous, 0, maximum)));
@@ -95,7 +98,7 @@ void TForm3::Timer1Timer()
         done(mrCancel);
         return;
     }
-    if (qint64(Form1->SearchTimeOut) + kTimerInterval < Timer1Tag && Zarfel_GetState() == 0)
+    if (qint64(m_timeOut) + kTimerInterval < Timer1Tag && Zarfel_GetState() == 0)
         done(mrCancel);
 }
 

@@ -4,17 +4,23 @@
 
 #include <QDialog>
 
+#include <cstdint>
+
 #include "ui_Unit3.h"
 
 class QTimer;
 
-class TForm3 : public QDialog, public Ui::TForm3
+class TForm3 : public QDialog, private Ui::TForm3
 {
     Q_OBJECT
 
 public:
     explicit TForm3(QWidget *parent = nullptr);
     ~TForm3() override;
+
+    // The search's time-out in milliseconds and wished number of results
+    // (0 or less: none), given before each showing.
+    void SetSearchOptions(uint32_t timeOut, int32_t number);
 
     QTimer *Timer1 = nullptr;
     // Elapsed time of the running search in milliseconds, counted in ticks.
@@ -38,6 +44,7 @@ protected:
 private:
     bool countMode() const;
     void setPosition(qint64 position);
-};
 
-extern TForm3 *Form3;
+    uint32_t m_timeOut = 2000;
+    int32_t m_number = 0;
+};

@@ -1,0 +1,132 @@
+#include "HostServices.h"
+
+#include "AppMessageBox.h"
+#include "ModuleTable.h"
+
+#include <QApplication>
+
+#include <string>
+#include <utility>
+
+#include "platform/HostNetwork.h"
+
+THostServices::THostServices(QWidget *parent, const ModuleTable &modules, std::function<void(const QString &)> log)
+    : m_parent(parent), m_modules(modules), m_log(std::move(log))
+{
+}
+
+void THostServices::SetSearchAdapter(const QString &id)
+{
+    m_searchAdapter = id;
+    if (!id.isEmpty()) {
+        bool present = false;
+        for (const hostnet::HostAdapter &a : hostnet::ListHostAdapters())
+            present = present || QString::fromStdString(a.id) == id;
+        if (!present) {
+            // Proposals from an adapter that is not there would be guesses.
+            m_log(QStringLiteral("Adapter %1 not found: the first adapter is used").arg(id));
+            m_searchAdapter.clear();
+        }
+    }
+    hostnet::SetHostAdapterChoice(m_searchAdapter.toStdString());
+}
+
+int THostServices::PingAddress(const QString &address)
+{
+    const int result = hostnet::PingAddress(address.toLatin1().toStdString());
+    if (result == hostnet::kEchoUnusable)
+        ReportEchoUnusable();
+    return result;
+}
+
+int THostServices::ReadHostAdapter(int item, QString &text)
+{
+    std::string value = text.toLatin1().toStdString();
+    bool noAdapter = false;
+    const int result = hostnet::ReadHostAdapter(item, value, &noAdapter);
+    if (noAdapter)
+        AppMessageBox::show(m_parent, QApplication::applicationName(),
+                            QStringLiteral("error while get the size of Buffer Size for GetAdaptersInfo"),
+                            QMessageBox::NoIcon, QMessageBox::Ok);
+    text = QString::fromLatin1(value);
+    return result;
+}
+
+bool THostServices::IsValidAddressText(const QString &text)
+{
+    return hostnet::IsValidAddressText(text.toLatin1().toStdString());
+}
+
+QString THostServices::CanonicalAddressText(const QString &text)
+{
+    return QString::fromStdString(hostnet::AddressToText(hostnet::AddressFromText(text.toLatin1().toStdString())));
+}
+
+bool THostServices::IsSendableText(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char(',') || c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.isNull())
+            return false;
+    }
+    return true;
+}
+
+QString THostServices::UnsendableTextMessage(const QString &text)
+{
+    return QStringLiteral("'%1' cannot be sent to a module: it holds a comma, a line break or a NUL character.")
+        .arg(text);
+}
+
+QString THostServices::NoHostAddressMessage()
+{
+    return QStringLiteral("This PC's network adapter has no IPv4 address, so it has no subnet mask or gateway to "
+                          "give the modules. Enter an IPv4 address, a subnet mask and a default gateway for the "
+                          "adapter in the PC's network settings, then try again.");
+}
+
+QString THostServices::NoHostGatewayMessage()
+{
+    return QStringLiteral("This PC has no default gateway, so it has none to give the modules. Enter a default "
+                          "gateway for the PC's network adapter in its network settings, then try again.");
+}
+
+THostServices::HostSettings THostServices::ReadHostSettings()
+{
+    HostSettings host;
+    const bool addressed = ReadHostAdapter(1, host.address) == 0 && IsValidAddressText(host.address);
+    const bool masked = ReadHostAdapter(2, host.mask) == 0 && IsValidAddressText(host.mask);
+    const bool routed = ReadHostAdapter(3, host.gateway) == 0 && IsValidAddressText(host.gateway);
+    if (!addressed || !masked)
+        host.problem = NoHostAddressMessage();
+    else if (!routed)
+        host.problem = NoHostGatewayMessage();
+    return host;
+}
+
+std::unordered_set<std::uint32_t> THostServices::AddressesInUse() const
+{
+    std::unordered_set<std::uint32_t> addresses = m_given;
+    for (int n = 1; n <= m_modules.ModuleCount(); ++n) {
+        const QString ip = m_modules.ModuleCell(ModuleTable::Ip, n);
+        if (IsValidAddressText(ip))
+            addresses.insert(hostnet::AddressFromText(ip.toLatin1().toStdString()));
+    }
+    return addresses;
+}
+
+void THostServices::NoteAddressGiven(const QString &address)
+{
+    if (IsValidAddressText(address))
+        m_given.insert(hostnet::AddressFromText(address.toLatin1().toStdString()));
+}
+
+void THostServices::ReportEchoUnusable()
+{
+    // Without the permission every address counts as in use, which looks
+    // like a full subnet; the operator is told the real reason once.
+    if (m_echoUnusableReported)
+        return;
+    m_echoUnusableReported = true;
+    m_log(QStringLiteral("No free address can be proposed: ping not permitted "
+                         "(README: Permission to send ICMP echo requests)."));
+}
