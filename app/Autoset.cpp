@@ -304,14 +304,8 @@ void Tfrm_AutoSet::showProgress(std::uint64_t stepsDone, std::uint64_t totalStep
     setLabelText(lblSearchStatus, QStringLiteral("Searching... %1 of %2 found").arg(found).arg(std::max(wanted, 0)));
 }
 
-void Tfrm_AutoSet::btnSearchClick()
+std::optional<hostnet::FreeAddressSearch> Tfrm_AutoSet::checkedSearch()
 {
-    if (m_searching) {
-        // The button reads "Stop" while a search runs.
-        m_stopRequested = true;
-        return;
-    }
-
     const QString startText = editStartIP->text();
     const QString endText = editEndIP->text();
     if (startText.isEmpty() || endText.isEmpty()) {
@@ -322,27 +316,25 @@ void Tfrm_AutoSet::btnSearchClick()
             if (!host.problem.isEmpty())
                 AppMessageBox::error(this, host.problem);
         }
-        return;
+        return std::nullopt;
     }
     for (const QString &text : {startText, endText}) {
         if (!THostServices::IsValidAddressText(text)) {
             AppMessageBox::error(this, QStringLiteral("'%1' is not valid IP address.").arg(text));
-            return;
+            return std::nullopt;
         }
     }
     if (Tfrm_Configuration::CheckNumericText(editNumber->text()) != 0) {
         AppMessageBox::error(this, QStringLiteral("Invalid numeric entry."));
-        return;
+        return std::nullopt;
     }
-    std::optional<std::int32_t> wanted = Tfrm_Configuration::DigitsToInt32(editNumber->text());
+    const std::optional<std::int32_t> wanted = Tfrm_Configuration::DigitsToInt32(editNumber->text());
     if (!wanted) {
         // Digits beyond the signed 32-bit range: refused like the other
         // input errors, before anything is probed or removed.
         AppMessageBox::error(this, QStringLiteral("'%1' is not a valid integer value.").arg(editNumber->text()));
-        return;
+        return std::nullopt;
     }
-
-    ListView2->clear();
 
     // The range in either order; addresses with zero low four bits are
     // stepped over. Modules of the last search, and addresses given since,
@@ -354,35 +346,33 @@ void Tfrm_AutoSet::btnSearchClick()
     search.inUse = m_services.AddressesInUse();
     const auto hostNumber = [](const QLineEdit *edit) {
         return THostServices::IsValidAddressText(edit->text()) ? hostnet::AddressFromText(latin1(edit->text()))
-                                                       : std::uint32_t{0};
+                                                               : std::uint32_t{0};
     };
     search.inUse.merge(hostnet::ReservedAddresses(hostNumber(Edit1), hostNumber(Edit2), hostNumber(Edit3)));
+    return search;
+}
+
+void Tfrm_AutoSet::btnSearchClick()
+{
+    if (m_searching) {
+        // The button reads "Stop" while a search runs.
+        m_stopRequested = true;
+        return;
+    }
+    std::optional<hostnet::FreeAddressSearch> search = checkedSearch();
+    if (!search)
+        return;
+    ListView2->clear();
 
     // Many echo requests at once, committed in address order, so the list
-    // is the one a walk of one request at a time would give. The window's
-    // events are handled between pumps: it repaints, the wished number may
-    // change and Stop ends the search, keeping what was found.
-    hostnet::FreeAddressWalk walk(std::move(search));
+    // is the one a walk of one request at a time would give.
+    const auto wanted = static_cast<std::int32_t>(search->wanted);
+    hostnet::FreeAddressWalk walk(std::move(*search));
     m_searching = true;
     m_stopRequested = false;
     showSearching(true);
     Q_EMIT searchStarted();
-    while (!walk.finished()) {
-        for (const std::uint32_t address : walk.pump(kPumpSliceMs))
-            newRow(ListView2)->setText(1, QString::fromStdString(hostnet::AddressToText(address)));
-        showProgress(walk.stepsDone(), walk.totalSteps(), walk.found().size(), *wanted);
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (m_stopRequested) {
-            walk.cancel();
-            break;
-        }
-        // Half-typed numbers (an empty field, for one) leave the last
-        // valid one in force.
-        if (const std::optional<std::int32_t> typed = wishedNumber(); typed && *typed != *wanted) {
-            wanted = typed;
-            walk.setWanted(*wanted);
-        }
-    }
+    runWalk(walk, wanted);
     m_searching = false;
     showSearching(false);
 
@@ -398,6 +388,29 @@ void Tfrm_AutoSet::btnSearchClick()
     }
     setLabelText(lblSearchStatus, outcome);
     Q_EMIT searchFinished();
+}
+
+void Tfrm_AutoSet::runWalk(hostnet::FreeAddressWalk &walk, std::int32_t wanted)
+{
+    // The window's events are handled between pumps: it repaints, the
+    // wished number may change and Stop ends the search, keeping what was
+    // found.
+    while (!walk.finished()) {
+        for (const std::uint32_t address : walk.pump(kPumpSliceMs))
+            newRow(ListView2)->setText(1, QString::fromStdString(hostnet::AddressToText(address)));
+        showProgress(walk.stepsDone(), walk.totalSteps(), walk.found().size(), wanted);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (m_stopRequested) {
+            walk.cancel();
+            return;
+        }
+        // Half-typed numbers (an empty field, for one) leave the last
+        // valid one in force.
+        if (const std::optional<std::int32_t> typed = wishedNumber(); typed && *typed != wanted) {
+            wanted = *typed;
+            walk.setWanted(wanted);
+        }
+    }
 }
 
 void Tfrm_AutoSet::done(int result)

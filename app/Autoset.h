@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/HostNetwork.h"
 #include "ui_Autoset.h"
 
 class ModuleTable;
@@ -76,6 +77,10 @@ private:
     static void setAllTicks(QTreeWidget *list, int how);
     static QTreeWidgetItem *newRow(QTreeWidget *list);
     std::optional<std::int32_t> wishedNumber() const;
+    // The free address search the fields ask for; none (after telling the
+    // operator why) when a field is not usable.
+    std::optional<hostnet::FreeAddressSearch> checkedSearch();
+    void runWalk(hostnet::FreeAddressWalk &walk, std::int32_t wanted);
     void showSearching(bool searching);
     void showProgress(std::uint64_t stepsDone, std::uint64_t totalSteps, std::size_t found, std::int32_t wanted);
 
