@@ -79,13 +79,6 @@ public:
     // The one of them that Help opens.
     static QString HelpFile();
 
-    // The alias module `number` reported to the last search; the grid shows
-    // "N/A" for an empty one, which is no alias to send.
-    QString ReportedAlias(int number) const;
-
-    // The grid as CSV: the titles as shown plus ADAPTER, one record per
-    // module in the order shown.
-    QString GridCsv() const;
     void GridExportClick();
 
     // Configuring the module of the selected row.
@@ -119,6 +112,12 @@ private:
     };
 
     void createGridMenu();
+    // The alias module `number` reported to the last search; the grid shows
+    // "N/A" for an empty one, which is no alias to send.
+    QString ReportedAlias(int number) const;
+    // The grid as CSV: the titles as shown plus ADAPTER, one record per
+    // module in the order shown.
+    QString GridCsv() const;
     void appendLog(const QString &line);
     void scrollLogToEnd();
     void clearGrid();
