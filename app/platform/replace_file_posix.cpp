@@ -32,6 +32,40 @@ std::filesystem::path resolveTarget(const std::filesystem::path &path)
     return target;
 }
 
+// The new file keeps the permissions and owner of the one it replaces.
+void takePermissions(int fd, const std::filesystem::path &target)
+{
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            // Only the owner may keep another owner; the file stays usable.
+        }
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
+}
+
+// 0 when every byte was written, else the error.
+int writeAll(int fd, const std::string &contents)
+{
+    const char *data = contents.data();
+    std::size_t left = contents.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 } // namespace
 
 bool replaceFileContents(const std::filesystem::path &path, const std::string &contents,
@@ -60,31 +94,9 @@ bool replaceFileContents(const std::filesystem::path &path, const std::string &c
         return fail(reason(step, temp, err));
     };
 
-    // The new file keeps the permissions and owner of the one it replaces.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
-        ::fchmod(fd, old.st_mode & 07777);
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-            // Only the owner may keep another owner; the file stays usable.
-        }
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
-
-    const char *data = contents.data();
-    std::size_t left = contents.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return abandon("cannot write", errno);
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    takePermissions(fd, target);
+    if (const int err = writeAll(fd, contents); err != 0)
+        return abandon("cannot write", err);
     if (::fsync(fd) != 0)
         return abandon("cannot flush", errno);
     if (::close(fd) != 0) {
