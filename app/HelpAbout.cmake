@@ -1,5 +1,6 @@
-# Help and About without a toolkit: opening a document with the desktop's
-# viewer, the JPEG decoder and the About picture built into the program.
+# Help and About: opening a document with the desktop's viewer (through Qt's
+# process and path services on Linux, the shell alone on Windows), the JPEG
+# decoder and the About picture built into the program.
 # Defines the static library search_helpabout; included by app/CMakeLists.txt
 # (after search_gui, which it then links) and, when the program is not built,
 # by the tests.
@@ -44,7 +45,9 @@ if(WIN32)
   target_sources(search_helpabout PRIVATE ${_helpabout_dir}/platform/open_document_win32.cpp)
   target_link_libraries(search_helpabout PRIVATE shell32 ole32)
 else()
+  find_package(Qt6 REQUIRED COMPONENTS Core)
   target_sources(search_helpabout PRIVATE ${_helpabout_dir}/platform/open_document_linux.cpp)
+  target_link_libraries(search_helpabout PRIVATE Qt6::Core)
 endif()
 target_include_directories(search_helpabout PUBLIC ${_helpabout_dir})
 target_link_libraries(search_helpabout PRIVATE JPEG::JPEG)
