@@ -1,5 +1,6 @@
-# Help and About without a toolkit: opening a document with the desktop's
-# viewer, the JPEG decoder and the About picture built into the program.
+# Help and About: opening a document with the desktop's viewer (through Qt's
+# process and path services on Linux, the shell alone on Windows), the JPEG
+# decoder, the About picture built into the program and the version header.
 # Defines the static library search_helpabout; included by app/CMakeLists.txt
 # (after search_gui, which it then links) and, when the program is not built,
 # by the tests.
@@ -44,9 +45,13 @@ if(WIN32)
   target_sources(search_helpabout PRIVATE ${_helpabout_dir}/platform/open_document_win32.cpp)
   target_link_libraries(search_helpabout PRIVATE shell32 ole32)
 else()
+  find_package(Qt6 REQUIRED COMPONENTS Core)
   target_sources(search_helpabout PRIVATE ${_helpabout_dir}/platform/open_document_linux.cpp)
+  target_link_libraries(search_helpabout PRIVATE Qt6::Core)
 endif()
-target_include_directories(search_helpabout PUBLIC ${_helpabout_dir})
+# "Version.h": the version the caption and the About box show, from project().
+configure_file(${_helpabout_dir}/Version.h.in ${CMAKE_BINARY_DIR}/helpabout_generated/Version.h @ONLY)
+target_include_directories(search_helpabout PUBLIC ${_helpabout_dir} ${CMAKE_BINARY_DIR}/helpabout_generated)
 target_link_libraries(search_helpabout PRIVATE JPEG::JPEG)
 
 # The program's windows use all of it; included after search_gui is defined,

@@ -1,6 +1,16 @@
 # The Debian package "dalvora" (cpack -G DEB, see scripts/package.sh):
 # everything "cmake --install" puts under the prefix, which is /usr.
 set(_docdir ${CMAKE_INSTALL_DATADIR}/doc/dalvora)
+# The package's version is the project's, and the change log's newest entry
+# must name it: dpkg and lintian read the version there too. Bumping the
+# version in project() therefore needs an entry in packaging/changelog.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog _newest_entry LIMIT_COUNT 1)
+string(REGEX MATCH "^dalvora \\(([^)]*)\\)" _ "${_newest_entry}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "packaging/changelog: the newest entry is for version '${CMAKE_MATCH_1}', "
+    "the project's is ${PROJECT_VERSION}: add an entry for ${PROJECT_VERSION}")
+endif()
 # Debian wants the change log compressed, reproducibly (no name, no time).
 set(_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)

@@ -1,88 +1,122 @@
-// OpenDocument: every result code, the desktop lookup against stand-ins for
-// the xdg tools, and the detached start, without ever starting a real viewer.
+// OpenDocument: every result code the file checks and the desktop lookup
+// give, against stand-ins for the xdg tools on PATH, and the detached start,
+// without ever starting a real viewer.
 #include "platform/OpenDocument.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace platform;
 
 namespace {
 
-// A private folder below the system's temporary folder, removed afterwards.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "opendoc-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-        fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
-                                   | fs::perms::others_read | fs::perms::others_exec);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        // Folders made unsearchable by a test must be opened up to be removed.
-        for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
-             it != fs::recursive_directory_iterator(); it.increment(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    const fs::path &path() const { return path_; }
+constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                                | fs::perms::others_read | fs::perms::others_exec;
 
-private:
-    fs::path path_;
-};
-
-void writeFile(const fs::path &file, const std::string &content, fs::perms mode = fs::perms::owner_read | fs::perms::owner_write)
+void writeFile(const fs::path &file, const std::string &content,
+               fs::perms mode = fs::perms::owner_read | fs::perms::owner_write)
 {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
     fs::permissions(file, mode);
 }
 
-constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
-                                | fs::perms::others_read | fs::perms::others_exec;
-
 std::string readFile(const fs::path &file)
 {
-    std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(file, std::ios::binary).rdbuf();
     return text.str();
 }
 
-// Hooks that fail the test when the file checks should have ended the call.
-OpenDocumentHooks unreachableHooks()
-{
-    OpenDocumentHooks hooks;
-    hooks.findHandler = [](const std::string &) {
-        ADD_FAILURE() << "handler looked up for a file that cannot be opened";
-        return DocumentHandler{kOpenStarted, {"/bin/false"}};
-    };
-    hooks.launch = [](const std::vector<std::string> &) {
-        ADD_FAILURE() << "viewer started for a file that cannot be opened";
-        return kOpenStarted;
-    };
-    return hooks;
-}
+// A desktop in a private temporary folder: bin/ is the whole PATH (empty
+// until a test puts stand-ins for xdg-mime and xdg-open there), data/ the
+// user's XDG data folder, and main.chm a help file.
+class FakeDesktop {
+public:
+    FakeDesktop()
+    {
+        std::string pattern = (fs::temp_directory_path() / "opendoc-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        dir = pattern;
+        fs::permissions(dir, kExecutable);  // "nobody" must get in
+        fs::create_directories(dir / "bin");
+        document = dir / "main.chm";
+        writeFile(document, "ITSF");
+        save("PATH", (dir / "bin").string());
+        save("XDG_DATA_HOME", (dir / "data").string());
+    }
+    ~FakeDesktop()
+    {
+        for (const auto &[name, value] : saved_)
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        std::error_code ec;
+        // Folders locked by a test must be opened up to be removed.
+        for (auto it = fs::recursive_directory_iterator(dir, fs::directory_options::skip_permission_denied, ec);
+             it != fs::recursive_directory_iterator(); it.increment(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+    }
 
-// Runs `body` in a child process and returns its exit code, or -1 when the
-// child did not exit normally.
+    // xdg-mime naming `entry` as the default for the type `type` only.
+    void mimeTool(const std::string &type, const std::string &entry)
+    {
+        writeFile(dir / "bin" / "xdg-mime",
+                  "#!/bin/sh\n[ \"$1 $2 $3\" = 'query default " + type + "' ] && echo '" + entry + "'\nexit 0\n",
+                  kExecutable);
+    }
+    // xdg-open that records its arguments and then stays, like a viewer.
+    void opener(const std::string &script = {})
+    {
+        writeFile(dir / "bin" / "xdg-open",
+                  script.empty() ? "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + marker().string() + ".tmp'\n"
+                                   "/bin/mv '" + marker().string() + ".tmp' '" + marker().string() + "'\n"
+                                   "exec /bin/sleep 3 2>/dev/null\n"
+                                 : script,
+                  kExecutable);
+    }
+    void entry(const std::string &relative, const std::string &content)
+    {
+        writeFile(dir / "data" / "applications" / relative, content);
+    }
+    fs::path marker() const { return dir / "opened.txt"; }
+    int open(const fs::path &file, int timeoutMs = 3000) const { return OpenDocument(file.string(), timeoutMs); }
+
+    fs::path dir;
+    fs::path document;
+
+private:
+    void save(const char *name, const std::string &value)
+    {
+        const char *old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name, value.c_str(), 1);
+    }
+    std::vector<std::pair<const char *, std::optional<std::string>>> saved_;
+};
+
+const char kChmType[] = "application/vnd.ms-htmlhelp";
+const char kViewerEntry[] = "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer %f\n";
+
+// Runs `body` in a child process and returns its exit code, -1 when it did
+// not exit normally.
 template <typename Body>
 int inChild(Body body)
 {
@@ -105,61 +139,47 @@ private:
 
 } // namespace
 
-// --- The file checks --------------------------------------------------------
+// --- The file checks (nothing opens a file there: a file that passes gives 31)
 
-TEST(OpenDocumentFile, MissingFileGives2)
+TEST(OpenDocumentFile, MissingFileOrFolder)
 {
-    TempDir dir;
-    EXPECT_EQ(OpenDocument((dir.path() / "main.chm").string(), unreachableHooks()), kOpenFileNotFound);
-    CurrentDir here(dir.path());
-    EXPECT_EQ(OpenDocument("main.chm", unreachableHooks()), 2);
-    EXPECT_EQ(OpenDocument("", unreachableHooks()), 2);
-}
+    FakeDesktop desktop;
+    const fs::path &dir = desktop.dir;
+    EXPECT_EQ(desktop.open(dir / "gone.chm"), kOpenFileNotFound);
+    EXPECT_EQ(OpenDocument("", 3000), kOpenFileNotFound);
+    fs::create_symlink(dir / "gone.chm", dir / "dangling.chm");
+    EXPECT_EQ(desktop.open(dir / "dangling.chm"), kOpenFileNotFound);
 
-TEST(OpenDocumentFile, DanglingLinkGives2)
-{
-    TempDir dir;
-    fs::create_symlink(dir.path() / "gone.chm", dir.path() / "main.chm");
-    EXPECT_EQ(OpenDocument((dir.path() / "main.chm").string(), unreachableHooks()), 2);
-}
+    EXPECT_EQ(desktop.open(dir / "help" / "main.chm"), kOpenPathNotFound);
+    EXPECT_EQ(desktop.open(dir / "a" / "b" / "main.chm"), kOpenPathNotFound);
+    EXPECT_EQ(desktop.open(dir / "main.chm" / "main.chm"), kOpenPathNotFound) << "a file where a folder should be";
 
-TEST(OpenDocumentFile, MissingFolderGives3)
-{
-    TempDir dir;
-    EXPECT_EQ(OpenDocument((dir.path() / "help" / "main.chm").string(), unreachableHooks()), kOpenPathNotFound);
-    EXPECT_EQ(OpenDocument((dir.path() / "a" / "b" / "main.chm").string(), unreachableHooks()), 3);
-    CurrentDir here(dir.path());
-    EXPECT_EQ(OpenDocument("help/main.chm", unreachableHooks()), 3);
-}
-
-TEST(OpenDocumentFile, FileWhereAFolderShouldBeGives3)
-{
-    TempDir dir;
-    writeFile(dir.path() / "help", "not a folder");
-    EXPECT_EQ(OpenDocument((dir.path() / "help" / "main.chm").string(), unreachableHooks()), 3);
+    CurrentDir here(dir);
+    EXPECT_EQ(OpenDocument("gone.chm", 3000), kOpenFileNotFound);
+    EXPECT_EQ(OpenDocument("help/main.chm", 3000), kOpenPathNotFound);
+    EXPECT_EQ(OpenDocument("main.chm", 3000), kOpenNoAssociation) << "there, and relative to the working folder";
 }
 
 TEST(OpenDocumentFile, RemovedWorkingFolderGives3)
 {
-    TempDir dir;
-    const fs::path gone = dir.path() / "gone";
+    FakeDesktop desktop;
+    const fs::path gone = desktop.dir / "gone";
     fs::create_directory(gone);
-    const int code = inChild([&] {
-        if (::chdir(gone.c_str()) != 0 || ::rmdir(gone.c_str()) != 0)
-            return 200;
-        return OpenDocument("main.chm", unreachableHooks());
-    });
-    EXPECT_EQ(code, 3);
+    EXPECT_EQ(inChild([&] {
+                  if (::chdir(gone.c_str()) != 0 || ::rmdir(gone.c_str()) != 0)
+                      return 200;
+                  return OpenDocument("main.chm", 3000);
+              }),
+              kOpenPathNotFound);
 }
 
 // Reading is denied by mode bits; root passes them, so as root the check runs
 // in a child that has given up root for the unprivileged user "nobody".
-TEST(OpenDocumentFile, UnreadableFileGives5)
+TEST(OpenDocumentFile, UnreadableFileOrFolderGives5)
 {
-    TempDir dir;
-    const fs::path file = dir.path() / "main.chm";
-    writeFile(file, "ITSF", fs::perms::none);
-    const fs::path locked = dir.path() / "locked";
+    FakeDesktop desktop;
+    fs::permissions(desktop.document, fs::perms::none);
+    const fs::path locked = desktop.dir / "locked";
     writeFile(locked / "main.chm", "ITSF");
     fs::permissions(locked, fs::perms::owner_all);  // no search right for others
 
@@ -172,10 +192,10 @@ TEST(OpenDocumentFile, UnreadableFileGives5)
         } else if (::chmod(locked.c_str(), 0) != 0) {
             return 201;
         }
-        if (std::ifstream(file).good())
+        if (std::ifstream(desktop.document).good())
             return 202;  // still readable: mode bits do not bind this user
-        const int unreadable = OpenDocument(file.string(), unreachableHooks());
-        const int unsearchable = OpenDocument((locked / "main.chm").string(), unreachableHooks());
+        const int unreadable = OpenDocument(desktop.document.string(), 3000);
+        const int unsearchable = OpenDocument((locked / "main.chm").string(), 3000);
         return unreadable == unsearchable ? unreadable : 203;
     });
     if (code == 200)
@@ -185,320 +205,103 @@ TEST(OpenDocumentFile, UnreadableFileGives5)
     EXPECT_EQ(code, kOpenAccessDenied);
 }
 
-TEST(OpenDocumentFile, RelativeNameIsTakenFromTheWorkingFolder)
-{
-    TempDir dir;
-    writeFile(dir.path() / "main.chm", "ITSF");
-    CurrentDir here(dir.path());
-    std::vector<std::string> started;
-    OpenDocumentHooks hooks;
-    hooks.findHandler = [](const std::string &absolutePath) {
-        EXPECT_EQ(absolutePath, (fs::current_path() / "main.chm").string());
-        return DocumentHandler{kOpenStarted, {"/opt/viewer", "--flag"}};
-    };
-    hooks.launch = [&](const std::vector<std::string> &argv) {
-        started = argv;
-        return 42;
-    };
-    EXPECT_EQ(OpenDocument("main.chm", hooks), 42);
-    const std::vector<std::string> expected{"/opt/viewer", "--flag", (dir.path() / "main.chm").string()};
-    EXPECT_EQ(started, expected);
-}
+// --- The desktop's viewer ------------------------------------------------------
 
-TEST(OpenDocumentFile, HandlerFailurePassesThrough)
-{
-    TempDir dir;
-    writeFile(dir.path() / "main.chm", "ITSF");
-    for (const int failure : {kOpenNoAssociation, kOpenAssociationIncomplete, kOpenTimeout}) {
-        OpenDocumentHooks hooks;
-        hooks.findHandler = [failure](const std::string &) { return DocumentHandler{failure, {}}; };
-        hooks.launch = [](const std::vector<std::string> &) {
-            ADD_FAILURE() << "started without a handler";
-            return kOpenStarted;
-        };
-        EXPECT_EQ(OpenDocument((dir.path() / "main.chm").string(), hooks), failure);
-    }
-    OpenDocumentHooks empty;
-    empty.findHandler = [](const std::string &) { return DocumentHandler{kOpenStarted, {}}; };
-    EXPECT_EQ(OpenDocument((dir.path() / "main.chm").string(), empty), kOpenNoAssociation);
-}
-
-// --- The desktop lookup, against stand-ins for the xdg tools ----------------
-
-namespace {
-
-// A desktop in a folder: bin/ with stand-in xdg-mime and xdg-open, data/ and
-// data2/ as the XDG data folders.
-class FakeDesktop {
-public:
-    FakeDesktop()
-    {
-        paths.path = (dir.path() / "bin").string();
-        paths.dataHome = (dir.path() / "data").string();
-        paths.dataDirs = (dir.path() / "data2").string() + ":" + (dir.path() / "missing").string();
-        paths.lookupTimeoutMs = 3000;
-        fs::create_directories(dir.path() / "bin");
-        document = dir.path() / "main.chm";
-        writeFile(document, "ITSF");
-    }
-
-    // xdg-mime answering `type` for every file and `entry` for `defaultFor`.
-    void mimeTool(const std::string &type, const std::string &defaultFor, const std::string &entry)
-    {
-        writeFile(dir.path() / "bin" / "xdg-mime",
-                  "#!/bin/sh\n"
-                  "if [ \"$1 $2\" = 'query filetype' ]; then\n"
-                  "  printf '%s\\n' '" + type + "'\n"
-                  "elif [ \"$1 $2\" = 'query default' ] && [ \"$3\" = '" + defaultFor + "' ]; then\n"
-                  "  printf '%s\\n' '" + entry + "'\n"
-                  "fi\n",
-                  kExecutable);
-    }
-    void rawMimeTool(const std::string &script) { writeFile(dir.path() / "bin" / "xdg-mime", script, kExecutable); }
-
-    // xdg-open that records its arguments and then stays, like a viewer.
-    void opener()
-    {
-        marker = dir.path() / "opened.txt";
-        writeFile(dir.path() / "bin" / "xdg-open",
-                  "#!/bin/sh\n"
-                  "printf '%s\\n' \"$@\" > '" + marker.string() + ".tmp'\n"
-                  "/bin/mv '" + marker.string() + ".tmp' '" + marker.string() + "'\n"
-                  "exec /bin/sleep 3 >/dev/null 2>&1\n",
-                  kExecutable);
-    }
-
-    void entry(const std::string &relative, const std::string &content, bool inDataHome = false)
-    {
-        writeFile(dir.path() / (inDataHome ? "data" : "data2") / "applications" / relative, content);
-    }
-
-    TempDir dir;
-    DesktopSearchPaths paths;
-    fs::path document;
-    fs::path marker;
-};
-
-const char kViewerEntry[] = "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer %f\n";
-
-} // namespace
-
-TEST(DesktopHandler, NoOpenerGives31)
+TEST(DesktopViewer, NoOpenerOrNoViewerForTheTypeGives31)
 {
     FakeDesktop desktop;
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "application/vnd.ms-htmlhelp", "viewer.desktop");
+    desktop.mimeTool(kChmType, "viewer.desktop");
     desktop.entry("viewer.desktop", kViewerEntry);
-    EXPECT_EQ(findDesktopHandler(desktop.document.string(), desktop.paths).code, kOpenNoAssociation);
+    EXPECT_EQ(desktop.open(desktop.document), kOpenNoAssociation) << "no xdg-open";
 
-    // The same through OpenDocument: the file is there, nothing opens it.
-    OpenDocumentHooks hooks;
-    hooks.findHandler = [&](const std::string &file) { return findDesktopHandler(file, desktop.paths); };
-    hooks.launch = [](const std::vector<std::string> &) {
-        ADD_FAILURE() << "started without an opener";
-        return kOpenStarted;
-    };
-    EXPECT_EQ(OpenDocument(desktop.document.string(), hooks), 31);
-}
-
-TEST(DesktopHandler, NoViewerForTheTypeGives31)
-{
-    FakeDesktop desktop;
     desktop.opener();
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "text/html", "browser.desktop");
+    desktop.mimeTool("text/html", "browser.desktop");
     desktop.entry("browser.desktop", kViewerEntry);
-    const DocumentHandler handler = findDesktopHandler(desktop.document.string(), desktop.paths);
-    EXPECT_EQ(handler.code, kOpenNoAssociation);
-    EXPECT_TRUE(handler.command.empty());
-}
-
-TEST(DesktopHandler, UnknownTypeGives31)
-{
-    FakeDesktop desktop;
-    desktop.opener();
-    desktop.mimeTool("", "application/octet-stream", "hexeditor.desktop");
+    EXPECT_EQ(desktop.open(desktop.document), kOpenNoAssociation) << "a viewer for another type";
+    desktop.mimeTool("application/octet-stream", "hexeditor.desktop");
     desktop.entry("hexeditor.desktop", kViewerEntry);
-    writeFile(desktop.dir.path() / "data.unknownext", "x");
-    EXPECT_EQ(findDesktopHandler((desktop.dir.path() / "data.unknownext").string(), desktop.paths).code, 31);
+    writeFile(desktop.dir / "data.unknownext", std::string("\x01\x02\x03", 3));
+    EXPECT_EQ(desktop.open(desktop.dir / "data.unknownext"), kOpenNoAssociation) << "a type nobody knows";
+    EXPECT_FALSE(fs::exists(desktop.marker())) << "xdg-open was started";
 }
 
-TEST(DesktopHandler, NamedViewerWithoutEntryGives27)
+TEST(DesktopViewer, NamedViewerThatCannotRunGives27)
 {
     FakeDesktop desktop;
     desktop.opener();
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "application/vnd.ms-htmlhelp", "uninstalled.desktop");
-    EXPECT_EQ(findDesktopHandler(desktop.document.string(), desktop.paths).code, kOpenAssociationIncomplete);
-}
-
-TEST(DesktopHandler, EntryWithoutCommandGives27)
-{
-    FakeDesktop desktop;
-    desktop.opener();
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "application/vnd.ms-htmlhelp", "viewer.desktop");
+    desktop.mimeTool(kChmType, "uninstalled.desktop");
+    EXPECT_EQ(desktop.open(desktop.document), kOpenAssociationIncomplete);
+    desktop.mimeTool(kChmType, "viewer.desktop");
     desktop.entry("viewer.desktop", "[Desktop Entry]\nType=Application\nName=Viewer\n[Desktop Action x]\nExec=x\n");
-    EXPECT_EQ(findDesktopHandler(desktop.document.string(), desktop.paths).code, 27);
+    EXPECT_EQ(desktop.open(desktop.document), kOpenAssociationIncomplete) << "an entry without a command";
+    desktop.mimeTool(kChmType, "../viewer.desktop");
+    EXPECT_EQ(desktop.open(desktop.document), kOpenAssociationIncomplete) << "an id that is a path";
+    EXPECT_FALSE(fs::exists(desktop.marker())) << "xdg-open was started";
 }
 
-TEST(DesktopHandler, HungLookupGives28)
+TEST(DesktopViewer, HungLookupGives28)
 {
     FakeDesktop desktop;
     desktop.opener();
-    desktop.rawMimeTool("#!/bin/sh\nexec /bin/sleep 20\n");
-    desktop.paths.lookupTimeoutMs = 300;
+    writeFile(desktop.dir / "bin" / "xdg-mime", "#!/bin/sh\nexec /bin/sleep 20\n", kExecutable);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(findDesktopHandler(desktop.document.string(), desktop.paths).code, kOpenTimeout);
+    EXPECT_EQ(desktop.open(desktop.document, 300), kOpenTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
-TEST(DesktopHandler, ViewerFoundGivesTheOpener)
+// Viewers often register the older name of the help file's type, and entries
+// in sub-folders have ids with '-'.
+TEST(DesktopViewer, ViewerFoundByTheTypesOtherNameOrInASubfolder)
 {
     FakeDesktop desktop;
-    desktop.opener();
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "application/vnd.ms-htmlhelp", "viewer.desktop");
+    desktop.opener("#!/bin/sh\nexit 0\n");
+    desktop.mimeTool("application/x-chm", "viewer.desktop");
     desktop.entry("viewer.desktop", kViewerEntry);
-    const DocumentHandler handler = findDesktopHandler(desktop.document.string(), desktop.paths);
-    EXPECT_EQ(handler.code, kOpenStarted);
-    const std::vector<std::string> expected{(desktop.dir.path() / "bin" / "xdg-open").string()};
-    EXPECT_EQ(handler.command, expected);
+    EXPECT_EQ(desktop.open(desktop.document), kOpenStarted);
+    desktop.mimeTool(kChmType, "vendor-dbus-viewer.desktop");
+    desktop.entry("vendor/dbus-viewer.desktop", "[Desktop Entry]\nName=Mine\nDBusActivatable=true\n");
+    EXPECT_EQ(desktop.open(desktop.document), kOpenStarted);
 }
 
-TEST(DesktopHandler, EntriesInSubfoldersAndInTheUsersFolderAreFound)
+TEST(DesktopViewer, OpenerGetsTheAbsoluteNameAndIsNotWaitedFor)
 {
     FakeDesktop desktop;
-    desktop.opener();
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "application/vnd.ms-htmlhelp", "vendor-viewer.desktop");
-    desktop.entry("vendor/viewer.desktop", kViewerEntry);
-    EXPECT_EQ(findDesktopHandler(desktop.document.string(), desktop.paths).code, kOpenStarted);
-
-    FakeDesktop mine;
-    mine.opener();
-    mine.mimeTool("application/vnd.ms-htmlhelp", "application/vnd.ms-htmlhelp", "mine.desktop");
-    mine.entry("mine.desktop", "[Desktop Entry]\nName=Mine\nDBusActivatable=true\n", true);
-    EXPECT_EQ(findDesktopHandler(mine.document.string(), mine.paths).code, kOpenStarted);
-}
-
-// Viewers often register the older name of the help file type.
-TEST(DesktopHandler, ViewerRegisteredUnderTheTypesOtherNameIsFound)
-{
-    FakeDesktop desktop;
-    desktop.opener();
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "application/x-chm", "viewer.desktop");
+    desktop.opener();  // stays 3 s
+    desktop.mimeTool(kChmType, "viewer.desktop");
     desktop.entry("viewer.desktop", kViewerEntry);
-    EXPECT_EQ(findDesktopHandler(desktop.document.string(), desktop.paths).code, kOpenStarted);
-}
-
-// Without a type sniffer xdg-mime names no type; the extension still tells.
-TEST(DesktopHandler, TypeFromTheExtensionWhenTheSnifferSaysNothing)
-{
-    FakeDesktop desktop;
-    desktop.opener();
-    desktop.mimeTool("", "application/vnd.ms-htmlhelp", "viewer.desktop");
-    desktop.entry("viewer.desktop", kViewerEntry);
-    EXPECT_EQ(findDesktopHandler(desktop.document.string(), desktop.paths).code, kOpenStarted);
-}
-
-TEST(DesktopHandler, OpenerIsStartedWithTheDocumentAndNotWaitedFor)
-{
-    FakeDesktop desktop;
-    desktop.opener();
-    desktop.mimeTool("application/vnd.ms-htmlhelp", "application/vnd.ms-htmlhelp", "viewer.desktop");
-    desktop.entry("viewer.desktop", kViewerEntry);
-    OpenDocumentHooks hooks;
-    hooks.findHandler = [&](const std::string &file) { return findDesktopHandler(file, desktop.paths); };
-
-    CurrentDir here(desktop.dir.path());
+    CurrentDir here(desktop.dir);
     const auto start = std::chrono::steady_clock::now();
-    const int code = OpenDocument("main.chm", hooks);  // launch: the real detached start
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GT(code, 32);
-    EXPECT_LT(took, std::chrono::milliseconds(2500)) << "waited for the viewer, which stays 3 s";
-
-    for (int i = 0; i < 100 && !fs::exists(desktop.marker); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(readFile(desktop.marker), desktop.document.string() + "\n");
-}
-
-namespace {
-
-// Sets or unsets environment variables for one scope.
-class EnvironmentOverride {
-public:
-    void set(const char *name, const char *value)
-    {
-        const char *old = std::getenv(name);
-        saved_.push_back({name, old != nullptr, old ? old : ""});
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvironmentOverride()
-    {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->wasSet)
-                ::setenv(it->name.c_str(), it->value.c_str(), 1);
-            else
-                ::unsetenv(it->name.c_str());
-        }
-    }
-
-private:
-    struct Saved {
-        std::string name;
-        bool wasSet;
-        std::string value;
-    };
-    std::vector<Saved> saved_;
-};
-
-} // namespace
-
-TEST(DesktopSearchPaths, DefaultsFollowTheXdgRules)
-{
-    EnvironmentOverride env;
-    env.set("HOME", "/home/operator");
-    env.set("XDG_DATA_HOME", nullptr);
-    env.set("XDG_DATA_DIRS", nullptr);
-    const DesktopSearchPaths paths = DesktopSearchPaths::fromEnvironment();
-    EXPECT_EQ(paths.dataHome, "/home/operator/.local/share");
-    EXPECT_EQ(paths.dataDirs, "/usr/local/share:/usr/share");
-    EXPECT_FALSE(paths.path.empty());
-
-    env.set("XDG_DATA_HOME", "/data/home");
-    env.set("XDG_DATA_DIRS", "/a:/b");
-    env.set("PATH", "/only/here");
-    const DesktopSearchPaths given = DesktopSearchPaths::fromEnvironment();
-    EXPECT_EQ(given.dataHome, "/data/home");
-    EXPECT_EQ(given.dataDirs, "/a:/b");
-    EXPECT_EQ(given.path, "/only/here");
-}
-
-// --- The detached start ------------------------------------------------------
-
-TEST(LaunchDetached, Outcomes)
-{
-    TempDir dir;
-    EXPECT_GT(launchDetached({"/bin/true"}), 32);
-    EXPECT_EQ(launchDetached({(dir.path() / "no-such-program").string()}), kOpenNoAssociation);
-    EXPECT_EQ(launchDetached({"true"}), kOpenNoAssociation) << "relative program names are refused";
-    EXPECT_EQ(launchDetached({}), kOpenNoAssociation);
-
-    writeFile(dir.path() / "not-executable", "#!/bin/sh\n", fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(launchDetached({(dir.path() / "not-executable").string()}), kOpenAccessDenied);
-
-    writeFile(dir.path() / "no-program", std::string("\x01\x02garbage", 9), kExecutable);
-    EXPECT_EQ(launchDetached({(dir.path() / "no-program").string()}), kOpenBadFormat);
-}
-
-TEST(LaunchDetached, LeavesNoChildBehind)
-{
-    // Silent, so that it does not hold the test's output open after the test.
-    EXPECT_GT(launchDetached({"/bin/sh", "-c", "exec /bin/sleep 1 >/dev/null 2>&1"}), 32);
-    // The viewer belongs to init, the middle process has been reaped.
+    EXPECT_EQ(OpenDocument("main.chm"), kOpenStarted);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    // The opener is nobody's child here, so it never becomes a zombie of ours.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+
+    for (int i = 0; i < 100 && !fs::exists(desktop.marker()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(readFile(desktop.marker()), desktop.document.string() + "\n");
 }
 
-// --- The messages ------------------------------------------------------------
+TEST(DesktopViewer, OpenerThatIsNoProgramGives11)
+{
+    FakeDesktop desktop;
+    desktop.opener(std::string("\x01\x02garbage", 9));
+    desktop.mimeTool(kChmType, "viewer.desktop");
+    desktop.entry("viewer.desktop", kViewerEntry);
+    EXPECT_EQ(desktop.open(desktop.document), kOpenBadFormat);
+}
+
+// --- Which file, and the messages ------------------------------------------------
+
+TEST(FirstExistingDocument, FirstThatExistsElseTheFirst)
+{
+    FakeDesktop desktop;
+    const std::string missing = (desktop.dir / "gone.chm").string();
+    const std::string there = desktop.document.string();
+    EXPECT_EQ(firstExistingDocument({missing, there, there + "2"}), there);
+    EXPECT_EQ(firstExistingDocument({missing, missing + "2"}), missing);
+    EXPECT_EQ(firstExistingDocument({}), "");
+}
 
 TEST(OpenDocumentErrorText, EveryCodeOfTheTable)
 {
@@ -516,14 +319,22 @@ TEST(OpenDocumentErrorText, EveryCodeOfTheTable)
         EXPECT_EQ(openDocumentErrorText(other), "Open Dalvora Help Error!") << other;
     for (const int started : {33, 42, 1000})
         EXPECT_TRUE(openDocumentErrorText(started).empty()) << started;
-}
-
-TEST(OpenDocumentErrorText, EveryFailureCodeHasAText)
-{
-    for (const int code : {kOpenFailed, kOpenFileNotFound, kOpenPathNotFound, kOpenAccessDenied, kOpenOutOfMemory,
-                           kOpenBadFormat, kOpenSharingViolation, kOpenAssociationIncomplete, kOpenTimeout,
-                           kOpenNoAssociation})
-        EXPECT_FALSE(openDocumentErrorText(code).empty()) << code;
     EXPECT_TRUE(openDocumentStarted(kOpenStarted));
     EXPECT_FALSE(openDocumentStarted(32));
+}
+
+TEST(OpenDocumentErrorText, ViewerAdviceOnlyWhereNoViewerWasFound)
+{
+    const std::string advice = "To read the help, install the package xchm (a CHM viewer).";
+    EXPECT_EQ(openDocumentViewerAdvice(kOpenNoAssociation), advice);
+    EXPECT_EQ(openDocumentViewerAdvice(kOpenAssociationIncomplete), advice);
+    for (const int other : {kOpenFileNotFound, kOpenAccessDenied, kOpenBadFormat, kOpenTimeout, kOpenStarted})
+        EXPECT_TRUE(openDocumentViewerAdvice(other).empty()) << other;
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);  // as in the program, whose window thread runs the lookup
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

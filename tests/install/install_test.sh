@@ -18,6 +18,9 @@ fail() { echo "install test: FAIL: $*" >&2; exit 1; }
 out=$(cd "$build" && cpack -G DEB 2>&1) || { echo "$out" >&2; fail "cpack"; }
 deb=$(ls -t "$build"/package/dalvora_*.deb | head -n1)
 echo "install test: $deb"
+# One version everywhere: the build's project(), the package, its change log.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not the build's $version"
 
 outside=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -vx '\./' || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
@@ -33,7 +36,8 @@ trap 'rm -rf "$tmp"' EXIT
 chmod 755 "$tmp"
 root=$tmp/root
 dpkg -x "$deb" "$root"
-[ "$(readlink "$root/usr/lib/libZarfel.so.1")" = libZarfel.so.1.0.5 ] || fail "libZarfel.so.1"
+[ "$(readlink "$root/usr/lib/libZarfel.so.1")" = "libZarfel.so.$version" ] || fail "libZarfel.so.1"
+zcat "$root/usr/share/doc/dalvora/changelog.gz" | head -n1 | grep -q "^dalvora ($version) " || fail "changelog"
 [ "$(readlink "$root/usr/lib/libZarfel.so")" = libZarfel.so.1 ] || fail "libZarfel.so"
 desktop=$root/usr/share/applications/dalvora.desktop
 grep -qx 'Name=Dalvora' "$desktop" && grep -qx 'Exec=search' "$desktop" || fail "launcher"
