@@ -11,6 +11,7 @@
 #include "Options.h"
 #include "Unit2.h"
 #include "Unit3.h"
+#include "Version.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -173,7 +174,7 @@ void TForm1::FormCreate()
     for (int column = 0; column < StringGrid1->columnCount(); ++column)
         StringGrid1->SetColWidth(column, column < int(std::size(widths)) ? widths[column] : 67);
 
-    VersionText = QStringLiteral("Version 1.0.5 (13, November, 2006)");
+    VersionText = QStringLiteral(DALVORA_VERSION_TEXT);
     setWindowTitle(QStringLiteral("Dalvora ") + VersionText);
 }
 
