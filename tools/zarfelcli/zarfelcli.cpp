@@ -119,8 +119,6 @@ run).
 // Exit statuses of set and apply.
 enum Outcome { Set = 0, NotFound = 1, NotAcknowledged = 2, BadInput = 3 };
 
-// Export 11 lets a console program print the library's messages instead of
-// showing message boxes.
 #ifdef _WIN32
 template <typename F>
 bool importByNumber(HMODULE dll, int number, F &to)
@@ -717,6 +715,7 @@ int main(int argc, char **argv)
 #else
     const zclient::Exports z = zclient::linkedExports();
 #endif
+    // The library's messages on standard error instead of message boxes.
     z.setMessageHandler(&printMessage);
     int status = 0;
     {
