@@ -1,33 +1,23 @@
+// The grid's texts over the client layer: the program's QStrings in, the
+// layer's std::strings (UTF-8 for files, Latin-1 for module texts) under it.
 #include "GridText.h"
 
-#include "platform/HostNetwork.h"
-
-#include <cstdint>
-#include <map>
-#include <optional>
-#include <unordered_set>
+#include "client/Conflicts.h"
+#include "client/Csv.h"
 
 namespace gridtext {
 
 QString csvField(const QString &text)
 {
-    static const QString special = QStringLiteral(",\"\r\n");
-    bool quote = false;
-    for (const QChar c : text)
-        quote = quote || special.contains(c);
-    if (!quote)
-        return text;
-    QString doubled = text;
-    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + doubled + QLatin1Char('"');
+    return QString::fromStdString(zclient::csvField(text.toStdString()));
 }
 
 QString csvRecord(const QStringList &fields)
 {
-    QStringList quoted;
+    std::vector<std::string> utf8;
     for (const QString &field : fields)
-        quoted << csvField(field);
-    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        utf8.push_back(field.toStdString());
+    return QString::fromStdString(zclient::csvRecord(utf8));
 }
 
 QString tsvLine(const QStringList &cells)
@@ -42,43 +32,19 @@ QString tsvLine(const QStringList &cells)
     return flat.join(QLatin1Char('\t')) + QLatin1Char('\n');
 }
 
-namespace {
-
-std::optional<std::uint32_t> addressOf(const QString &text)
-{
-    const std::string latin = text.toLatin1().toStdString();
-    if (text.trimmed().isEmpty() || !hostnet::IsValidAddressText(latin))
-        return std::nullopt;
-    return hostnet::AddressFromText(latin);
-}
-
-} // namespace
-
 AddressConflicts findAddressConflicts(const QStringList &moduleAddresses, const QStringList &hostAddresses)
 {
-    std::unordered_set<std::uint32_t> host;
-    for (const QString &text : hostAddresses)
-        if (const auto a = addressOf(text))
-            host.insert(*a);
-
-    std::vector<std::optional<std::uint32_t>> addresses;
-    std::map<std::uint32_t, int> count;
-    for (const QString &text : moduleAddresses) {
-        addresses.push_back(addressOf(text));
-        if (addresses.back())
-            ++count[*addresses.back()];
-    }
-
-    AddressConflicts result;
-    std::unordered_set<std::uint32_t> listed;
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        const auto &a = addresses[i];
-        const int n = a ? count[*a] : 0;
-        result.othersSharing.push_back(n > 1 ? n - 1 : 0);
-        result.hostsOwn.push_back(a && host.count(*a) != 0);
-        if (n > 1 && listed.insert(*a).second)
-            result.shared.emplace_back(QString::fromStdString(hostnet::AddressToText(*a)), n);
-    }
+    const auto latin1 = [](const QStringList &texts) {
+        std::vector<std::string> out;
+        for (const QString &text : texts)
+            out.push_back(text.toLatin1().toStdString());
+        return out;
+    };
+    const zclient::AddressConflicts found =
+        zclient::findAddressConflicts(latin1(moduleAddresses), latin1(hostAddresses));
+    AddressConflicts result{found.othersSharing, found.hostsOwn, {}};
+    for (const auto &[address, modules] : found.shared)
+        result.shared.emplace_back(QString::fromStdString(address), modules);
     return result;
 }
 

@@ -1,6 +1,7 @@
 // The result grid as text for other programs (tab-separated for the
 // clipboard, RFC 4180 CSV for files) and the check for modules whose
-// addresses clash. Pure functions: no widgets, no network.
+// addresses clash. Pure functions: no widgets, no network. CSV and the
+// check are the client layer's (client/Csv.h, client/Conflicts.h).
 #pragma once
 
 #include <QString>

@@ -60,11 +60,45 @@ rc=0
 "$cli" --timeout 1000 set 00:0E:C6:00:09:09 alias=x 2>/dev/null || rc=$?
 ((rc == 1)) || fail "set of a missing module exited with $rc, not 1"
 rc=0
-"$cli" set 00:0E:C6:00:02:01 ip=198.19.5 2>/dev/null || rc=$?
+"$cli" set 00:0E:C6:00:02:01 ip=198.19.5.300 2>/dev/null || rc=$?
 ((rc == 3)) || fail "set with a bad address exited with $rc, not 3"
 # A misplaced set word is a usage error of the command list: 2.
 rc=0
 "$cli" search set 00:0E:C6:00:01:01 2>/dev/null || rc=$?
 ((rc == 2)) || fail "search set exited with $rc, not 2"
+
+# The program's CSV export applied unchanged changes nothing: its displayed
+# titles in a dragged order, Enable/Disable, N/A for no alias, UTF-8 (OUT's
+# alias is Latin-1 on the module). B never acknowledges, so a request to it
+# would show as exit 2; none may reach any module.
+"$cli" --timeout 1000 set 00:0E:C6:00:02:01 alias=$'Pr\xfcf' 2>/dev/null || fail "set of a Latin-1 alias exited with $?"
+"$cli" --timeout 1000 --format json search >"$work/before.json" 2>/dev/null || fail "search before the export"
+python3 - "$work/before.json" "$work/export.csv" <<'PY' || fail "no export written"
+import csv, json, sys
+found = json.load(open(sys.argv[1], encoding="utf-8"))
+titles = ["NO", "MAC", "NAME", "IP", "ALIAS", "DHCP", "GATEWAY", "MASK", "ADAPTER"]
+with open(sys.argv[2], "w", encoding="utf-8", newline="") as f:
+    out = csv.writer(f, lineterminator="\r\n")
+    out.writerow(titles)
+    for no, m in enumerate(found, 1):
+        cells = dict(NO=no, MAC=m["mac"], NAME=m["name"], IP=m["ip"], ALIAS=m["alias"] or "N/A",
+                     DHCP="Enable" if m["dhcp"] else "Disable", GATEWAY=m["gateway"], MASK=m["mask"],
+                     ADAPTER=m["adapter"])
+        out.writerow([cells[t] for t in titles])
+PY
+grep -q $'Pr\xc3\xbcf' "$work/export.csv" || fail "export: OUT's alias not in UTF-8: $(cat "$work/export.csv")"
+requests() { cat "$TESTLAN_DIR"/m*.log | grep -c 'VELKORQZ510,01,'; }
+sent=$(requests)
+rc=0
+"$cli" --timeout 1000 apply "$work/export.csv" >"$work/roundtrip.out" 2>&1 || rc=$?
+((rc == 0)) || fail "apply of the export exited with $rc: $(cat "$work/roundtrip.out")"
+[[ $(grep -c ': nothing to change (' "$work/roundtrip.out") == 3 ]] || fail "apply of the export: $(cat "$work/roundtrip.out")"
+((sent == $(requests))) || fail "apply of the export sent a configuration request"
+"$cli" --timeout 1000 --format json search >"$work/after.json" 2>/dev/null || fail "search after the export"
+python3 - "$work/before.json" "$work/after.json" <<'PY' || fail "modules changed: $(cat "$work/after.json")"
+import json, sys
+before, after = (sorted(json.load(open(p)), key=lambda m: m["mac"]) for p in sys.argv[1:])
+assert before == after and len(after) == 3
+PY
 ((bad == 0)) && echo "zarfelcli_lan_check: ok"
 exit "$bad"

@@ -1,8 +1,9 @@
 // zarfelcli: searches for and configures modules from a console or a
-// script. On Windows it loads Zarfel.dll at run time and binds every
-// function by its export number, exactly as the program does, so it also
-// checks that a build of the DLL keeps those numbers; elsewhere it links the
-// library by name.
+// script, a front end over the client layer (client/): here are only its
+// command line, its printing and its exit statuses. On Windows it loads
+// Zarfel.dll at run time and binds every function by its export number,
+// exactly as the program does, so it also checks that a build of the DLL
+// keeps those numbers; elsewhere it links the library by name.
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -25,12 +26,17 @@
 #include <thread>
 #include <vector>
 
-#include "records_format.h"
-#include "zarfel.h"
+#include "client/Configure.h"
+#include "client/Csv.h"
+#include "client/Exports.h"
+#include "client/ResultText.h"
+#include "client/Rules.h"
+#include "client/Session.h"
 
 namespace {
 
-using zarfelcli::Record;
+using zclient::Record;
+using zclient::Settings;
 
 constexpr const char *kUsage = R"(Usage: zarfelcli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...
        zarfelcli [OPTIONS] set MAC KEY=VALUE...
@@ -82,13 +88,22 @@ Commands:
                       (nothing is sent)
   apply FILE.csv      search, then configure every module the file lists.
                       Header row with the columns mac, ip, mask, gateway,
-                      dhcp, alias in any order (name and adapter are
-                      ignored, so a csv list can be edited and applied); an
-                      empty cell keeps the module's value. One result line
+                      dhcp, alias in any order and letter case (no, name
+                      and adapter are ignored, so a csv list or the
+                      program's export can be edited and applied; dhcp may
+                      be Enable/Disable, alias N/A is none); an empty cell
+                      keeps the module's value, an alias equal to the
+                      module's is not sent. UTF-8. One result line
                       per row; a malformed row is named by line and field
                       and not sent, a module that did not answer is never
                       set. Exit status: the highest of the rows' (as set)
   -h, --help          show this text
+
+Addresses (ADDR, ip, mask, gateway) are read as the system's inet_addr
+reads them, as the program does: short, octal and hexadecimal forms pass
+("10" is 0.0.0.10, "198.18.000.077" is 198.18.0.63), 0.0.0.0 and
+255.255.255.255 do not (but 255.255.255.255 is a search destination).
+What is sent and printed is the dotted decimal form.
 
 Examples:
   zarfelcli init 54321 search 255.255.255.255 list configure 2 ip=192.168.1.20 alias=pump
@@ -103,22 +118,6 @@ run).
 
 // Exit statuses of set and apply.
 enum Outcome { Set = 0, NotFound = 1, NotAcknowledged = 2, BadInput = 3 };
-
-// The exports the program uses; 11 lets a console program print the
-// library's messages instead of showing message boxes.
-struct Zarfel {
-    decltype(&Zarfel_Init) init = nullptr;                           // 2
-    decltype(&Zarfel_Close) close = nullptr;                         // 3
-    decltype(&Zarfel_BroadcastStart) broadcastStart = nullptr;       // 4
-    decltype(&Zarfel_BroadcastStop) broadcastStop = nullptr;         // 5
-    decltype(&Zarfel_GetModuleInfo) getModuleInfo = nullptr;         // 6
-    decltype(&Zarfel_GetState) getState = nullptr;                   // 7
-    decltype(&Zarfel_GetCount) getCount = nullptr;                   // 8
-    decltype(&Zarfel_ConfigModule) configModule = nullptr;           // 9
-    decltype(&Zarfel_SetOptions) setOptions = nullptr;               // 10
-    decltype(&Zarfel_SetMessageHandler) setMessageHandler = nullptr; // 11
-    decltype(&Zarfel_GetModuleAdapter) getModuleAdapter = nullptr;   // 12
-};
 
 #ifdef _WIN32
 template <typename F>
@@ -147,7 +146,7 @@ std::string folderOfThisProgram()
 
 // The DLL beside this program; null (after a message) when it or one of its
 // export numbers is missing.
-HMODULE bind(Zarfel &z)
+HMODULE bind(zclient::Exports &z)
 {
     const std::string path = folderOfThisProgram() + "Zarfel.dll";
     const HMODULE dll = LoadLibraryA(path.c_str());
@@ -179,11 +178,6 @@ enum class Format { Table, Csv, Json };
 struct Destination {
     std::string address = "255.255.255.255";
     long port = ZARFEL_DEVICE_PORT;
-};
-
-struct Settings {
-    std::optional<std::string> ip, mask, gateway, mac, alias;
-    std::optional<long> dhcp;
 };
 
 struct Step {
@@ -249,8 +243,9 @@ std::optional<Destination> destination(const std::string &text)
     }
     // The library sends unreadable text to the broadcast address; a typing
     // error must not turn into a broadcast.
-    if (!zarfelcli::isIPv4(d.address))
+    if (!zclient::isValidDestination(d.address))
         return std::nullopt;
+    d.address = zclient::canonicalAddress(d.address);
     return d;
 }
 
@@ -261,28 +256,29 @@ void readSetting(const std::string &command, const std::string &setting, bool ma
     if (eq == std::string::npos)
         throw UsageError{command + ": '" + setting + "' is not KEY=VALUE"};
     const std::string key = setting.substr(0, eq), value = setting.substr(eq + 1);
-    if ((key == "ip" || key == "mask" || key == "gateway") && !zarfelcli::isIPv4(value))
+    const bool address = key == "ip" || key == "mask" || key == "gateway";
+    if (address && !zclient::isValidAddress(value))
         throw UsageError{command + ": " + key + " '" + value + "' is not an IPv4 address"};
     if (key == "ip")
-        s.ip = value;
+        s.ip = zclient::canonicalAddress(value);
     else if (key == "mask")
-        s.mask = value;
+        s.mask = zclient::canonicalAddress(value);
     else if (key == "gateway")
-        s.gateway = value;
+        s.gateway = zclient::canonicalAddress(value);
     else if (key == "mac" && macKey) {
-        const auto mac = zarfelcli::canonicalMac(value);
+        const auto mac = zclient::canonicalMac(value);
         if (!mac)
             throw UsageError{command + ": mac '" + value + "' is not a MAC address"};
         s.mac = *mac; // the form the module reports, so its own MAC is no change
     } else if (key == "alias") {
-        if (const std::string problem = zarfelcli::aliasProblem(value); !problem.empty())
+        if (const std::string problem = zclient::aliasProblem(value); !problem.empty())
             throw UsageError{command + ": alias '" + value + "' " + problem};
         s.alias = value;
     } else if (key == "dhcp") {
         const auto d = number(value.c_str(), 0, 1);
         if (!d)
             throw UsageError{command + ": dhcp must be 0 or 1"};
-        s.dhcp = *d;
+        s.dhcp = *d != 0;
     } else
         throw UsageError{command + ": unknown key '" + key + "'"};
 }
@@ -345,7 +341,7 @@ Plan parse(int argc, char **argv)
         if (command == "set") {
             plan.mode = Plan::SetByMac;
             plan.mac = words[i++];
-            if (!zarfelcli::canonicalMac(plan.mac))
+            if (!zclient::canonicalMac(plan.mac))
                 throw UsageError{"set: '" + plan.mac + "' is not a MAC address"};
             if (!hasArgument())
                 throw UsageError{"set needs at least one KEY=VALUE"};
@@ -422,39 +418,11 @@ Plan parse(int argc, char **argv)
     return plan;
 }
 
-const char *initFailure(int32_t r)
-{
-    switch (r) {
-    case -1: return "the socket version is not supported";
-    case -2: return "the receiving socket could not be created";
-    case -3: return "the reply port could not be bound (is it in use?)";
-    case -4: return "the sending socket could not be created";
-    default: return "the socket layer did not start";
-    }
-}
-
-const char *configOutcome(int32_t r)
-{
-    switch (r) {
-    case 0: return "accepted";
-    case 1: return "refused by the module";
-    case -1: return "not sent";
-    case -2: return "no acknowledgement within 1000 ms";
-    case -9: return "nothing to change";
-    case -10: return "no sending socket";
-    default: return "unexpected result";
-    }
-}
-
+// -9, nothing to change, counts as set. Every text was checked before: what
+// is left of -1 is a send that failed.
 Outcome outcomeOf(int32_t r)
 {
-    switch (r) {
-    case 0:
-    case -9: return Set;
-    // Every text was checked before: what is left is a send that failed.
-    case -1: return NotAcknowledged;
-    default: return NotAcknowledged;
-    }
+    return r == 0 || r == -9 ? Set : NotAcknowledged;
 }
 
 void write(const std::string &text)
@@ -465,11 +433,11 @@ void write(const std::string &text)
 void printRecords(const std::vector<Record> &records, Format format)
 {
     if (format == Format::Csv) {
-        write(zarfelcli::recordsCsv(records));
+        write(zclient::recordsCsv(records));
         return;
     }
     if (format == Format::Json) {
-        write(zarfelcli::recordsJson(records));
+        write(zclient::recordsJson(records));
         return;
     }
     std::printf("%-3s %-14s %-11s %-7s %-16s %-16s %-16s %-17s %s\n", "NO", "NAME", "ALIAS", "DHCP", "IP",
@@ -477,18 +445,8 @@ void printRecords(const std::vector<Record> &records, Format format)
     int n = 0;
     for (const Record &m : records)
         std::printf("%-3d %-14s %-11s %-7s %-16s %-16s %-16s %-17s %s\n", ++n, m.name.c_str(),
-                    m.alias.empty() ? "N/A" : m.alias.c_str(), m.dhcp ? "Enable" : "Disable", m.ip.c_str(),
+                    zclient::aliasForGrid(m.alias).c_str(), m.dhcp ? "Enable" : "Disable", m.ip.c_str(),
                     m.mask.c_str(), m.gateway.c_str(), m.mac.c_str(), m.adapter.c_str());
-}
-
-// Record number of the module with this MAC among those found, or 0.
-int32_t find(const std::vector<Record> &found, const std::string &mac)
-{
-    const auto wanted = zarfelcli::canonicalMac(mac);
-    for (std::size_t i = 0; wanted && i < found.size(); ++i)
-        if (zarfelcli::canonicalMac(found[i].mac) == wanted)
-            return static_cast<int32_t>(i + 1);
-    return 0;
 }
 
 std::string describe(const Record &m)
@@ -497,43 +455,37 @@ std::string describe(const Record &m)
            " alias=" + m.alias;
 }
 
+// The client session with this program's progress lines.
 class Session {
 public:
-    Session(const Zarfel &z, const Globals &g) : z_(z), g_(g) {}
-    ~Session()
-    {
-        if (started_)
-            z_.close();
-    }
+    Session(const zclient::Exports &z, const Globals &g) : s_(z), g_(g) {}
 
     bool start(long port)
     {
-        if (started_) {
+        if (s_.started()) {
             std::fprintf(stderr, "zarfelcli: init: the library is already started\n");
             return false;
         }
-        const int32_t r = z_.init(static_cast<int32_t>(port));
+        const int32_t r = s_.start(static_cast<int32_t>(port));
         if (r != 0) {
-            std::fprintf(stderr, "zarfelcli: init: %s (result %d)\n", initFailure(r), static_cast<int>(r));
+            std::fprintf(stderr, "zarfelcli: init: %s (result %d)\n", zclient::initFailure(r), static_cast<int>(r));
             return false;
         }
-        started_ = true;
         std::fprintf(stderr, "init: replies on port %ld\n", port);
         if (g_.timeoutMs)
             setOptions(*g_.timeoutMs, 0);
         return true;
     }
-    bool ensureStarted() { return started_ || start(g_.replyPort); }
+    bool ensureStarted() { return s_.started() || start(g_.replyPort); }
 
     void setOptions(unsigned long ms, long wished)
     {
-        z_.setOptions(static_cast<uint32_t>(ms), static_cast<int32_t>(wished));
-        timeoutMs_ = ms < 1000 ? 1000 : ms;
+        s_.setOptions(static_cast<uint32_t>(ms), static_cast<int32_t>(wished));
     }
 
     bool search(const Destination &to)
     {
-        const int32_t sent = z_.broadcastStart(to.address.c_str(), static_cast<int32_t>(to.port), nullptr);
+        const int32_t sent = s_.startSearch(to.address, static_cast<int32_t>(to.port));
         if (sent <= 0 && sent != -1) {
             std::fprintf(stderr, "zarfelcli: search: no request sent (result %d)\n", static_cast<int>(sent));
             return false;
@@ -543,56 +495,36 @@ public:
         std::fprintf(stderr, "search: %s:%ld ...\n", to.address.c_str(), to.port);
         // The library ends the search by itself after its time-out; allow it
         // some seconds more before stopping it.
-        using Clock = std::chrono::steady_clock;
-        const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 5000);
-        const auto tick = std::chrono::milliseconds(100);
-        while (z_.getState() != 0) {
-            if (Clock::now() > limit) {
-                z_.broadcastStop();
-                for (int i = 0; i < 50 && z_.getState() != 0; ++i)
-                    std::this_thread::sleep_for(tick);
-                std::fprintf(stderr, "zarfelcli: search: did not end by itself; stopped\n");
-                return false;
-            }
-            std::this_thread::sleep_for(tick);
+        const auto tick = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
+        if (!s_.waitWhileSearching(std::chrono::milliseconds(s_.searchTimeoutMs() + 5000), tick)) {
+            s_.stop();
+            s_.waitWhileSearching(std::chrono::seconds(5), tick);
+            std::fprintf(stderr, "zarfelcli: search: did not end by itself; stopped\n");
+            return false;
         }
         searched_ = true;
-        std::fprintf(stderr, "search: %d module(s) found\n", static_cast<int>(z_.getCount()));
+        std::fprintf(stderr, "search: %d module(s) found\n", static_cast<int>(s_.count()));
         return true;
     }
     bool searched() const { return searched_; }
-
-    std::vector<Record> records() const
-    {
-        std::vector<Record> out;
-        const int32_t count = z_.getCount();
-        for (int32_t n = 1; n <= count; ++n) {
-            char name[20] = {}, alias[20] = {}, ip[20] = {}, mask[20] = {}, gateway[20] = {}, mac[20] = {},
-                 adapter[20] = {};
-            int32_t dhcp = 0;
-            if (z_.getModuleInfo(n, name, alias, ip, mask, gateway, mac, &dhcp) != 0)
-                break;
-            z_.getModuleAdapter(n, adapter);
-            out.push_back({name, alias, dhcp != 0, ip, mask, gateway, mac, adapter});
-        }
-        return out;
-    }
-
-
-    int32_t configure(int32_t n, const Settings &s, int32_t currentDhcp) const
-    {
-        auto text = [](const std::optional<std::string> &v) { return v ? v->c_str() : nullptr; };
-        const int32_t dhcp = s.dhcp ? static_cast<int32_t>(*s.dhcp) : currentDhcp;
-        return z_.configModule(n, text(s.ip), text(s.mask), text(s.gateway), text(s.mac), dhcp, text(s.alias));
-    }
+    std::vector<Record> records() const { return s_.records(); }
+    zclient::Session &client() { return s_; }
 
 private:
-    const Zarfel &z_;
+    zclient::Session s_;
     const Globals &g_;
-    bool started_ = false;
     bool searched_ = false;
-    unsigned long timeoutMs_ = 1000;
 };
+
+// One module through the configuration steps; -1 (not sent) after a
+// problem, which is printed.
+int32_t configureOne(Session &session, int32_t n, const Record &current, const Settings &give)
+{
+    zclient::Configuration plan(session.client(), {{n, current, give}});
+    if (const std::string problem = plan.check(); !problem.empty())
+        std::fprintf(stderr, "zarfelcli: %s\n", problem.c_str());
+    return plan.next();
+}
 
 bool runStep(Session &session, const Step &step, const Globals &g)
 {
@@ -629,9 +561,9 @@ bool runStep(Session &session, const Step &step, const Globals &g)
             return false;
         }
         const Record &current = all[static_cast<std::size_t>(n - 1)];
-        const int32_t r = session.configure(n, step.settings, current.dhcp ? 1 : 0);
+        const int32_t r = configureOne(session, n, current, step.settings);
         std::printf("configure: module %d (%s, %s): %s\n", static_cast<int>(n), current.name.c_str(),
-                    current.mac.c_str(), configOutcome(r));
+                    current.mac.c_str(), zclient::configOutcome(r));
         return r == 0;
     }
     }
@@ -653,19 +585,19 @@ int runSet(Session &session, const Plan &plan)
 {
     if (!session.ensureStarted() || !session.search(plan.globals.to))
         return NotAcknowledged;
-    const std::string mac = *zarfelcli::canonicalMac(plan.mac);
+    const std::string mac = *zclient::canonicalMac(plan.mac);
     const auto found = session.records();
-    const int32_t n = find(found, mac);
+    const int32_t n = zclient::findByMac(found, mac);
     if (n == 0) {
         std::fprintf(stderr, "zarfelcli: set: no module with MAC %s answered\n", mac.c_str());
         return NotFound;
     }
     const Record &current = found[static_cast<std::size_t>(n - 1)];
-    const int32_t r = session.configure(n, plan.settings, current.dhcp ? 1 : 0);
-    std::fprintf(stderr, "set: %s (%s): %s\n", mac.c_str(), current.name.c_str(), configOutcome(r));
+    const int32_t r = configureOne(session, n, current, plan.settings);
+    std::fprintf(stderr, "set: %s (%s): %s\n", mac.c_str(), current.name.c_str(), zclient::configOutcome(r));
     if (plan.globals.verify && session.search(plan.globals.to)) {
         const auto after = session.records();
-        if (const int32_t now = find(after, mac))
+        if (const int32_t now = zclient::findByMac(after, mac))
             printRecords({after[static_cast<std::size_t>(now - 1)]}, plan.globals.format);
         else
             std::fprintf(stderr, "zarfelcli: verify: %s did not answer\n", mac.c_str());
@@ -681,62 +613,68 @@ int runApply(Session &session, const Plan &plan)
         return BadInput;
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const zarfelcli::ApplyFile file = zarfelcli::parseApplyFile(text);
+    const zclient::ApplyFile file = zclient::parseApplyFile(text);
     if (!file.error.empty()) {
         std::fprintf(stderr, "zarfelcli: apply: %s: %s\n", plan.file.c_str(), file.error.c_str());
         return BadInput;
     }
+    auto head = [](const zclient::ApplyRow &row) {
+        return "line " + std::to_string(row.line) + ": " + (row.mac.empty() ? "-" : row.mac);
+    };
     const bool anyGood = std::any_of(file.rows.begin(), file.rows.end(),
-                                     [](const zarfelcli::ApplyRow &r) { return r.error.empty(); });
+                                     [](const zclient::ApplyRow &r) { return r.error.empty(); });
     if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to))) {
         // Malformed rows are still named, and still make the status 3.
         int status = NotAcknowledged;
-        for (const zarfelcli::ApplyRow &row : file.rows)
+        for (const zclient::ApplyRow &row : file.rows)
             if (!row.error.empty()) {
-                std::printf("line %d: %s: bad input, not sent: %s\n", row.line,
-                            row.mac.empty() ? "-" : row.mac.c_str(), row.error.c_str());
+                std::printf("%s: bad input, not sent: %s\n", head(row).c_str(), row.error.c_str());
                 status = BadInput;
             }
         return status;
     }
     const auto found = anyGood ? session.records() : std::vector<Record>();
 
+    // Each row's verdict before anything is sent; the rows to send form one
+    // plan, run in the file's order.
+    std::vector<std::string> verdict(file.rows.size());
+    std::vector<Outcome> outcome(file.rows.size(), BadInput);
+    std::vector<zclient::PlanItem> items;
+    for (std::size_t k = 0; k < file.rows.size(); ++k) {
+        const zclient::ApplyRow &row = file.rows[k];
+        const int32_t n = row.error.empty() ? zclient::findByMac(found, row.mac) : 0;
+        const Record *current = n ? &found[static_cast<std::size_t>(n - 1)] : nullptr;
+        if (!row.error.empty())
+            verdict[k] = "bad input, not sent: " + row.error;
+        else if (const zclient::Problem p = zclient::checkSettings(row.give, current))
+            verdict[k] = "bad input, not sent: " + zclient::problemText(p);
+        else if (!current) {
+            verdict[k] = "not found, not set";
+            outcome[k] = NotFound;
+        } else {
+            items.push_back(zclient::fileItem(n, *current, row.give));
+        }
+    }
+    zclient::Configuration steps(session.client(), items);
     int status = Set;
     std::vector<std::size_t> configured; // rows to verify
     for (std::size_t k = 0; k < file.rows.size(); ++k) {
-        const zarfelcli::ApplyRow &row = file.rows[k];
-        const std::string head = "line " + std::to_string(row.line) + ": " + (row.mac.empty() ? "-" : row.mac);
-        Outcome outcome = BadInput;
-        std::string result;
-        int32_t n = 0;
-        if (!row.error.empty()) {
-            result = "bad input, not sent: " + row.error;
-        } else if ((n = find(found, row.mac)) == 0) {
-            outcome = NotFound;
-            result = "not found, not set";
-        } else {
-            const Record &current = found[static_cast<std::size_t>(n - 1)];
-            Settings s;
-            s.ip = row.ip;
-            s.mask = row.mask;
-            s.gateway = row.gateway;
-            s.alias = row.alias;
-            if (row.dhcp)
-                s.dhcp = *row.dhcp;
-            const int32_t r = session.configure(n, s, current.dhcp ? 1 : 0);
-            outcome = outcomeOf(r);
-            result = std::string(r == 0 ? "set" : configOutcome(r)) + " (" + current.name + ")";
+        if (verdict[k].empty()) {
+            const std::string name = steps.current().reported.name;
+            const int32_t r = steps.next();
+            outcome[k] = outcomeOf(r);
+            verdict[k] = std::string(r == 0 ? "set" : zclient::configOutcome(r)) + " (" + name + ")";
             configured.push_back(k);
         }
-        std::printf("%s: %s\n", head.c_str(), result.c_str());
+        std::printf("%s: %s\n", head(file.rows[k]).c_str(), verdict[k].c_str());
         std::fflush(stdout);
-        status = std::max(status, static_cast<int>(outcome));
+        status = std::max(status, static_cast<int>(outcome[k]));
     }
     if (plan.globals.verify && !configured.empty() && session.search(plan.globals.to)) {
         const auto after = session.records();
         for (const std::size_t k : configured) {
-            const zarfelcli::ApplyRow &row = file.rows[k];
-            const int32_t n = find(after, row.mac);
+            const zclient::ApplyRow &row = file.rows[k];
+            const int32_t n = zclient::findByMac(after, row.mac);
             const std::string now =
                 n ? describe(after[static_cast<std::size_t>(n - 1)]) : std::string("did not answer");
             std::printf("line %d: %s: now %s\n", row.line, row.mac.c_str(), now.c_str());
@@ -769,16 +707,15 @@ int main(int argc, char **argv)
         _setmode(_fileno(stdout), _O_BINARY); // the rows end in CRLF already
 #endif
 
-    Zarfel z;
 #ifdef _WIN32
+    zclient::Exports z;
     const HMODULE dll = bind(z);
     if (!dll)
         return plan.mode == Plan::Steps ? 1 : NotAcknowledged;
 #else
-    z = Zarfel{&Zarfel_Init,     &Zarfel_Close,        &Zarfel_BroadcastStart, &Zarfel_BroadcastStop,
-               &Zarfel_GetModuleInfo, &Zarfel_GetState, &Zarfel_GetCount,    &Zarfel_ConfigModule,
-               &Zarfel_SetOptions, &Zarfel_SetMessageHandler, &Zarfel_GetModuleAdapter};
+    const zclient::Exports z = zclient::linkedExports();
 #endif
+    // The library's messages on standard error instead of message boxes.
     z.setMessageHandler(&printMessage);
     int status = 0;
     {

@@ -1,60 +1,22 @@
-#include "records_format.h"
+#include "Csv.h"
+
+#include "Rules.h"
 
 #include <cctype>
 #include <cstdio>
 
-namespace zarfelcli {
-
-const char *const kRecordKeys[8] = {"name", "alias", "dhcp", "ip", "mask", "gateway", "mac", "adapter"};
+namespace zclient {
 
 namespace {
 
-std::vector<std::string> recordFields(const Record &r)
-{
-    return {r.name, r.alias, r.dhcp ? "1" : "0", r.ip, r.mask, r.gateway, r.mac, r.adapter};
-}
+const char *const kKeys[8] = {"name", "alias", "dhcp", "ip", "mask", "gateway", "mac", "adapter"};
 
-void appendCsvRow(std::string &out, const std::vector<std::string> &fields)
+std::vector<std::string> utf8Fields(const Record &r)
 {
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i)
-            out += ',';
-        out += csvField(fields[i]);
-    }
-    out += "\r\n";
-}
-
-// Length of the well-formed UTF-8 sequence at s[i], or 0.
-std::size_t utf8Length(std::string_view s, std::size_t i)
-{
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    unsigned long cp = 0;
-    if (b >= 0xc2 && b <= 0xdf) {
-        n = 2;
-        cp = b & 0x1fu;
-    } else if (b >= 0xe0 && b <= 0xef) {
-        n = 3;
-        cp = b & 0x0fu;
-    } else if (b >= 0xf0 && b <= 0xf4) {
-        n = 4;
-        cp = b & 0x07u;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xc0u) != 0x80u)
-            return 0;
-        cp = (cp << 6) | (c & 0x3fu);
-    }
-    // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
-    const bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
-    if (overlong || (cp >= 0xd800 && cp <= 0xdfff) || cp > 0x10ffff)
-        return 0;
-    return n;
+    std::vector<std::string> f{r.name, r.alias, r.dhcp ? "1" : "0", r.ip, r.mask, r.gateway, r.mac, r.adapter};
+    for (std::string &text : f)
+        text = latin1ToUtf8(text);
+    return f;
 }
 
 std::string lower(std::string_view s)
@@ -70,8 +32,7 @@ std::string trimmed(std::string_view s)
     const auto first = s.find_first_not_of(" \t");
     if (first == std::string_view::npos)
         return {};
-    const auto last = s.find_last_not_of(" \t");
-    return std::string(s.substr(first, last - first + 1));
+    return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
 }
 
 } // namespace
@@ -86,16 +47,22 @@ std::string csvField(std::string_view value)
             out += '"';
         out += c;
     }
-    out += '"';
-    return out;
+    return out + '"';
+}
+
+std::string csvRecord(const std::vector<std::string> &fields)
+{
+    std::string out;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        out += (i ? "," : "") + csvField(fields[i]);
+    return out + "\r\n";
 }
 
 std::string recordsCsv(const std::vector<Record> &records)
 {
-    std::string out;
-    appendCsvRow(out, std::vector<std::string>(std::begin(kRecordKeys), std::end(kRecordKeys)));
+    std::string out = csvRecord(std::vector<std::string>(std::begin(kKeys), std::end(kKeys)));
     for (const Record &r : records)
-        appendCsvRow(out, recordFields(r));
+        out += csvRecord(utf8Fields(r));
     return out;
 }
 
@@ -130,26 +97,21 @@ std::string jsonString(std::string_view value)
             }
         }
     }
-    out += '"';
-    return out;
+    return out + '"';
 }
 
 std::string recordsJson(const std::vector<Record> &records)
 {
     std::string out = "[";
     for (std::size_t n = 0; n < records.size(); ++n) {
-        const auto fields = recordFields(records[n]);
+        const auto fields = utf8Fields(records[n]);
         out += n ? ",\n  {" : "\n  {";
-        for (std::size_t k = 0; k < fields.size(); ++k) {
-            out += k ? ", " : "";
-            out += jsonString(kRecordKeys[k]);
-            out += ": ";
-            out += k == 2 ? (records[n].dhcp ? "true" : "false") : jsonString(fields[k]);
-        }
+        for (std::size_t k = 0; k < fields.size(); ++k)
+            out += (k ? ", " : "") + jsonString(kKeys[k]) + ": " +
+                   (k == 2 ? (records[n].dhcp ? "true" : "false") : jsonString(fields[k]));
         out += '}';
     }
-    out += records.empty() ? "]\n" : "\n]\n";
-    return out;
+    return out + (records.empty() ? "]\n" : "\n]\n");
 }
 
 std::vector<CsvRow> parseCsv(std::string_view text)
@@ -238,60 +200,6 @@ std::vector<CsvRow> parseCsv(std::string_view text)
     return rows;
 }
 
-std::optional<std::string> canonicalMac(std::string_view text)
-{
-    if (text.size() != 17)
-        return std::nullopt;
-    const char separator = text[2];
-    if (separator != ':' && separator != '-')
-        return std::nullopt;
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (i % 3 == 2) {
-            if (c != separator)
-                return std::nullopt;
-            out += ':';
-        } else {
-            if (!std::isxdigit(static_cast<unsigned char>(c)))
-                return std::nullopt;
-            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
-    }
-    return out;
-}
-
-bool isIPv4(std::string_view text)
-{
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[i] - '0');
-            ++digits;
-            ++i;
-        }
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[i - digits] == '0'))
-            return false;
-        if (++parts == 4)
-            return i == text.size();
-        if (i >= text.size() || text[i] != '.')
-            return false;
-        ++i;
-    }
-}
-
-std::string aliasProblem(std::string_view alias)
-{
-    if (alias.find_first_of(std::string_view(",\r\n\0", 4)) != std::string_view::npos)
-        return "holds a comma, a line break or a NUL";
-    if (alias.size() > 11)
-        return "is longer than the 11 characters a module holds";
-    return {};
-}
-
 ApplyFile parseApplyFile(std::string_view text)
 {
     ApplyFile file;
@@ -301,8 +209,9 @@ ApplyFile parseApplyFile(std::string_view text)
         return file;
     }
     const CsvRow &header = rows.front();
+    const std::string where = "line " + std::to_string(header.line) + ": ";
     if (!header.error.empty()) {
-        file.error = "line " + std::to_string(header.line) + ": " + header.error;
+        file.error = where + header.error;
         return file;
     }
     enum Column { Mac, Ip, Mask, Gateway, Dhcp, Alias, Ignored };
@@ -315,20 +224,20 @@ ApplyFile parseApplyFile(std::string_view text)
         for (int k = 0; k < 6; ++k)
             if (name == names[k])
                 column = static_cast<Column>(k);
-        if (column == Ignored && name != "name" && name != "adapter") {
-            file.error = "line " + std::to_string(header.line) + ": unknown column '" + cell + "'";
+        if (column == Ignored && name != "name" && name != "adapter" && name != "no") {
+            file.error = where + "unknown column '" + cell + "'";
             return file;
         }
         for (const Column seen : columns)
             if (column != Ignored && seen == column) {
-                file.error = "line " + std::to_string(header.line) + ": column '" + name + "' twice";
+                file.error = where + "column '" + name + "' twice";
                 return file;
             }
         haveMac = haveMac || column == Mac;
         columns.push_back(column);
     }
     if (!haveMac) {
-        file.error = "line " + std::to_string(header.line) + ": no 'mac' column";
+        file.error = where + "no 'mac' column";
         return file;
     }
 
@@ -368,24 +277,24 @@ ApplyFile parseApplyFile(std::string_view text)
             case Ip:
             case Mask:
             case Gateway:
-                if (value.empty())
-                    break;
-                if (!isIPv4(value))
-                    bad("is not an IPv4 address");
-                (columns[k] == Ip ? row.ip : columns[k] == Mask ? row.mask : row.gateway) = value;
+                if (!value.empty())
+                    (columns[k] == Ip ? row.give.ip : columns[k] == Mask ? row.give.mask : row.give.gateway) = value;
                 break;
-            case Dhcp:
-                if (value == "0" || value == "1")
-                    row.dhcp = value == "1";
-                else if (!value.empty())
-                    bad("is not 0 or 1");
+            case Dhcp: {
+                const std::string v = lower(value);
+                if (v == "1" || v == "enable" || v == "0" || v == "disable")
+                    row.give.dhcp = v == "1" || v == "enable";
+                else if (!v.empty())
+                    bad("is not 0, 1, Enable or Disable");
                 break;
+            }
             case Alias:
-                if (value.empty())
+                if (value.empty() || aliasFromGrid(value).empty())
                     break;
-                if (const std::string problem = aliasProblem(value); !problem.empty())
-                    bad(problem);
-                row.alias = value;
+                if (const auto latin1 = utf8ToLatin1(value))
+                    row.give.alias = *latin1;
+                else
+                    bad("holds a character a module cannot hold");
                 break;
             case Ignored:
                 break;
@@ -396,4 +305,4 @@ ApplyFile parseApplyFile(std::string_view text)
     return file;
 }
 
-} // namespace zarfelcli
+} // namespace zclient

@@ -1,8 +1,11 @@
-#include "records_format.h"
+// zarfelcli's lists and the reading of typed values and of apply files.
+#include "client/Csv.h"
+#include "client/ResultText.h"
+#include "client/Rules.h"
 
 #include <gtest/gtest.h>
 
-using namespace zarfelcli;
+using namespace zclient;
 
 namespace {
 
@@ -75,10 +78,20 @@ TEST(TypedValues, MacsAddressesAndAliases)
     EXPECT_EQ(canonicalMac("00-0E-C6-0A-BC-01"), "00:0E:C6:0A:BC:01");
     for (const char *bad : {"00:0E:C6:0A:BC", "00:0E-C6:0A:BC:01", "00:0E:C6:0A:BC:0G", "000EC60ABC01"})
         EXPECT_FALSE(canonicalMac(bad)) << bad;
-    EXPECT_TRUE(isIPv4("0.0.0.0"));
-    EXPECT_TRUE(isIPv4("255.255.255.255"));
-    for (const char *bad : {"198.18.0", "198.18.0.256", "198.18.0.1.", "198.18.00.1", "198.18.0.1 ", "1..2.3", ""})
-        EXPECT_FALSE(isIPv4(bad)) << bad;
+    // The program's rule: what inet_addr reads, but neither all zeros nor
+    // all ones; the form sent is the dotted decimal of the value.
+    EXPECT_FALSE(isValidAddress("0.0.0.0"));
+    EXPECT_FALSE(isValidAddress("255.255.255.255"));
+    const std::pair<const char *, const char *> cases[] = {
+        {"198.18.0", "198.18.0.0"},    {"198.18.0.256", nullptr}, {"198.18.0.1.", nullptr},
+        {"198.18.00.1", "198.18.0.1"}, {"198.18.0.1 ", "198.18.0.1"}, {"1..2.3", nullptr},
+        {"", nullptr}};
+    for (const auto &[text, canonical] : cases) {
+        EXPECT_EQ(isValidAddress(text), canonical != nullptr) << text;
+        if (canonical) {
+            EXPECT_EQ(canonicalAddress(text), canonical) << text;
+        }
+    }
     EXPECT_EQ(aliasProblem("pump-11char"), "");
     EXPECT_NE(aliasProblem("twelve chars"), "");
     EXPECT_NE(aliasProblem("a,b"), "");
@@ -100,18 +113,21 @@ TEST(ApplyFile, RowsByHeaderWithLineAndFieldOfEachError)
     const ApplyRow &good = file.rows[0];
     EXPECT_EQ(good.error, "");
     EXPECT_EQ(good.mac, "00:0E:C6:00:00:01");
-    EXPECT_EQ(good.ip, "198.18.0.50");
-    EXPECT_EQ(good.alias, "pump");
-    EXPECT_EQ(good.dhcp, 1);
-    EXPECT_FALSE(good.mask);
+    EXPECT_EQ(good.give.ip, "198.18.0.50");
+    EXPECT_EQ(good.give.alias, "pump");
+    EXPECT_EQ(good.give.dhcp, true);
+    EXPECT_FALSE(good.give.mask);
+    EXPECT_FALSE(checkSettings(good.give, nullptr));
+    // What a row gives is checked once its module is known (see
+    // Settings.AnAddressTheModuleReportsNeedsNoCheck).
     EXPECT_EQ(file.rows[1].line, 3);
-    EXPECT_EQ(file.rows[1].error.rfind("ip: '198.18.0.300'", 0), 0u);
+    EXPECT_EQ(problemText(checkSettings(file.rows[1].give, nullptr)).rfind("ip: '198.18.0.300'", 0), 0u);
     EXPECT_EQ(file.rows[2].error.rfind("mac: 'zz'", 0), 0u);
-    EXPECT_EQ(file.rows[3].error.rfind("alias:", 0), 0u);
+    EXPECT_EQ(problemText(checkSettings(file.rows[3].give, nullptr)).rfind("alias:", 0), 0u);
     EXPECT_EQ(file.rows[4].error.rfind("dhcp:", 0), 0u);
     EXPECT_EQ(file.rows[5].error, "3 fields where the header has 5");
     EXPECT_EQ(file.rows[6].error, "");
-    EXPECT_FALSE(file.rows[6].alias); // empty: keeps the module's own
+    EXPECT_FALSE(file.rows[6].give.alias); // empty: keeps the module's own
 
     EXPECT_NE(parseApplyFile("ip,mask\n").error, "");
     EXPECT_NE(parseApplyFile("mac,gatway\n").error, "");

@@ -1,0 +1,54 @@
+// One search session over the library's exports: start and close, options,
+// a search and its wait, the records found, one module's configuration.
+// No I/O and no waiting of its own beyond what the caller's idle callback does.
+#pragma once
+
+#include "Exports.h"
+#include "Record.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zclient {
+
+class Session {
+public:
+    explicit Session(const Exports &exports) : x_(exports) {}
+    ~Session(); // closes the library when this session started it
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // Zarfel_Init's result: 0 started (see initFailure for the others).
+    std::int32_t start(std::int32_t replyPort = ZARFEL_REPLY_PORT);
+    bool started() const { return started_; }
+
+    void setOptions(std::uint32_t timeoutMs, std::int32_t wished);
+    // The search time-out the library uses: at least 1000 ms.
+    std::uint32_t searchTimeoutMs() const { return timeoutMs_; }
+
+    // Sends the standard search request; Zarfel_BroadcastStart's result
+    // (bytes sent; 0 none and no search; -1 send failed, the search runs).
+    std::int32_t startSearch(const std::string &address, std::int32_t port = ZARFEL_DEVICE_PORT);
+    bool searching() const;
+    void stop();
+    // Calls idle() while a search runs, for at most `limit`; true once it has
+    // ended. The program passes its event processing, a console a sleep.
+    bool waitWhileSearching(std::chrono::milliseconds limit, const std::function<void()> &idle) const;
+
+    std::int32_t count() const;
+    std::vector<Record> records() const;
+
+    // Zarfel_ConfigModule for record n; absent texts are not given, an
+    // absent DHCP mode keeps `reportedDhcp`.
+    std::int32_t configure(std::int32_t n, const Settings &give, bool reportedDhcp) const;
+
+private:
+    Exports x_;
+    bool started_ = false;
+    std::uint32_t timeoutMs_ = 1000;
+};
+
+} // namespace zclient

@@ -1,0 +1,80 @@
+#include "Session.h"
+
+namespace zclient {
+
+Session::~Session()
+{
+    if (started_)
+        x_.close();
+}
+
+std::int32_t Session::start(std::int32_t replyPort)
+{
+    const std::int32_t r = x_.init(replyPort);
+    started_ = r == 0;
+    timeoutMs_ = 1000; // what Init sets
+    return r;
+}
+
+void Session::setOptions(std::uint32_t timeoutMs, std::int32_t wished)
+{
+    x_.setOptions(timeoutMs, wished);
+    timeoutMs_ = timeoutMs < 1000 ? 1000 : timeoutMs;
+}
+
+std::int32_t Session::startSearch(const std::string &address, std::int32_t port)
+{
+    return x_.broadcastStart(address.c_str(), port, nullptr);
+}
+
+bool Session::searching() const
+{
+    return x_.getState() != 0;
+}
+
+void Session::stop()
+{
+    x_.broadcastStop();
+}
+
+bool Session::waitWhileSearching(std::chrono::milliseconds limit, const std::function<void()> &idle) const
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (searching()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        idle();
+    }
+    return true;
+}
+
+std::int32_t Session::count() const
+{
+    return x_.getCount();
+}
+
+std::vector<Record> Session::records() const
+{
+    std::vector<Record> out;
+    const std::int32_t n = count();
+    for (std::int32_t k = 1; k <= n; ++k) {
+        // Wider than the library writes, and zeroed: always terminated.
+        char name[20] = {}, alias[20] = {}, ip[20] = {}, mask[20] = {}, gateway[20] = {}, mac[20] = {},
+             adapter[20] = {};
+        std::int32_t dhcp = 0;
+        if (x_.getModuleInfo(k, name, alias, ip, mask, gateway, mac, &dhcp) != 0)
+            break;
+        x_.getModuleAdapter(k, adapter);
+        out.push_back({name, alias, dhcp != 0, ip, mask, gateway, mac, adapter});
+    }
+    return out;
+}
+
+std::int32_t Session::configure(std::int32_t n, const Settings &give, bool reportedDhcp) const
+{
+    auto text = [](const std::optional<std::string> &v) { return v ? v->c_str() : nullptr; };
+    return x_.configModule(n, text(give.ip), text(give.mask), text(give.gateway), text(give.mac),
+                           give.dhcp.value_or(reportedDhcp) ? 1 : 0, text(give.alias));
+}
+
+} // namespace zclient

@@ -1,0 +1,109 @@
+// The configuration steps against a scripted table of exports.
+#include "client/Configure.h"
+
+#include "fake_exports.h"
+
+#include <gtest/gtest.h>
+
+using namespace zclient;
+
+namespace {
+
+std::vector<Record> found()
+{
+    std::vector<Record> records(3);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].name = "M" + std::to_string(i + 1);
+        records[i].alias = i == 1 ? "" : "pump";
+        records[i].dhcp = true;
+        records[i].ip = "198.18.0." + std::to_string(101 + i);
+        records[i].mac = "00:0E:C6:00:00:0" + std::to_string(i + 1);
+    }
+    return records;
+}
+
+std::vector<PlanItem> threeModules()
+{
+    return batchPlan(pairTicked({3, 1, 2}, {"198.18.000.077", "198.18.0.80", "198.18.0.81"}, 3), found(),
+                     "255.255.255.0", "198.18.0.1");
+}
+
+} // namespace
+
+TEST(Batch, KthTickedModuleGetsKthTickedAddress)
+{
+    // 7 and 0 name no record of the last search: passed over, taking none.
+    const auto pairs = pairTicked({7, 2, 0, 1, 3}, {"a", "b"}, 3);
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_EQ(pairs[0].module, 2);
+    EXPECT_EQ(pairs[0].address, "a");
+    EXPECT_EQ(pairs[1].module, 1);
+    EXPECT_EQ(pairs[1].address, "b");
+}
+
+TEST(Batch, StepsReportProgressAndTheSummary)
+{
+    Session session(fake::exports({0, -2, 0}));
+    Configuration batch(session, threeModules());
+    EXPECT_EQ(batch.check(), "");
+    EXPECT_EQ(batch.next(), 0);
+    EXPECT_EQ(batch.next(), -2);
+    EXPECT_EQ(batch.done(), 2);
+    EXPECT_EQ(batch.failed(), 1);
+    EXPECT_FALSE(batch.finished());
+    EXPECT_EQ(batch.next(), 0);
+    EXPECT_TRUE(batch.finished());
+    batch.stop(); // after the last: nothing left to end
+    // Static addressing, the host's mask and gateway, the module's own MAC
+    // and alias; the address in the form that was checked.
+    EXPECT_EQ(fake::requests, (std::vector<std::string>{
+                                  "3 198.18.0.63 255.255.255.0 198.18.0.1 00:0E:C6:00:00:03 0 pump",
+                                  "1 198.18.0.80 255.255.255.0 198.18.0.1 00:0E:C6:00:00:01 0 pump",
+                                  "2 198.18.0.81 255.255.255.0 198.18.0.1 00:0E:C6:00:00:02 0 "}));
+    EXPECT_EQ(batch.summary(),
+              "Batch complete: 2 of 3 modules set, 1 failed. Search again to see what each module took.");
+    EXPECT_EQ(batch.outcome(), "1 module setting failed.\nSearch again to see what each module took.");
+}
+
+TEST(Batch, StopBetweenItemsLeavesTheRestNotTried)
+{
+    Session session(fake::exports({-2}));
+    Configuration batch(session, threeModules());
+    batch.next();
+    batch.stop();
+    EXPECT_TRUE(batch.finished());
+    EXPECT_EQ(fake::requests.size(), 1u);
+    EXPECT_EQ(batch.summary(),
+              "Batch ended: 0 of 3 modules set, 1 failed, 2 not tried. Search again to see what each module took.");
+
+    Configuration clean(session, threeModules());
+    clean.next();
+    clean.stop();
+    EXPECT_EQ(clean.summary(), "Batch ended: 1 of 3 modules set, 0 failed, 2 not tried");
+    EXPECT_EQ(clean.outcome(), "Setting complete");
+}
+
+TEST(Batch, AFailedCheckSendsNothing)
+{
+    auto items = threeModules();
+    items[1].give.ip = "198.18.0.300";
+    Session session(fake::exports());
+    Configuration batch(session, items);
+    EXPECT_EQ(batch.check(), "'198.18.0.300' is not valid IP address.");
+    // Even a caller that goes on anyway sends nothing for that item.
+    batch.next();
+    EXPECT_EQ(batch.next(), -1);
+    EXPECT_EQ(fake::requests.size(), 1u);
+}
+
+TEST(Session, WaitCallsIdleUntilTheSearchEndsOrTheBound)
+{
+    Session session(fake::exports());
+    int idles = 0;
+    fake::searchPolls = 3;
+    EXPECT_TRUE(session.waitWhileSearching(std::chrono::seconds(5), [&] { ++idles; }));
+    EXPECT_EQ(idles, 3);
+    fake::searchPolls = 1000000;
+    EXPECT_FALSE(session.waitWhileSearching(std::chrono::milliseconds(20), [] {}));
+    fake::searchPolls = 0;
+}
