@@ -26,10 +26,10 @@ void createApplicationForms()
 {
     initResources();
     installLibraryMessageHandler();
-    // The main window makes what the dialogs share: the module table they
-    // read and the host services.
+    // The main window makes what the dialogs share: the library's session,
+    // the module table they read and the host services.
     Form1 = new TForm1;
-    Form3 = new TForm3(Form1);
+    Form3 = new TForm3(Form1, Form1->Session());
     Form2 = new TForm2(Form1, *Form1, Form1->Services());
     frm_Configuration = new Tfrm_Configuration(Form1);
     frm_AutoSet = new Tfrm_AutoSet(Form1, *Form1, Form1->Services());

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "client/ResultText.h"
+#include "client/Rules.h"
 #include "platform/HostNetwork.h"
 
 THostServices::THostServices(QWidget *parent, const ModuleTable &modules, std::function<void(const QString &)> log)
@@ -54,27 +56,24 @@ int THostServices::ReadHostAdapter(int item, QString &text)
 
 bool THostServices::IsValidAddressText(const QString &text)
 {
-    return hostnet::IsValidAddressText(text.toLatin1().toStdString());
+    return zclient::isValidAddress(text.toLatin1().toStdString());
 }
 
 QString THostServices::CanonicalAddressText(const QString &text)
 {
-    return QString::fromStdString(hostnet::AddressToText(hostnet::AddressFromText(text.toLatin1().toStdString())));
+    return QString::fromStdString(zclient::canonicalAddress(text.toLatin1().toStdString()));
 }
 
 bool THostServices::IsSendableText(const QString &text)
 {
-    for (const QChar c : text) {
-        if (c == QLatin1Char(',') || c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.isNull())
-            return false;
-    }
-    return true;
+    // What is not Latin-1 cannot be sent as such either, but that is not
+    // this check's business: only the characters that split a request.
+    return zclient::isSendableText(text.toUtf8().toStdString());
 }
 
 QString THostServices::UnsendableTextMessage(const QString &text)
 {
-    return QStringLiteral("'%1' cannot be sent to a module: it holds a comma, a line break or a NUL character.")
-        .arg(text);
+    return QString::fromStdString(zclient::unsendableTextMessage(text.toUtf8().toStdString()));
 }
 
 QString THostServices::NoHostAddressMessage()
@@ -109,7 +108,7 @@ std::unordered_set<std::uint32_t> THostServices::AddressesInUse() const
     for (int n = 1; n <= m_modules.ModuleCount(); ++n) {
         const QString ip = m_modules.ModuleCell(ModuleTable::Ip, n);
         if (IsValidAddressText(ip))
-            addresses.insert(hostnet::AddressFromText(ip.toLatin1().toStdString()));
+            addresses.insert(zclient::addressValue(ip.toLatin1().toStdString()));
     }
     return addresses;
 }
@@ -117,7 +116,7 @@ std::unordered_set<std::uint32_t> THostServices::AddressesInUse() const
 void THostServices::NoteAddressGiven(const QString &address)
 {
     if (IsValidAddressText(address))
-        m_given.insert(hostnet::AddressFromText(address.toLatin1().toStdString()));
+        m_given.insert(zclient::addressValue(address.toLatin1().toStdString()));
 }
 
 void THostServices::ReportEchoUnusable()

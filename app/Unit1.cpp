@@ -12,10 +12,10 @@
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Version.h"
+#include "client/Rules.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -28,8 +28,10 @@
 #include <QStyledItemDelegate>
 #include <QThread>
 
+#include <chrono>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/HostNetwork.h"
@@ -159,12 +161,12 @@ void TForm1::FormCreate()
     SearchNumber = saved.number;
     SearchTimeOut = saved.timeOut;
     SearchAgainAfterSetting = saved.searchAgain;
-    if (Zarfel_Init(ZARFEL_REPLY_PORT) != 0) {
+    if (m_session.start(ZARFEL_REPLY_PORT) != 0) {
         // The library has told the operator why; the program goes on
         // without the search command.
         ToolButton3->setEnabled(false);
     } else {
-        Zarfel_SetOptions(SearchTimeOut, SearchNumber);
+        m_session.setOptions(SearchTimeOut, SearchNumber);
         m_services.SetSearchAdapter(saved.adapter);
         ToolButton3->setEnabled(true);
     }
@@ -208,7 +210,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 void TForm1::FormClose()
 {
     endLeftoverSearch();
-    Zarfel_Close();
+    m_session.close();
 }
 
 void TForm1::appendLog(const QString &line)
@@ -223,7 +225,7 @@ void TForm1::scrollLogToEnd()
 
 void TForm1::clearGrid()
 {
-    m_reportedAliases.clear();
+    m_records.clear();
     m_moduleAdapters.clear();
     StringGrid1->ClearCells();
     StringGrid1->SetRowCount(3);
@@ -235,21 +237,20 @@ void TForm1::endLeftoverSearch()
     // the library until its time-out. The library allows no new search, no
     // configuration and no close while one runs, so it is ended first; the
     // events processed meanwhile let the library's own messages be shown.
-    if (Zarfel_GetState() == 0)
+    if (!m_session.searching())
         return;
-    Zarfel_BroadcastStop();
+    m_session.stop();
     waitWhileSearching(10000);
 }
 
 void TForm1::waitWhileSearching(int maxMs)
 {
-    const QDeadlineTimer deadline(maxMs);
     // Clicks wait: a command started in here would run inside the one that
     // is waiting, on a table about to change.
-    while (Zarfel_GetState() != 0 && !deadline.hasExpired()) {
+    m_session.waitWhileSearching(std::chrono::milliseconds(maxMs), [] {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
         QThread::msleep(5);
-    }
+    });
 }
 
 void TForm1::ToolButton3Click()
@@ -260,7 +261,7 @@ void TForm1::ToolButton3Click()
     ToolButton2->setEnabled(false);
     endLeftoverSearch();
     // No request text: the library sends the standard search request.
-    Zarfel_BroadcastStart(kBroadcastAddress, ZARFEL_DEVICE_PORT, nullptr);
+    m_session.startSearch(kBroadcastAddress);
     appendLog(QStringLiteral("Search..."));
     scrollLogToEnd();
     StatusBarPanel0->setText(QStringLiteral("Searching"));
@@ -278,12 +279,13 @@ void TForm1::ToolButton3Click()
 
 void TForm1::takeSearchResults()
 {
-    const int count = Zarfel_GetCount();
+    m_records = m_session.records();
+    const int count = int(m_records.size());
     Tag = count;
     // The modules now say which addresses they hold.
     m_services.ForgetGivenAddresses();
     ToolButton2->setEnabled(count != 0);
-    fillGridFromLibrary(count);
+    fillGrid();
     const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
     showSearchAdapters(adapters);
     showAddressConflicts(adapters);
@@ -297,17 +299,17 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
     ToolButton2->setEnabled(false);
     endLeftoverSearch();
     // Every reply within the time-out: other modules may answer first.
-    Zarfel_SetOptions(kShortSearchMs, 0);
+    m_session.setOptions(kShortSearchMs, 0);
     appendLog(QStringLiteral("Search again..."));
     StatusBarPanel0->setText(QStringLiteral("Checking"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // 0: nothing went out and no search runs.
-    if (Zarfel_BroadcastStart(kBroadcastAddress, ZARFEL_DEVICE_PORT, nullptr) != 0) {
+    if (m_session.startSearch(kBroadcastAddress) != 0) {
         waitWhileSearching(kShortSearchMs + 2000);
         endLeftoverSearch();
     }
     QApplication::restoreOverrideCursor();
-    Zarfel_SetOptions(SearchTimeOut, SearchNumber);
+    m_session.setOptions(SearchTimeOut, SearchNumber);
     StatusBarPanel0->setText(QStringLiteral("Search complete"));
     // The grid follows the library's new table: module numbers must name
     // the records a configuration goes to. An address handed out stays used
@@ -344,13 +346,13 @@ void TForm1::showSearchAdapters(const std::vector<hostnet::HostAdapter> &adapter
 
     m_moduleAdapters.clear();
     for (int n = 1; n <= Tag; ++n) {
-        char local[ZARFEL_ADDRESS_SIZE] = {};
-        if (Zarfel_GetModuleAdapter(n, local) != 0 || local[0] == '\0') {
+        const std::string &local = m_records[std::size_t(n - 1)].adapter;
+        if (local.empty()) {
             m_moduleAdapters << QString();
             StringGrid1->SetRowToolTip(n, QString());
             continue;
         }
-        QString via = QString::fromLatin1(local);
+        QString via = QString::fromStdString(local);
         for (const hostnet::HostAdapter &a : adapters)
             if (hostnet::AddressToText(a.address) == local) {
                 via = QString::fromStdString(a.label) + QStringLiteral(", ") + via;
@@ -429,31 +431,19 @@ void TForm1::GridExportClick()
     appendLog(QStringLiteral("%1 modules exported to %2").arg(Tag).arg(path));
 }
 
-void TForm1::fillGridFromLibrary(int count)
+void TForm1::fillGrid()
 {
-    m_reportedAliases.clear();
-    for (int n = 1; n <= count; ++n) {
-        char name[ZARFEL_NAME_SIZE] = {};
-        char alias[ZARFEL_ALIAS_SIZE] = {};
-        char ip[ZARFEL_ADDRESS_SIZE] = {};
-        char mask[ZARFEL_ADDRESS_SIZE] = {};
-        char gateway[ZARFEL_ADDRESS_SIZE] = {};
-        char mac[ZARFEL_MAC_SIZE] = {};
-        int32_t dhcp = 0;
-        Zarfel_GetModuleInfo(n, name, alias, ip, mask, gateway, mac, &dhcp);
-        const auto text = [](const char *buffer, std::size_t size) {
-            return QString::fromLatin1(buffer, qsizetype(qstrnlen(buffer, size)));
-        };
-        const QString aliasText = text(alias, sizeof alias);
-        m_reportedAliases << aliasText;
+    const auto text = [](const std::string &latin1) { return QString::fromLatin1(latin1); };
+    for (int n = 1; n <= Tag; ++n) {
+        const zclient::Record &m = m_records[std::size_t(n - 1)];
         StringGrid1->SetCells(0, n, QString::number(n));
-        StringGrid1->SetCells(1, n, text(name, sizeof name));
-        StringGrid1->SetCells(2, n, aliasText.isEmpty() ? QStringLiteral("N/A") : aliasText);
-        StringGrid1->SetCells(3, n, dhcp != 0 ? QStringLiteral("Enable") : QStringLiteral("Disable"));
-        StringGrid1->SetCells(4, n, text(ip, sizeof ip));
-        StringGrid1->SetCells(5, n, text(mask, sizeof mask));
-        StringGrid1->SetCells(6, n, text(gateway, sizeof gateway));
-        StringGrid1->SetCells(7, n, text(mac, sizeof mac));
+        StringGrid1->SetCells(1, n, text(m.name));
+        StringGrid1->SetCells(2, n, text(zclient::aliasForGrid(m.alias)));
+        StringGrid1->SetCells(3, n, m.dhcp ? QStringLiteral("Enable") : QStringLiteral("Disable"));
+        StringGrid1->SetCells(4, n, text(m.ip));
+        StringGrid1->SetCells(5, n, text(m.mask));
+        StringGrid1->SetCells(6, n, text(m.gateway));
+        StringGrid1->SetCells(7, n, text(m.mac));
         StringGrid1->SetRowCount(StringGrid1->RowCount() + 1);
     }
 }
@@ -479,7 +469,7 @@ void TForm1::ToolButton1Click()
     m_services.SetSearchAdapter(chosen.adapter);
     SearchAgainAfterSetting = chosen.searchAgain;
     if (SearchTimeOut != timeOut || SearchNumber != number) {
-        if (Zarfel_SetOptions(SearchTimeOut, SearchNumber) != 0)
+        if (m_session.setOptions(SearchTimeOut, SearchNumber) != 0)
             AppMessageBox::show(this, QString(), QStringLiteral("configure failed"), QMessageBox::NoIcon,
                                 QMessageBox::Ok);
     }
@@ -558,8 +548,8 @@ void TForm1::pmenuSetClick()
 
 QString TForm1::ReportedAlias(int number) const
 {
-    if (number >= 1 && number <= m_reportedAliases.size())
-        return m_reportedAliases.at(number - 1);
+    if (number >= 1 && std::size_t(number) <= m_records.size())
+        return QString::fromLatin1(m_records[std::size_t(number - 1)].alias);
     // A grid not filled by a search: its display text is all there is.
     const QString shown = StringGrid1->Cells(2, number);
     return shown == QStringLiteral("N/A") ? QString() : shown;
@@ -615,25 +605,21 @@ int TForm1::countChanges(const TForm2::Settings &chosen, int32_t &dhcp) const
 void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
 {
     const int n = chosen.number;
+    const auto latin1 = [](const QString &text) { return text.toLatin1().toStdString(); };
     // An alias field still showing what the grid shows keeps the module's
     // own alias: "N/A" is the grid's word for none, not a name to give.
-    const QString aliasText = chosen.alias == StringGrid1->Cells(2, n) ? ReportedAlias(n) : chosen.alias;
-    for (const QString &text : {chosen.ip, chosen.mask, chosen.gateway, chosen.mac, aliasText}) {
-        if (!THostServices::IsSendableText(text)) {
-            AppMessageBox::error(this, THostServices::UnsendableTextMessage(text));
-            return;
-        }
+    const QString alias = chosen.alias == StringGrid1->Cells(2, n) ? ReportedAlias(n) : chosen.alias;
+    zclient::Settings give{latin1(chosen.ip), latin1(chosen.mask), latin1(chosen.gateway), latin1(chosen.mac),
+                           latin1(alias), dhcp != 0};
+    zclient::Configuration single(m_session, {{n, recordOf(n), give}});
+    if (const std::string problem = single.check(); !problem.empty()) {
+        AppMessageBox::error(this, QString::fromLatin1(problem));
+        return;
     }
-    const QByteArray ip = chosen.ip.toLatin1();
-    const QByteArray mask = chosen.mask.toLatin1();
-    const QByteArray gateway = chosen.gateway.toLatin1();
-    const QByteArray mac = chosen.mac.toLatin1();
-    const QByteArray alias = aliasText.toLatin1();
     endLeftoverSearch();
     // The library waits up to a second for the module's answer.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int32_t result = Zarfel_ConfigModule(n, ip.constData(), mask.constData(), gateway.constData(),
-                                               mac.constData(), dhcp, alias.constData());
+    const int32_t result = single.next();
     QApplication::restoreOverrideCursor();
     // Taken even without an acknowledgement: the module may have applied it.
     m_services.NoteAddressGiven(chosen.ip);
@@ -651,6 +637,13 @@ void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
     scrollLogToEnd();
 }
 
+zclient::Record TForm1::recordOf(int number) const
+{
+    if (number >= 1 && std::size_t(number) <= m_records.size())
+        return m_records[std::size_t(number - 1)];
+    return {};
+}
+
 // --- Configuring many modules -----------------------------------------------------
 
 void TForm1::pmenuAutoSetClick()
@@ -661,105 +654,70 @@ void TForm1::pmenuAutoSetClick()
         return;
     const QScopedValueRollback busy(m_configuring, true);
 
-    const std::vector<Pair> pairs = pairTicked();
+    // The k-th ticked module in display order gets the k-th ticked address,
+    // by the row's own module number: modules fresh from the factory all
+    // share one address.
+    const Tfrm_AutoSet::Choice ticked = m_dialogs.autoSet->Ticked();
+    std::vector<std::string> addresses;
+    for (const QString &address : ticked.addresses)
+        addresses.push_back(address.toLatin1().toStdString());
+    const std::vector<zclient::Pair> pairs = zclient::pairTicked(ticked.modules, addresses, Tag);
     if (pairs.empty())
         return; // nothing to send
-    THostServices::HostSettings host;
-    if (!checkBatch(pairs, host))
-        return;
-    reportBatch(runBatch(pairs, host));
-}
 
-std::vector<TForm1::Pair> TForm1::pairTicked() const
-{
-    // The k-th ticked module in display order gets the k-th ticked address.
-    // The row's own module number, not the first grid row with its IP text:
-    // modules fresh from the factory all share one address.
-    const Tfrm_AutoSet::Choice ticked = m_dialogs.autoSet->Ticked();
-    std::vector<Pair> pairs;
-    qsizetype nextAddress = 0;
-    for (const int number : ticked.modules) {
-        if (number < 1 || number > Tag)
-            continue; // no record of the last search behind it
-        if (nextAddress >= ticked.addresses.size())
-            break;
-        pairs.push_back({number, ticked.addresses.at(nextAddress++)});
-    }
-    return pairs;
-}
-
-bool TForm1::checkBatch(const std::vector<Pair> &pairs, THostServices::HostSettings &host)
-{
     // The host's settings as they are now, not as the dialog showed them;
     // without an address or a gateway every module would get unusable ones.
-    host = m_services.ReadHostSettings();
+    const THostServices::HostSettings host = m_services.ReadHostSettings();
     if (!host.problem.isEmpty()) {
         AppMessageBox::error(this, host.problem);
-        return false;
+        return;
     }
+    zclient::Configuration batch(m_session, zclient::batchPlan(pairs, m_records, host.mask.toLatin1().toStdString(),
+                                                               host.gateway.toLatin1().toStdString()));
     // Everything is checked before the first request goes out.
-    for (const Pair &pair : pairs) {
-        for (const QString &text : {pair.ip, StringGrid1->Cells(7, pair.number), ReportedAlias(pair.number)}) {
-            if (!THostServices::IsSendableText(text)) {
-                AppMessageBox::error(this, THostServices::UnsendableTextMessage(text));
-                return false;
-            }
-        }
-        if (!THostServices::IsValidAddressText(pair.ip)) {
-            AppMessageBox::error(this, QStringLiteral("'%1' is not valid IP address.").arg(pair.ip));
-            return false;
-        }
+    if (const std::string problem = batch.check(); !problem.empty()) {
+        AppMessageBox::error(this, QString::fromLatin1(problem));
+        return;
     }
-    return true;
+    runBatch(batch);
+    reportBatch(batch);
 }
 
-TForm1::BatchOutcome TForm1::runBatch(const std::vector<Pair> &pairs, const THostServices::HostSettings &host)
+void TForm1::runBatch(zclient::Configuration &batch)
 {
-    const QByteArray mask = THostServices::CanonicalAddressText(host.mask).toLatin1();
-    const QByteArray gateway = THostServices::CanonicalAddressText(host.gateway).toLatin1();
-    BatchOutcome outcome;
-    outcome.total = int(pairs.size());
-    TBatchProgress progress(this, outcome.total);
+    TBatchProgress progress(this, batch.total());
     progress.show();
-    for (const Pair &pair : pairs) {
-        progress.ShowStep(outcome.done);
+    while (!batch.finished()) {
+        progress.ShowStep(batch.done());
         // Each request may block for a second: the window is brought up to
         // date before, and a Stop pressed meanwhile is seen here.
         QCoreApplication::processEvents();
         if (progress.StopRequested()) {
-            outcome.ended = true;
+            batch.stop();
             break;
         }
-        const int n = pair.number;
-        const QByteArray ip = THostServices::CanonicalAddressText(pair.ip).toLatin1();
-        const QByteArray mac = StringGrid1->Cells(7, n).toLatin1();
-        const QByteArray alias = ReportedAlias(n).toLatin1();
+        const zclient::PlanItem &item = batch.current();
+        const int n = item.module;
+        const QString mac = QString::fromLatin1(*item.give.mac);
+        const QString ip = QString::fromStdString(zclient::canonicalAddress(*item.give.ip));
         endLeftoverSearch();
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        const int32_t result = Zarfel_ConfigModule(n, ip.constData(), mask.constData(), gateway.constData(),
-                                                   mac.constData(), 0, alias.constData());
+        const int32_t result = batch.next();
         QApplication::restoreOverrideCursor();
         // The address is used up, whether the module took it or not; only an
         // acknowledgement counts as set.
-        m_services.NoteAddressGiven(QString::fromLatin1(ip));
-        progress.ShowDone(++outcome.done);
+        m_services.NoteAddressGiven(ip);
+        progress.ShowDone(batch.done());
         appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
                       .arg(n)
-                      .arg(QString::fromLatin1(mac), QString::fromLatin1(ip),
-                           result == 0 ? QStringLiteral("set") : QStringLiteral("failed")));
+                      .arg(mac, ip, result == 0 ? QStringLiteral("set") : QStringLiteral("failed")));
         scrollLogToEnd();
-        if (result == 0) {
-            outcome.set << QString::fromLatin1(mac);
-            continue;
-        }
-        ++outcome.failures;
-        if (!continueAfterFailure(&progress, n)) {
-            outcome.ended = true;
-            break;
-        }
+        if (result == 0)
+            m_setInBatch << mac;
+        else if (!continueAfterFailure(&progress, n))
+            batch.stop();
     }
     progress.hide();
-    return outcome;
 }
 
 bool TForm1::continueAfterFailure(QWidget *progress, int number)
@@ -773,31 +731,19 @@ bool TForm1::continueAfterFailure(QWidget *progress, int number)
            != QMessageBox::No;
 }
 
-void TForm1::reportBatch(const BatchOutcome &outcome)
+void TForm1::reportBatch(const zclient::Configuration &batch)
 {
-    const QString searchAgain = QStringLiteral("Search again to see what each module took.");
-    QString summary = QStringLiteral("%1: %2 of %3 modules set, %4 failed")
-                          .arg(outcome.ended ? QStringLiteral("Batch ended") : QStringLiteral("Batch complete"))
-                          .arg(outcome.done - outcome.failures)
-                          .arg(outcome.total)
-                          .arg(outcome.failures);
-    if (outcome.ended && outcome.done < outcome.total)
-        summary += QStringLiteral(", %1 not tried").arg(outcome.total - outcome.done);
-    appendLog(outcome.failures > 0 ? summary + QStringLiteral(". ") + searchAgain : summary);
+    appendLog(QString::fromStdString(batch.summary()));
     scrollLogToEnd();
-    if (SearchAgainAfterSetting && !outcome.set.isEmpty())
-        searchAgainAfterSetting(outcome.set);
-    if (outcome.ended)
+    const QStringList set = std::exchange(m_setInBatch, {});
+    if (SearchAgainAfterSetting && !set.isEmpty())
+        searchAgainAfterSetting(set);
+    if (batch.ended())
         return; // the operator chose to end it: no summary box
 
-    if (outcome.failures == 0)
-        AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
-                            QMessageBox::Information, QMessageBox::Ok);
+    const QString outcome = QString::fromStdString(batch.outcome());
+    if (batch.failed() == 0)
+        AppMessageBox::show(this, QStringLiteral("Information"), outcome, QMessageBox::Information, QMessageBox::Ok);
     else
-        AppMessageBox::show(this, QStringLiteral("Warning"),
-                            QString::asprintf(outcome.failures == 1 ? "%d module setting failed."
-                                                                    : "%d modules setting failed.",
-                                              outcome.failures)
-                                + QStringLiteral("\n") + searchAgain,
-                            QMessageBox::Warning, QMessageBox::Ok);
+        AppMessageBox::show(this, QStringLiteral("Warning"), outcome, QMessageBox::Warning, QMessageBox::Ok);
 }

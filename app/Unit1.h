@@ -10,7 +10,10 @@
 #include <memory>
 #include <vector>
 
+#include "client/Configure.h"
 #include "HostServices.h"
+#include "client/Record.h"
+#include "client/Session.h"
 #include "ModuleTable.h"
 #include "Unit2.h"
 #include "platform/HostNetwork.h"
@@ -45,6 +48,7 @@ public:
     };
     void SetDialogs(const Dialogs &dialogs);
     THostServices &Services() { return m_services; }
+    zclient::Session &Session() { return m_session; }
 
     // Search time-out in milliseconds and wished number of results (0: no
     // limit), as kept in option.ini and handed to the library.
@@ -95,22 +99,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // One module of a batch: its number (and grid row) and its new address.
-    struct Pair
-    {
-        int number;
-        QString ip;
-    };
-    // How a batch went.
-    struct BatchOutcome
-    {
-        int total = 0;
-        int done = 0;
-        int failures = 0;
-        bool ended = false;  // by Stop or by the operator's No
-        QStringList set;     // MACs of the modules that acknowledged
-    };
-
     void createGridMenu();
     // The alias module `number` reported to the last search; the grid shows
     // "N/A" for an empty one, which is no alias to send.
@@ -121,7 +109,7 @@ private:
     void appendLog(const QString &line);
     void scrollLogToEnd();
     void clearGrid();
-    void fillGridFromLibrary(int count);
+    void fillGrid();
     void showSearchAdapters(const std::vector<hostnet::HostAdapter> &adapters);
     void showAddressConflicts(const std::vector<hostnet::HostAdapter> &adapters);
     void endLeftoverSearch();
@@ -136,13 +124,13 @@ private:
     int countChanges(const TForm2::Settings &chosen, int32_t &dhcp) const;
     void configureSingle(const TForm2::Settings &chosen, int32_t dhcp);
 
-    // Configuring many modules: the pairs, every text checked before the
-    // first request, the requests with their progress, the summary.
-    std::vector<Pair> pairTicked() const;
-    bool checkBatch(const std::vector<Pair> &pairs, THostServices::HostSettings &host);
-    BatchOutcome runBatch(const std::vector<Pair> &pairs, const THostServices::HostSettings &host);
+    zclient::Record recordOf(int number) const;
+
+    // Configuring many modules: the requests with their progress, then the
+    // summary.
+    void runBatch(zclient::Configuration &batch);
     bool continueAfterFailure(QWidget *progress, int number);
-    void reportBatch(const BatchOutcome &outcome);
+    void reportBatch(const zclient::Configuration &batch);
 
     QLabel *StatusBarPanel0 = nullptr;
     QLabel *StatusBarPanel1 = nullptr;
@@ -151,8 +139,10 @@ private:
     QAction *GridExport = nullptr;
 
     Dialogs m_dialogs;
+    zclient::Session m_session{zclient::linkedExports()};
     THostServices m_services;
     bool m_configuring = false;
-    QStringList m_reportedAliases; // by module number - 1
-    QStringList m_moduleAdapters;  // by module number - 1; empty when unknown
+    std::vector<zclient::Record> m_records; // of the last search, by module number - 1
+    QStringList m_moduleAdapters;           // by module number - 1; empty when unknown
+    QStringList m_setInBatch;               // MACs of the modules that acknowledged
 };

@@ -9,14 +9,15 @@
 #include <algorithm>
 #include <climits>
 
-#include "zarfel.h"
+#include "client/Session.h"
 
 namespace {
 constexpr int kTimerInterval = 100;
 }
 
-TForm3::TForm3(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+TForm3::TForm3(QWidget *parent, zclient::Session &session)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_session(session)
 {
     setupUi(this);
     setObjectName(QStringLiteral("Form3"));
@@ -89,22 +90,22 @@ void TForm3::FormActivate()
 void TForm3::Timer1Timer()
 {
     Timer1Tag += kTimerInterval;
-    setPosition(countMode() ? Zarfel_GetCount() : Timer1Tag);
-    setLabelText(Label4, QString::number(Zarfel_GetCount()));
+    setPosition(countMode() ? m_session.count() : Timer1Tag);
+    setLabelText(Label4, QString::number(m_session.count()));
     const int position = ProgressBar1->value();
     setLabelText(Label1, QString::number(position));
 
-    if (position == ProgressBar1->maximum() && Zarfel_GetState() == 0) {
+    if (position == ProgressBar1->maximum() && !m_session.searching()) {
         done(mrCancel);
         return;
     }
-    if (qint64(m_timeOut) + kTimerInterval < Timer1Tag && Zarfel_GetState() == 0)
+    if (qint64(m_timeOut) + kTimerInterval < Timer1Tag && !m_session.searching())
         done(mrCancel);
 }
 
 void TForm3::Button2Click()
 {
-    Zarfel_BroadcastStop();
+    m_session.stop();
     done(mrIgnore);
 }
 

@@ -9,13 +9,17 @@
 #include "ui_Unit3.h"
 
 class QTimer;
+namespace zclient {
+class Session;
+}
 
 class TForm3 : public QDialog, private Ui::TForm3
 {
     Q_OBJECT
 
 public:
-    explicit TForm3(QWidget *parent = nullptr);
+    // `session` is the search it follows.
+    TForm3(QWidget *parent, zclient::Session &session);
     ~TForm3() override;
 
     // The search's time-out in milliseconds and wished number of results
@@ -45,6 +49,7 @@ private:
     bool countMode() const;
     void setPosition(qint64 position);
 
+    zclient::Session &m_session;
     uint32_t m_timeOut = 2000;
     int32_t m_number = 0;
 };

@@ -49,8 +49,8 @@ public:
     // Configures the current item: Zarfel_ConfigModule's result (-1 for an
     // item that failed its check). Valid addresses go out in canonical form.
     std::int32_t next();
-    // Leaves the items not yet tried (the operator's Stop, or No after a
-    // failure); nothing once all were tried.
+    // Ends the batch (the operator's Stop, or No after a failure), also
+    // after its last item: the operator chose to end it.
     void stop();
 
     int total() const { return static_cast<int>(items_.size()); }

@@ -24,8 +24,12 @@ public:
     // Zarfel_Init's result: 0 started (see initFailure for the others).
     std::int32_t start(std::int32_t replyPort = ZARFEL_REPLY_PORT);
     bool started() const { return started_; }
+    // Ends a running search and closes the library, when this session
+    // started it.
+    void close();
 
-    void setOptions(std::uint32_t timeoutMs, std::int32_t wished);
+    // Zarfel_SetOptions's result: 0 taken.
+    std::int32_t setOptions(std::uint32_t timeoutMs, std::int32_t wished);
     // The search time-out the library uses: at least 1000 ms.
     std::uint32_t searchTimeoutMs() const { return timeoutMs_; }
 

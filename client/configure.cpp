@@ -79,7 +79,7 @@ std::int32_t Configuration::next()
 
 void Configuration::stop()
 {
-    ended_ = done() < total();
+    ended_ = true;
 }
 
 int Configuration::failed() const
@@ -91,7 +91,7 @@ std::string Configuration::summary() const
 {
     std::string s = std::string(ended_ ? "Batch ended" : "Batch complete") + ": " + std::to_string(done() - failed()) +
                     " of " + std::to_string(total()) + " modules set, " + std::to_string(failed()) + " failed";
-    if (ended_)
+    if (ended_ && notTried() > 0)
         s += ", " + std::to_string(notTried()) + " not tried";
     return failed() > 0 ? s + ". " + kSearchAgain : s;
 }

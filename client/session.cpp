@@ -4,8 +4,14 @@ namespace zclient {
 
 Session::~Session()
 {
+    close();
+}
+
+void Session::close()
+{
     if (started_)
         x_.close();
+    started_ = false;
 }
 
 std::int32_t Session::start(std::int32_t replyPort)
@@ -16,10 +22,10 @@ std::int32_t Session::start(std::int32_t replyPort)
     return r;
 }
 
-void Session::setOptions(std::uint32_t timeoutMs, std::int32_t wished)
+std::int32_t Session::setOptions(std::uint32_t timeoutMs, std::int32_t wished)
 {
-    x_.setOptions(timeoutMs, wished);
     timeoutMs_ = timeoutMs < 1000 ? 1000 : timeoutMs;
+    return x_.setOptions(timeoutMs, wished);
 }
 
 std::int32_t Session::startSearch(const std::string &address, std::int32_t port)

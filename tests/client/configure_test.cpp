@@ -53,7 +53,6 @@ TEST(Batch, StepsReportProgressAndTheSummary)
     EXPECT_FALSE(batch.finished());
     EXPECT_EQ(batch.next(), 0);
     EXPECT_TRUE(batch.finished());
-    batch.stop(); // after the last: nothing left to end
     // Static addressing, the host's mask and gateway, the module's own MAC
     // and alias; the address in the form that was checked.
     EXPECT_EQ(fake::requests, (std::vector<std::string>{
@@ -81,6 +80,13 @@ TEST(Batch, StopBetweenItemsLeavesTheRestNotTried)
     clean.stop();
     EXPECT_EQ(clean.summary(), "Batch ended: 1 of 3 modules set, 0 failed, 2 not tried");
     EXPECT_EQ(clean.outcome(), "Setting complete");
+
+    // No after the last module's failure still ends the batch, with nothing
+    // left untried.
+    Configuration last(session, {threeModules()[0]});
+    last.next();
+    last.stop();
+    EXPECT_EQ(last.summary().rfind("Batch ended: 1 of 1 modules set, 0 failed", 0), 0u);
 }
 
 TEST(Batch, AFailedCheckSendsNothing)
