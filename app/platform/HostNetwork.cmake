@@ -9,19 +9,21 @@ if(NOT TARGET host_network)
   add_library(host_network STATIC
     ${_host_network_dir}/HostNetwork.h
     ${_host_network_dir}/echo_pacing.h
+    ${_host_network_dir}/host_adapters.cpp
     ${_host_network_dir}/host_network_walk.cpp)
+  # The adapter list is the library's own, linked in here too.
+  target_link_libraries(host_network PRIVATE zarfel_adapters)
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_sources(host_network PRIVATE
       ${_host_network_dir}/host_network_linux.cpp
       ${_host_network_dir}/echo_prober_linux.cpp)
   elseif(WIN32)
-    # IP Helper for the adapter list and the prober's echo requests, the
-    # registry for the adapter's values, Winsock for address texts.
+    # IP Helper for the prober's echo requests, Winsock for address texts.
     # PingAddress loads ICMP.DLL by name at run time and links nothing of it.
     target_sources(host_network PRIVATE
       ${_host_network_dir}/host_network_win32.cpp
       ${_host_network_dir}/echo_prober_win32.cpp)
-    target_link_libraries(host_network PRIVATE iphlpapi ws2_32 advapi32)
+    target_link_libraries(host_network PRIVATE iphlpapi ws2_32)
   endif()
   # Users write #include "platform/HostNetwork.h", as for the other
   # platform headers.

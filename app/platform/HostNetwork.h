@@ -2,9 +2,9 @@
 // the check of typed address texts, one ICMP echo request at a time, and a
 // concurrent echo prober with a free-address walk on top of it.
 //
-// No toolkit and no platform types in this header: each platform supplies
-// its own implementation of the adapter reader and the echo prober, the walk
-// itself is portable. Addresses as numbers are IPv4 in host byte order, first
+// No toolkit and no platform types in this header: the adapters come from
+// the library's adapter list (library/platform/adapters.h), each platform
+// supplies its own echo prober and address texts, the walk is portable. Addresses as numbers are IPv4 in host byte order, first
 // octet most significant (what htonl(inet_addr(text)) gives).
 #pragma once
 
@@ -43,18 +43,30 @@ std::vector<HostAdapter> ListHostAdapters();
 void SetHostAdapterChoice(const std::string &id);
 std::string HostAdapterChoice();
 
-// Reads one setting of the host's chosen adapter, by default its first
-// network adapter that is up and has an IPv4 address (an adapter that is down
-// or has none is passed over): item 1 its IPv4 address, 2 that address's
-// subnet mask, 3 the default gateway (dotted text).
+// The settings of the host's chosen adapter, by default its first network
+// adapter that is up and has an IPv4 address (an adapter that is down or has
+// none is passed over), read at once.
+struct HostAdapterSettings
+{
+    // Dotted texts: its IPv4 address, that address's subnet mask and its
+    // default gateway (empty when it has none). All "0.0.0.0" when no
+    // adapter is up with an IPv4 address.
+    std::string address, mask, gateway;
+    int result = 1;          // 0 values read; 1 no adapter is up with an IPv4 address
+    bool listFailed = false; // no adapter list could be read at all (nothing
+                             // but the loopback, for one), so the caller
+                             // can tell the operator; result is then 1
+};
+HostAdapterSettings ReadHostAdapterSettings();
+
+// One setting of ReadHostAdapterSettings(): item 1 the address, 2 the mask,
+// 3 the gateway.
 //   0: `text` holds the value; empty when the value cannot be read (no
 //      default route through that adapter, for one).
 //   1: no adapter is up with an IPv4 address: `text` is "0.0.0.0"; or the
 //      item is not 1 to 3: `text` unchanged.
-// When no adapter can be read at all, the result is 1 with "0.0.0.0" and
-// *sizeQueryFailed is set, so that the caller can tell the operator; it is
-// false otherwise. On Windows it is also set when GetAdaptersInfo's size
-// query does not report a too small buffer, and the call goes on.
+// *sizeQueryFailed is the settings' listFailed, false for an item that is
+// not 1 to 3 (nothing is read then).
 int ReadHostAdapter(int item, std::string &text, bool *sizeQueryFailed = nullptr);
 
 // --- Address texts ----------------------------------------------------------------

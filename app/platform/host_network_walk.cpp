@@ -2,8 +2,6 @@
 // come from the platform's EchoProber (or a test's stand-in).
 #include "HostNetwork.h"
 
-#include <mutex>
-
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -279,25 +277,6 @@ std::vector<std::uint32_t> FindFreeAddresses(const FreeAddressSearch &search, st
     while (!walk.finished())
         walk.pump(1000);
     return walk.found();
-}
-
-// --- Adapter choice ----------------------------------------------------------------
-
-namespace {
-std::mutex g_choiceMutex;
-std::string g_choice;
-} // namespace
-
-void SetHostAdapterChoice(const std::string &id)
-{
-    const std::lock_guard lock(g_choiceMutex);
-    g_choice = id;
-}
-
-std::string HostAdapterChoice()
-{
-    const std::lock_guard lock(g_choiceMutex);
-    return g_choice;
 }
 
 } // namespace hostnet

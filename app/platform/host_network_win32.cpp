@@ -1,7 +1,6 @@
-// Host network services on Windows: the first adapter's settings as IP
-// Helper lists the adapter and the TCP/IP interface key of the registry
-// holds its values, address texts by Winsock's inet_addr and inet_ntoa, and
-// one echo request through ICMP.DLL, loaded for that one request.
+// Host network services on Windows: address texts by Winsock's inet_addr and
+// inet_ntoa, and one echo request through ICMP.DLL, loaded for that one
+// request.
 #include "HostNetwork.h"
 
 // inet_addr and inet_ntoa on purpose: their parsing rules are the address
@@ -24,9 +23,7 @@
 #include "echo_status_win32.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace hostnet {
 
@@ -70,129 +67,6 @@ std::string toText(std::uint32_t address)
     return dotted ? std::string(dotted) : std::string();
 }
 
-// --- Host adapter ----------------------------------------------------------------
-
-struct FirstAdapter
-{
-    std::string name;    // AdapterName, the interface's identifier text
-    bool dhcp = false;   // DhcpEnabled
-    std::string address; // the first entry of IpAddressList
-};
-
-// A fixed-size text field of IP_ADAPTER_INFO, which need not end in a zero.
-template <std::size_t N>
-std::string fieldText(const char (&field)[N])
-{
-    return std::string(field, std::find(field, field + N, '\0'));
-}
-
-// GetAdaptersInfo, once for the size of the list and once to fill it.
-// `sizeQueryFailed` tells that the size query did not report a too small
-// buffer (the caller tells the operator).
-bool readAdapterList(std::vector<IP_ADAPTER_INFO> &list, bool &sizeQueryFailed)
-{
-    ULONG size = 0;
-    sizeQueryFailed = GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW;
-    // Whole records keep the list's alignment.
-    const std::size_t records = (std::size_t{size} + sizeof(IP_ADAPTER_INFO) - 1) / sizeof(IP_ADAPTER_INFO);
-    list.assign(std::max<std::size_t>(records, 1), IP_ADAPTER_INFO{});
-    ULONG capacity = static_cast<ULONG>(records * sizeof(IP_ADAPTER_INFO));
-    return GetAdaptersInfo(list.data(), &capacity) == ERROR_SUCCESS;
-}
-
-// A disconnected adapter is listed with 0.0.0.0: it has no usable address.
-bool hasAddress(const IP_ADAPTER_INFO &a)
-{
-    const std::string address = fieldText(a.IpAddressList.IpAddress.String);
-    return !address.empty() && address != "0.0.0.0";
-}
-
-// The chosen adapter, else (also when the host no longer has it) the first
-// one with an address.
-bool readChosenAdapter(FirstAdapter &adapter, bool &sizeQueryFailed)
-{
-    std::vector<IP_ADAPTER_INFO> list;
-    if (!readAdapterList(list, sizeQueryFailed))
-        return false;
-    const std::string choice = HostAdapterChoice();
-    const IP_ADAPTER_INFO *pick = nullptr;
-    for (int pass = choice.empty() ? 1 : 0; pass < 2 && !pick; ++pass)
-        for (const IP_ADAPTER_INFO *a = &list.front(); a && !pick; a = a->Next)
-            if (hasAddress(*a) && (pass == 1 || fieldText(a->AdapterName) == choice))
-                pick = a;
-    if (!pick)
-        pick = &list.front(); // reads as "0.0.0.0": no adapter has an address
-    adapter.name = fieldText(pick->AdapterName);
-    adapter.dhcp = pick->DhcpEnabled != 0;
-    adapter.address = fieldText(pick->IpAddressList.IpAddress.String);
-    return true;
-}
-
-// The registry reader of one call: opened read-only, closed at its end.
-class InterfaceKey
-{
-public:
-    explicit InterfaceKey(const std::string &adapterName)
-    {
-        char path[512];
-        const int n = std::snprintf(path, sizeof path, "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\%s",
-                                    adapterName.c_str());
-        if (n > 0 && static_cast<std::size_t>(n) < sizeof path &&
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_) != ERROR_SUCCESS)
-            key_ = nullptr;
-    }
-    ~InterfaceKey()
-    {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    InterfaceKey(const InterfaceKey &) = delete;
-    InterfaceKey &operator=(const InterfaceKey &) = delete;
-
-    // The value's text up to its first zero byte: the whole text of a
-    // string value, the first string of a multi-string value (a host with
-    // several addresses or gateways gives its first one). The data is read
-    // raw: its size n is asked first, n + 1 bytes are allocated and byte n
-    // is zero, so a value stored without its terminating zero still ends.
-    // Values of other than the text types hold no address text: empty, as
-    // for a value that cannot be read.
-    std::string text(const char *value) const
-    {
-        if (!key_)
-            return {};
-        DWORD type = REG_NONE;
-        DWORD size = 0;
-        if (RegQueryValueExA(key_, value, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            return {};
-        if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
-            return {};
-        std::vector<char> data(std::size_t{size} + 1, '\0');
-        DWORD got = size;
-        if (RegQueryValueExA(key_, value, nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &got) !=
-            ERROR_SUCCESS)
-            return {};
-        return std::string(data.data());
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// The value that holds an item, by the adapter's DHCP mode. With DHCP the
-// address and mask are string values and the gateway a multi-string value;
-// set by hand, all three are multi-string values.
-const char *valueName(int item, bool dhcp)
-{
-    switch (item) {
-    case 1:
-        return dhcp ? "DhcpIpAddress" : "IpAddress";
-    case 2:
-        return dhcp ? "DhcpSubnetMask" : "SubnetMask";
-    default:
-        return dhcp ? "DhcpDefaultGateway" : "DefaultGateway";
-    }
-}
-
 // --- ICMP echo -------------------------------------------------------------------
 
 using IcmpCreateFileFn = HANDLE(WINAPI *)();
@@ -207,44 +81,6 @@ Function lookup(HMODULE module, const char *name)
 }
 
 } // namespace
-
-std::vector<HostAdapter> ListHostAdapters()
-{
-    std::vector<HostAdapter> adapters;
-    std::vector<IP_ADAPTER_INFO> list;
-    bool sizeFailed = false;
-    if (!readAdapterList(list, sizeFailed))
-        return adapters;
-    for (const IP_ADAPTER_INFO *a = &list.front(); a; a = a->Next)
-        if (a->Type != MIB_IF_TYPE_LOOPBACK && hasAddress(*a))
-            adapters.push_back({fieldText(a->AdapterName), fieldText(a->Description),
-                                fromText(fieldText(a->IpAddressList.IpAddress.String)),
-                                fromText(fieldText(a->IpAddressList.IpMask.String)), true});
-    return adapters;
-}
-
-int ReadHostAdapter(int item, std::string &text, bool *sizeQueryFailed)
-{
-    if (sizeQueryFailed)
-        *sizeQueryFailed = false;
-    if (item < 1 || item > 3)
-        return 1;
-
-    FirstAdapter adapter;
-    bool sizeFailed = false;
-    const bool read = readChosenAdapter(adapter, sizeFailed);
-    // No adapter at all is reported like a failed size query, so that the
-    // operator hears of it once; the callers take "0.0.0.0" as no address.
-    if (sizeQueryFailed)
-        *sizeQueryFailed = sizeFailed || !read;
-    if (!read || adapter.address == "0.0.0.0") {
-        text = "0.0.0.0";
-        return 1;
-    }
-    const InterfaceKey key(adapter.name);
-    text = key.text(valueName(item, adapter.dhcp));
-    return 0;
-}
 
 std::uint32_t AddressFromText(const std::string &text)
 {

@@ -37,18 +37,6 @@ bool bindAny(SocketHandle s, uint16_t port);
 // The number of bytes sent, or -1.
 int sendTo(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port);
 
-// An IPv4 interface a limited broadcast can leave by: its index and its
-// first address (network order).
-struct Interface {
-    uint32_t index = 0;
-    uint32_t address = 0;
-};
-
-// The interfaces that are up, not loopback and can broadcast, each with its
-// first IPv4 address, in the system's order. Empty when none (or when the
-// system cannot list them).
-std::vector<Interface> broadcastInterfaces();
-
 // Sends one datagram out of the interface with this index and local address
 // (network order), whatever the routing table would choose; a limited
 // broadcast then reaches that interface's segment. Bytes sent, or -1.

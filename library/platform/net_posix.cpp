@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -120,38 +119,6 @@ int sendTo(SocketHandle s, const void *data, size_t length, uint32_t addressNet,
         return -1;
     }
     return static_cast<int>(r);
-}
-
-std::vector<Interface> broadcastInterfaces()
-{
-    std::vector<Interface> found;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return found;
-    for (const ifaddrs *a = list; a; a = a->ifa_next) {
-        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !a->ifa_name)
-            continue;
-        const unsigned flags = a->ifa_flags;
-        if (!(flags & IFF_UP) || (flags & IFF_LOOPBACK) || !(flags & IFF_BROADCAST))
-            continue;
-        // Secondary addresses come labelled "eth0:1": one entry per device.
-        std::string name = a->ifa_name;
-        if (const size_t colon = name.find(':'); colon != std::string::npos)
-            name.resize(colon);
-        const unsigned index = if_nametoindex(name.c_str());
-        if (index == 0)
-            continue; // gone while we looked
-        bool seen = false;
-        for (const Interface &i : found)
-            seen = seen || i.index == index;
-        if (seen)
-            continue;
-        sockaddr_in address;
-        std::memcpy(&address, a->ifa_addr, sizeof address);
-        found.push_back(Interface{index, address.sin_addr.s_addr});
-    }
-    freeifaddrs(list);
-    return found;
 }
 
 int sendVia(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port,

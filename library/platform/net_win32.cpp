@@ -1,5 +1,7 @@
 #include "net.h"
 
+#include "adapters.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -89,9 +91,9 @@ LPFN_WSARECVMSG recvMsgFunction(SOCKET s)
 
 // The address of the interface with this index, 0 when unknown. Adapters
 // are listed again only when an index is new, not for every datagram: an
-// index they do not list (loopback, a tunnel) is remembered as unknown. A
-// plain array under a lock: a thread_local with a destructor is not safe in
-// a DLL whose threads end while it stays loaded.
+// index they do not list (the loopback, an adapter that is down) is
+// remembered as unknown. A plain array under a lock: a thread_local with a
+// destructor is not safe in a DLL whose threads end while it stays loaded.
 uint32_t interfaceAddress(uint32_t index)
 {
     struct Known {
@@ -107,9 +109,9 @@ uint32_t interfaceAddress(uint32_t index)
                 return known[i].address;
         if (pass == 0) {
             count = 0;
-            for (const Interface &i : broadcastInterfaces())
+            for (const Adapter &a : listAdapters().adapters)
                 if (count < sizeof known / sizeof known[0])
-                    known[count++] = Known{i.index, i.address};
+                    known[count++] = Known{a.index, networkOrder(a.address)};
         }
     }
     if (count < sizeof known / sizeof known[0])
@@ -224,39 +226,6 @@ ReceiveStatus receive(SocketHandle s, char *buf, size_t capacity, size_t *length
             continue;
         return ReceiveStatus::Error;
     }
-}
-
-std::vector<Interface> broadcastInterfaces()
-{
-    std::vector<Interface> found;
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG r = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 3 && r == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        r = GetAdaptersAddresses(AF_INET,
-                                 GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-                                 nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()), &size);
-    }
-    if (r != NO_ERROR)
-        return found;
-    for (auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data()); a; a = a->Next) {
-        // Loopback and tunnels carry no broadcast; a disconnected adapter
-        // sends nothing anywhere.
-        if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK ||
-            a->IfType == IF_TYPE_TUNNEL)
-            continue;
-        for (const IP_ADAPTER_UNICAST_ADDRESS *u = a->FirstUnicastAddress; u; u = u->Next) {
-            const SOCKADDR *sa = u->Address.lpSockaddr;
-            if (!sa || sa->sa_family != AF_INET)
-                continue;
-            sockaddr_in address;
-            std::memcpy(&address, sa, sizeof address);
-            found.push_back(Interface{a->IfIndex, address.sin_addr.s_addr});
-            break;
-        }
-    }
-    return found;
 }
 
 int sendVia(SocketHandle s, const void *data, size_t length, uint32_t addressNet, uint16_t port,

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "adapters.h"
 #include "clock.h"
 #include "messages.h"
 #include "state.h"
@@ -137,18 +138,19 @@ int sendSearchRequest(State &s, const char *text, size_t length)
 {
     if (s.destinationAddress != 0xffffffffu)
         return platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
-    const std::vector<platform::Interface> interfaces = platform::broadcastInterfaces();
-    if (interfaces.empty())
-        return platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
     int result = -1;
-    for (const platform::Interface &i : interfaces) {
+    bool viaAdapter = false;
+    for (const platform::Adapter &a : platform::listAdapters().adapters) {
+        if (!a.canBroadcast)
+            continue;
+        viaAdapter = true;
         // One interface failing (gone, no carrier) must not cost the others.
         const int sent = platform::sendVia(s.sender, text, length, s.destinationAddress,
-                                           s.destinationPort, i.index, i.address);
+                                           s.destinationPort, a.index, platform::networkOrder(a.address));
         if (sent >= 0)
             result = sent;
     }
-    return result;
+    return viaAdapter ? result : platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
 }
 
 } // namespace

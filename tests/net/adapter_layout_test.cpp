@@ -34,6 +34,20 @@ Read read(int item, const std::string &initial = "unchanged")
     return r;
 }
 
+// The one read of a dialog gives what its three item reads give.
+void expectOneReadAgrees()
+{
+    const hostnet::HostAdapterSettings settings = hostnet::ReadHostAdapterSettings();
+    const Read address = read(1), mask = read(2), gateway = read(3);
+    EXPECT_EQ(settings.address, address.text);
+    EXPECT_EQ(settings.mask, mask.text);
+    EXPECT_EQ(settings.gateway, gateway.text);
+    for (const Read &r : {address, mask, gateway}) {
+        EXPECT_EQ(settings.result, r.result);
+        EXPECT_EQ(settings.listFailed, r.sizeQueryFailed);
+    }
+}
+
 } // namespace
 
 TEST(AdapterLayout, NoAdapterAtAll)
@@ -53,6 +67,7 @@ TEST(AdapterLayout, NoAdapterAtAll)
     std::string text;
     EXPECT_EQ(ReadHostAdapter(1, text), 1);
     EXPECT_EQ(text, "0.0.0.0");
+    expectOneReadAgrees();
 }
 
 // A first adapter that is down, or has no address, is passed over: its
@@ -74,6 +89,7 @@ TEST(AdapterLayout, FirstAdapterWithoutAddress)
         EXPECT_EQ(r.result, 1);
         EXPECT_EQ(r.text, "unchanged");
     }
+    expectOneReadAgrees();
 }
 
 TEST(AdapterLayout, FirstAdapterDownIsPassedOver)
@@ -94,6 +110,7 @@ TEST(AdapterLayout, FirstAdapterDownIsPassedOver)
     // A chosen adapter the host does not have reads the first one.
     hostnet::SetHostAdapterChoice("hna");
     EXPECT_EQ(read(1).text, "198.18.8.10");
+    expectOneReadAgrees();
     hostnet::SetHostAdapterChoice("");
 }
 
@@ -107,4 +124,13 @@ TEST(AdapterLayout, FirstAddressAndTheDefaultRouteInUse)
     EXPECT_EQ(mask.text, "255.255.255.0");
     EXPECT_EQ(gateway.result, 0);
     EXPECT_EQ(gateway.text, "198.18.6.254") << "lowest metric of the main table";
+    expectOneReadAgrees();
+
+    // The gateway is what the kernel tells any user, no privilege needed.
+    const int status = nettest::inChild([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            return 2;
+        return hostnet::ReadHostAdapterSettings().gateway == "198.18.6.254" ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0) << "2: could not drop privileges";
 }
