@@ -171,18 +171,16 @@ void Tfrm_AutoSet::FormShow()
 
     // The host's own settings; by default the search range runs from the
     // host's address to its gateway.
-    for (int k = 1; k <= 3; ++k) {
-        auto *edit = findChild<QLineEdit *>(QString::asprintf("Edit%d", k));
-        QString text;
-        if (m_services.ReadHostAdapter(k, text) == 0) {
-            edit->setText(text);
-            if (k == 1)
-                editStartIP->setText(text);
-            else if (k == 3)
-                editEndIP->setText(text);
-        } else {
+    const THostServices::AdapterItems host = m_services.ReadHostAdapterItems();
+    if (host.result == 0) {
+        Edit1->setText(host.address);
+        Edit2->setText(host.mask);
+        Edit3->setText(host.gateway);
+        editStartIP->setText(host.address);
+        editEndIP->setText(host.gateway);
+    } else {
+        for (QLineEdit *edit : {Edit1, Edit2, Edit3})
             edit->setText(QStringLiteral("0.0.0.0"));
-        }
     }
 
     removeAll(ListView2);

@@ -41,17 +41,31 @@ int THostServices::PingAddress(const QString &address)
     return result;
 }
 
+void THostServices::reportNoAdapterList()
+{
+    AppMessageBox::show(m_parent, QApplication::applicationName(),
+                        QStringLiteral("error while get the size of Buffer Size for GetAdaptersInfo"),
+                        QMessageBox::NoIcon, QMessageBox::Ok);
+}
+
 int THostServices::ReadHostAdapter(int item, QString &text)
 {
     std::string value = text.toLatin1().toStdString();
     bool noAdapter = false;
     const int result = hostnet::ReadHostAdapter(item, value, &noAdapter);
     if (noAdapter)
-        AppMessageBox::show(m_parent, QApplication::applicationName(),
-                            QStringLiteral("error while get the size of Buffer Size for GetAdaptersInfo"),
-                            QMessageBox::NoIcon, QMessageBox::Ok);
+        reportNoAdapterList();
     text = QString::fromLatin1(value);
     return result;
+}
+
+THostServices::AdapterItems THostServices::ReadHostAdapterItems()
+{
+    const hostnet::HostAdapterSettings read = hostnet::ReadHostAdapterSettings();
+    if (read.listFailed)
+        reportNoAdapterList();
+    return {read.result, QString::fromLatin1(read.address), QString::fromLatin1(read.mask),
+            QString::fromLatin1(read.gateway)};
 }
 
 bool THostServices::IsValidAddressText(const QString &text)
@@ -91,10 +105,11 @@ QString THostServices::NoHostGatewayMessage()
 
 THostServices::HostSettings THostServices::ReadHostSettings()
 {
-    HostSettings host;
-    const bool addressed = ReadHostAdapter(1, host.address) == 0 && IsValidAddressText(host.address);
-    const bool masked = ReadHostAdapter(2, host.mask) == 0 && IsValidAddressText(host.mask);
-    const bool routed = ReadHostAdapter(3, host.gateway) == 0 && IsValidAddressText(host.gateway);
+    const AdapterItems read = ReadHostAdapterItems();
+    HostSettings host{read.address, read.mask, read.gateway, QString()};
+    const bool addressed = read.result == 0 && IsValidAddressText(host.address);
+    const bool masked = read.result == 0 && IsValidAddressText(host.mask);
+    const bool routed = read.result == 0 && IsValidAddressText(host.gateway);
     if (!addressed || !masked)
         host.problem = NoHostAddressMessage();
     else if (!routed)

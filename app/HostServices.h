@@ -33,6 +33,16 @@ public:
     // the value in `text`; 1 with "0.0.0.0" when it has no address (or
     // `text` unchanged for another item).
     int ReadHostAdapter(int item, QString &text);
+    // All three items in one read (one box when no adapter can be read):
+    // result 0 with the values, 1 when there is no adapter with an address.
+    struct AdapterItems
+    {
+        int result = 1;
+        QString address;
+        QString mask;
+        QString gateway;
+    };
+    AdapterItems ReadHostAdapterItems();
     static bool IsValidAddressText(const QString &text);
     // The dotted-decimal form of the address that IsValidAddressText checks
     // (" 10.0.0.010" is 10.0.0.8): what is sent is what was checked.
@@ -68,6 +78,8 @@ public:
     void ReportEchoUnusable();
 
 private:
+    void reportNoAdapterList();
+
     QWidget *m_parent;
     const ModuleTable &m_modules;
     std::function<void(const QString &)> m_log;

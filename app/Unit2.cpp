@@ -91,10 +91,10 @@ void TForm2::showEvent(QShowEvent *event)
 void TForm2::FormShow()
 {
     CreateTabSheet();
-    for (int item = 1; item <= 3; ++item) {
-        QString text;
-        NumberedEdit(7 + item)->setText(m_services.ReadHostAdapter(item, text) == 0 ? text : kNoAddress);
-    }
+    const THostServices::AdapterItems host = m_services.ReadHostAdapterItems();
+    Edit8->setText(host.result == 0 ? host.address : kNoAddress);
+    Edit9->setText(host.result == 0 ? host.mask : kNoAddress);
+    Edit10->setText(host.result == 0 ? host.gateway : kNoAddress);
     // The probe runs once the dialog is up, so that the operator sees it
     // working; Set waits for its result.
     requestProbe();

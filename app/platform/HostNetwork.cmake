@@ -12,7 +12,7 @@ if(NOT TARGET host_network)
     ${_host_network_dir}/host_adapters.cpp
     ${_host_network_dir}/host_network_walk.cpp)
   # The adapter list is the library's own, linked in here too.
-  target_link_libraries(host_network PRIVATE zarfel_adapters)
+  target_link_libraries(host_network PRIVATE zarfel_adapters zarfel_client)
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_sources(host_network PRIVATE
       ${_host_network_dir}/host_network_linux.cpp

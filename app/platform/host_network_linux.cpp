@@ -1,34 +1,11 @@
-// Host network services on Linux: address texts by the C library's
-// inet_addr rules, and one echo request through EchoProber.
+// Host network services on Linux: one echo request through EchoProber.
 #include "HostNetwork.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 namespace hostnet {
-
-std::uint32_t AddressFromText(const std::string &text)
-{
-    return ntohl(::inet_addr(text.c_str()));
-}
-
-std::string AddressToText(std::uint32_t address)
-{
-    in_addr a{};
-    a.s_addr = htonl(address);
-    char buffer[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, buffer, sizeof buffer);
-    return buffer;
-}
-
-bool IsValidAddressText(const std::string &text)
-{
-    const std::string dotted = AddressToText(AddressFromText(text));
-    return dotted != "0.0.0.0" && dotted != "255.255.255.255";
-}
 
 int PingAddress(const std::string &address)
 {

@@ -6,7 +6,25 @@
 #include <chrono>
 #include <utility>
 
+#include "client/Rules.h"
+
 namespace hostnet {
+
+// The address rule is the client layer's, one for every user.
+std::uint32_t AddressFromText(const std::string &text)
+{
+    return zclient::addressValue(text);
+}
+
+std::string AddressToText(std::uint32_t address)
+{
+    return zclient::addressText(address);
+}
+
+bool IsValidAddressText(const std::string &text)
+{
+    return zclient::isValidAddress(text);
+}
 
 namespace {
 

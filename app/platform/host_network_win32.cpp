@@ -1,10 +1,9 @@
-// Host network services on Windows: address texts by Winsock's inet_addr and
-// inet_ntoa, and one echo request through ICMP.DLL, loaded for that one
-// request.
+// Host network services on Windows: one echo request through ICMP.DLL,
+// loaded for that one request.
 #include "HostNetwork.h"
 
-// inet_addr and inet_ntoa on purpose: their parsing rules are the address
-// check, which newer compilers' deprecation must not talk us out of.
+// inet_addr on purpose: its parsing rules are the address check, which
+// newer compilers' deprecation must not talk us out of.
 #ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 #endif
@@ -29,44 +28,6 @@ namespace hostnet {
 
 namespace {
 
-// --- Address texts -------------------------------------------------------------
-
-// inet_addr and inet_ntoa belong to the sockets interface, which must be
-// started around them; start-ups are counted, so this nests with the
-// library's own.
-class WinsockScope
-{
-public:
-    WinsockScope()
-    {
-        WSADATA data{};
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockScope()
-    {
-        if (started_)
-            WSACleanup();
-    }
-    WinsockScope(const WinsockScope &) = delete;
-    WinsockScope &operator=(const WinsockScope &) = delete;
-
-private:
-    bool started_ = false;
-};
-
-std::uint32_t fromText(const std::string &text)
-{
-    return ntohl(inet_addr(text.c_str()));
-}
-
-std::string toText(std::uint32_t address)
-{
-    in_addr a{};
-    a.s_addr = htonl(address);
-    const char *dotted = inet_ntoa(a); // a buffer of the calling thread
-    return dotted ? std::string(dotted) : std::string();
-}
-
 // --- ICMP echo -------------------------------------------------------------------
 
 using IcmpCreateFileFn = HANDLE(WINAPI *)();
@@ -81,25 +42,6 @@ Function lookup(HMODULE module, const char *name)
 }
 
 } // namespace
-
-std::uint32_t AddressFromText(const std::string &text)
-{
-    const WinsockScope winsock;
-    return fromText(text);
-}
-
-std::string AddressToText(std::uint32_t address)
-{
-    const WinsockScope winsock;
-    return toText(address);
-}
-
-bool IsValidAddressText(const std::string &text)
-{
-    const WinsockScope winsock;
-    const std::string dotted = toText(fromText(text));
-    return dotted != "0.0.0.0" && dotted != "255.255.255.255";
-}
 
 int PingAddress(const std::string &address)
 {
