@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QListWidget>
+#include <QProcess>
 #include <QStatusBar>
 #include <QTest>
 #include <QThread>
@@ -209,6 +210,53 @@ private Q_SLOTS:
             }
         }
         QCOMPARE(frm_Configuration->pos(), QPoint(380, 116));
+    }
+
+    // A widget reached by a name its window no longer has, has twice or
+    // gives to another kind of widget stops the run there, naming it,
+    // instead of crashing later on a null pointer or passing on the wrong
+    // widget. Each case runs in a child process, which it ends.
+    void widgetLookupStopsOnAMissingAmbiguousOrMistypedName()
+    {
+        const QByteArray probe = qgetenv("APP_LOOKUP_PROBE");
+        if (!probe.isEmpty()) {
+            QWidget window;
+            window.setObjectName(QStringLiteral("Probe"));
+            (new QLabel(&window))->setObjectName(QStringLiteral("Twice"));
+            (new QLabel(new QWidget(&window)))->setObjectName(QStringLiteral("Twice"));
+            (new QLabel(&window))->setObjectName(QStringLiteral("Caption"));
+            QCOMPARE(ui<QLabel>(&window, "Caption")->parent(), &window);
+            if (probe == "missing")
+                ui(&window, "Gone");
+            else if (probe == "twice")
+                ui(&window, "Twice");
+            else
+                ui<QToolButton>(&window, "Caption");
+            QFAIL("the lookup returned");
+        }
+        const struct {
+            const char *probe;
+            const char *said;
+        } cases[] = {
+            {"missing", "Probe has nothing named Gone"},
+            {"twice", "Probe has more than one object named Twice"},
+            {"mistyped", "Probe: Caption is a QLabel, not a QToolButton"},
+        };
+        for (const auto &c : cases) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("APP_LOOKUP_PROBE"), QString::fromLatin1(c.probe));
+            environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
+            environment.insert(QStringLiteral("QTEST_DISABLE_CORE_DUMP"), QStringLiteral("1"));
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("widgetLookupStopsOnAMissingAmbiguousOrMistypedName")});
+            QVERIFY(child.waitForFinished(30000));
+            const QByteArray said = child.readAll();
+            QVERIFY2(child.exitStatus() == QProcess::CrashExit || child.exitCode() != 0, said.constData());
+            QVERIFY2(said.contains(c.said), said.constData());
+        }
     }
 
     void libraryThatCannotStartLeavesSearchDisabled()
