@@ -13,7 +13,6 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
-#include <QToolButton>
 #include <QElapsedTimer>
 
 namespace apptest {

@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 

@@ -15,9 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
-#include <QProcess>
 #include <QRadioButton>
 
 #include <functional>

@@ -20,9 +20,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTest>
-#include <QToolButton>
 
 #include "zarfel.h"
 
