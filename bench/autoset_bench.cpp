@@ -11,9 +11,11 @@
 #include "Autoset.h"
 #include "Forms.h"
 #include "Unit1.h"
+#include "../tests/app/fixtures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -22,22 +24,12 @@
 
 #include "platform/HostNetwork.h"
 
+using apptest::ui;
+
 namespace {
 
 constexpr const char *kStart = "198.18.0.1";
 constexpr const char *kEnd = "198.18.0.254";
-
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 struct Figures
 {
@@ -48,25 +40,18 @@ struct Figures
     int paints = 0;
 };
 
-QStringList listed()
-{
-    QStringList texts;
-    for (int i = 0; i < frm_AutoSet->ListView2->topLevelItemCount(); ++i)
-        texts << frm_AutoSet->ListView2->topLevelItem(i)->text(1);
-    return texts;
-}
-
 // One press of "Search" in the dialog, with a 10 ms timer ticking beside it.
 Figures dialogSearch(int wanted)
 {
-    frm_AutoSet->editStartIP->setText(QString::fromLatin1(kStart));
-    frm_AutoSet->editEndIP->setText(QString::fromLatin1(kEnd));
-    frm_AutoSet->editNumber->setText(QString::number(wanted));
+    ui<QLineEdit>(frm_AutoSet, "editStartIP")->setText(QString::fromLatin1(kStart));
+    ui<QLineEdit>(frm_AutoSet, "editEndIP")->setText(QString::fromLatin1(kEnd));
+    ui<QLineEdit>(frm_AutoSet, "editNumber")->setText(QString::number(wanted));
 
     Figures f;
-    PaintCounter counter;
-    for (QWidget *w : {frm_AutoSet->ListView2->viewport(), static_cast<QWidget *>(frm_AutoSet->ProgressBar1),
-                       static_cast<QWidget *>(frm_AutoSet->lblSearchStatus)})
+    apptest::PaintCounter counter;
+    const QList<QWidget *> watched{apptest::addressList()->viewport(), ui(frm_AutoSet, "ProgressBar1"),
+                                   ui(frm_AutoSet, "lblSearchStatus")};
+    for (QWidget *w : watched)
         w->installEventFilter(&counter);
     QTimer ticker;
     ticker.setInterval(10);
@@ -83,11 +68,10 @@ Figures dialogSearch(int wanted)
     frm_AutoSet->btnSearchClick();
     f.ms = clock.elapsed();
     ticker.stop();
-    for (QWidget *w : {frm_AutoSet->ListView2->viewport(), static_cast<QWidget *>(frm_AutoSet->ProgressBar1),
-                       static_cast<QWidget *>(frm_AutoSet->lblSearchStatus)})
+    for (QWidget *w : watched)
         w->removeEventFilter(&counter);
     f.paints = counter.paints;
-    f.listed = listed();
+    f.listed = apptest::columnTexts(apptest::addressList(), 1);
     return f;
 }
 

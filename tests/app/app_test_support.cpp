@@ -5,8 +5,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QHeaderView>
+#include <QMouseEvent>
 #include <QPointer>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QElapsedTimer>
@@ -76,6 +80,33 @@ bool clickNamed(QWidget *window, const char *name)
     return clickEnabled(widget);
 }
 
+bool search(int expected)
+{
+    if (!clickNamed(Form1, "ToolButton3"))
+        return false;
+    if (expected >= 0 && Form1->Tag != expected)
+        qWarning("the search listed %d modules, not %d", Form1->Tag, expected);
+    return expected < 0 || Form1->Tag == expected;
+}
+
+QPoint cellCentre(const TStringGrid *grid, int visualRow, int column)
+{
+    const QHeaderView *side = grid->verticalHeader();
+    const int y = side->sectionViewportPosition(side->logicalIndex(visualRow - 1)) + side->defaultSectionSize() / 2;
+    return QPoint(grid->columnViewportPosition(column) + grid->columnWidth(column) / 2, y);
+}
+
+void drag(QWidget *surface, QPoint from, QPoint to)
+{
+    QTest::mousePress(surface, Qt::LeftButton, {}, from);
+    for (int i = 1; i <= 10; ++i) {
+        const QPoint at = from + (to - from) * i / 10;
+        QMouseEvent move(QEvent::MouseMove, at, surface->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(surface, &move);
+    }
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, to);
+}
+
 std::shared_ptr<bool> whenModal(std::function<bool(QWidget *)> match, std::function<void(QWidget *)> action,
                                 int limitMs)
 {
@@ -123,10 +154,12 @@ modsim::ModuleSpec module(std::size_t index, const std::string &name, const std:
     return desc;
 }
 
-std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::ModuleSpec> modules)
+std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::ModuleSpec> modules,
+                                                        const QString &logPath)
 {
     modsim::SimulatorOptions options;
     options.modules = std::move(modules);
+    options.log_path = logPath.toStdString();
     auto simulator = std::make_unique<modsim::ModuleSimulator>(std::move(options));
     std::string error;
     if (!simulator->start(&error)) {
@@ -134,6 +167,21 @@ std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::Modu
         return nullptr;
     }
     return simulator;
+}
+
+QStringList configRequests(const QString &logPath)
+{
+    QFile log(logPath);
+    QStringList requests;
+    if (!log.open(QIODevice::ReadOnly))
+        return requests;
+    while (!log.atEnd()) {
+        const QStringList fields = QString::fromLatin1(log.readLine()).trimmed().split(QLatin1Char(' '));
+        if (fields.size() >= 5 && fields.at(1) == QLatin1String("RX")
+            && fields.at(4).startsWith(QLatin1String("VELKORQZ510,01,")))
+            requests << fields.mid(4).join(QLatin1Char(' '));
+    }
+    return requests;
 }
 
 bool onTestLan()
@@ -144,6 +192,21 @@ bool onTestLan()
     if (id.open(QIODevice::WriteOnly))
         id.write(qgetenv("TESTLAN_ID"));
     return true;
+}
+
+QString testLanFile(const QString &name)
+{
+    return QDir(qEnvironmentVariable("TESTLAN_DIR")).filePath(name);
+}
+
+QString netnsLayout()
+{
+    return qEnvironmentVariable("HOSTNET_LAYOUT");
+}
+
+bool ip(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
 }
 
 } // namespace apptest

@@ -12,26 +12,25 @@
 
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
 
 using namespace autosettest;
+using apptest::addressList;
+using apptest::gridColumn;
+using apptest::logLines;
+using apptest::moduleList;
+using apptest::search;
+using apptest::ui;
 
 namespace {
 
 const QString kFree = QStringLiteral("198.18.1.");
 const QString kHostMask = QStringLiteral("255.255.255.0");
 const QString kHostGateway = QStringLiteral("198.18.0.1");
-
-QString layout()
-{
-    return qEnvironmentVariable("HOSTNET_LAYOUT");
-}
 
 // A module whose mask and gateway differ from the host's, so that a request
 // carries every piece.
@@ -58,7 +57,7 @@ class AutosetBatchTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (layout() != QLatin1String("stray"))
+        if (apptest::netnsLayout() != QLatin1String("stray"))
             QSKIP("sends broadcasts and echo requests: runs in the layout \"stray\" of tests/net/netns-layout.sh");
     }
     void init()
@@ -111,13 +110,13 @@ private Q_SLOTS:
     {
         QVERIFY(start({foreignModule(1, "M1", "one", 1), foreignModule(2, "M2", "", 1),
                        foreignModule(3, "M3", "", 7), foreignModule(4, "M4", "four", 0)}));
-        const int logLines = Form1->ListBox1->count();
+        const int logStart = apptest::logList()->count();
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(runBatch([] {
             searchFree(kFree + "1", kFree + "254", QStringLiteral("6"));
             QCOMPARE(addresses(), range(kFree, seq(1, 6)));
-            tick(frm_AutoSet->ListView1, {0, 2, 3});
-            tick(frm_AutoSet->ListView2, {1, 3, 4});
+            tick(moduleList(), {0, 2, 3});
+            tick(addressList(), {1, 3, 4});
         }));
 
         // Head, the alias the module reported (none, though the grid shows
@@ -156,8 +155,8 @@ private Q_SLOTS:
 
         // The grid shows the old addresses until the next search; the log
         // has a line per module and a summary.
-        QCOMPARE(Form1->StringGrid1->Cells(4, 1), QStringLiteral("198.18.0.101"));
-        QCOMPARE(logSince(logLines), (QStringList{"Module 1 (00:0E:C6:00:00:01) given 198.18.1.2: set",
+        QCOMPARE(apptest::grid()->Cells(4, 1), QStringLiteral("198.18.0.101"));
+        QCOMPARE(logLines(logStart), (QStringList{"Module 1 (00:0E:C6:00:00:01) given 198.18.1.2: set",
                                                   "Module 3 (00:0E:C6:00:00:03) given 198.18.1.4: set",
                                                   "Module 4 (00:0E:C6:00:00:04) given 198.18.1.5: set",
                                                   "Batch complete: 3 of 3 modules set, 0 failed"}));
@@ -174,7 +173,7 @@ private Q_SLOTS:
         QVERIFY(runBatch([] {
             searchFree(kFree + "1", kFree + "254", QStringLiteral("4"));
             frm_AutoSet->btnSelectAllClick();
-            tick(frm_AutoSet->ListView2, {0, 2});
+            tick(addressList(), {0, 2});
         }));
         QCOMPARE(configRequests().size(), 2);
         auto modules = simulator->modules();
@@ -190,8 +189,8 @@ private Q_SLOTS:
         QVERIFY(runBatch([] {
             searchFree(kFree + "10", kFree + "254", QStringLiteral("6"));
             QCOMPARE(addresses(), range(kFree, {10, 11, 12, 13, 14, 15}));
-            tick(frm_AutoSet->ListView1, {1, 2});
-            tick(frm_AutoSet->ListView2, {1, 2, 3, 4, 5});
+            tick(moduleList(), {1, 2});
+            tick(addressList(), {1, 2, 3, 4, 5});
         }));
         QCOMPARE(configRequests().size(), 4);
         modules = simulator->modules();
@@ -207,7 +206,7 @@ private Q_SLOTS:
                        foreignModule(3, "M3", "c", 0)}));
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(runBatch([] {
-            clickHeader(frm_AutoSet->ListView1, 1); // the first click sorts descending
+            clickHeader(moduleList(), 1); // the first click sorts descending
             QCOMPARE(moduleColumn(1), (QStringList{"M3", "M2", "M1"}));
             searchFree(kFree + "1", kFree + "254", QStringLiteral("3"));
             frm_AutoSet->btnSelectAllClick();
@@ -262,9 +261,7 @@ private Q_SLOTS:
             frm_AutoSet->btnSelectAllClick();
             frm_AutoSet->btnIPSetectAllClick();
         }));
-        QStringList log;
-        for (int i = 0; i < Form1->ListBox1->count(); ++i)
-            log << Form1->ListBox1->item(i)->text();
+        const QStringList log = logLines();
         // Only the module that acknowledged is checked; the grid is the new search's.
         QCOMPARE(log.filter(QStringLiteral(" now reports ")),
                  QStringList{"00:0E:C6:00:00:01 now reports IP 198.18.1.1, mask 255.255.255.0, gateway 198.18.0.1, "
@@ -273,7 +270,7 @@ private Q_SLOTS:
         // Acknowledged but gone from the new search.
         QCOMPARE(log.filter(QStringLiteral("did not answer")), QStringList{"00:0E:C6:00:00:03 did not answer"});
         QCOMPARE(Form1->Tag, 2);
-        QCOMPARE(Form1->StringGrid1->Cells(4, 1) + Form1->StringGrid1->Cells(4, 2),
+        QCOMPARE(apptest::grid()->Cells(4, 1) + apptest::grid()->Cells(4, 2),
                  QStringLiteral("198.18.1.1198.18.0.102"));
     }
 
@@ -336,8 +333,8 @@ private Q_SLOTS:
             searchFree(QStringLiteral("198.18.0.198"), QStringLiteral("198.18.0.202"), QStringLiteral("10"));
             QCOMPARE(addresses(), range(QStringLiteral("198.18.0."), {198, 199, 201, 202}));
             // Sorting by the shared IP mixes the rows; each keeps its module.
-            clickHeader(frm_AutoSet->ListView1, 3);
-            tick(frm_AutoSet->ListView1, {0, 1, 2});
+            clickHeader(moduleList(), 3);
+            tick(moduleList(), {0, 1, 2});
             QCOMPARE(moduleColumn(3), (QStringList{"198.18.0.200", "198.18.0.200", "198.18.0.200", "198.18.0.101"}));
             frm_AutoSet->btnIPSetectAllClick();
         }));
@@ -366,7 +363,7 @@ private Q_SLOTS:
         // taken before the second.
         QVERIFY(start({foreignModule(1, "S1", "a", 0, "silent"), foreignModule(2, "S2", "b", 0, "silent"),
                        foreignModule(3, "S3", "c", 0, "silent")}));
-        const int logLines = Form1->ListBox1->count();
+        const int logStart = apptest::logList()->count();
         AppMessageBox::setNextAnswer(QMessageBox::Yes); // the first failure's prompt
         QString status;
         int bar = -1;
@@ -376,26 +373,25 @@ private Q_SLOTS:
             frm_AutoSet->btnSelectAllClick();
             frm_AutoSet->btnIPSetectAllClick();
             QTimer::singleShot(300, Form1, [&] {
-                auto *progress = Form1->findChild<QDialog *>(QStringLiteral("frmBatchProgress"));
-                QVERIFY(progress);
+                auto *progress = ui<QDialog>(Form1, "frmBatchProgress");
                 visible = progress->isVisible();
-                status = progress->findChild<QLabel *>(QStringLiteral("lblBatchStatus"))->text();
-                bar = progress->findChild<QProgressBar *>(QStringLiteral("ProgressBatch"))->value();
-                QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("btnBatchStop")), Qt::LeftButton);
+                status = ui<QLabel>(progress, "lblBatchStatus")->text();
+                bar = ui<QProgressBar>(progress, "ProgressBatch")->value();
+                QTest::mouseClick(ui(progress, "btnBatchStop"), Qt::LeftButton);
             });
         }));
         QVERIFY(visible);
         QCOMPARE(status, QStringLiteral("Setting module 2 of 3"));
         QCOMPARE(bar, 1);
         QCOMPARE(configRequests().size(), 1);
-        QCOMPARE(logSince(logLines),
+        QCOMPARE(logLines(logStart),
                  (QStringList{"Module 1 (00:0E:C6:00:00:01) given 198.18.1.1: failed",
                               "Batch ended: 0 of 3 modules set, 1 failed, 2 not tried. "
                               "Search again to see what each module took."}));
         // The prompt only: a stopped batch ends without a summary box.
         QCOMPARE(AppMessageBox::shown().size(), 1);
         QVERIFY(AppMessageBox::shown().constFirst().text.startsWith(QStringLiteral("Setting Error!\r\rName: S1")));
-        QVERIFY(!Form1->findChild<QDialog *>(QStringLiteral("frmBatchProgress")));
+        QVERIFY(!Form1->findChild<QDialog *>(QStringLiteral("frmBatchProgress"))); // gone, not merely hidden
     }
 
     void hostWithoutGatewayOrAddressIsRefusedBeforeSending()
@@ -410,17 +406,17 @@ private Q_SLOTS:
                 frm_AutoSet->btnSelectAllClick();
                 frm_AutoSet->btnIPSetectAllClick();
                 for (const QStringList &command : commands)
-                    changed = ip(command) && changed;
+                    changed = apptest::ip(command) && changed;
             });
             return ran && changed;
         };
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(batchAfter({{"route", "del", "default"}}));
-        QVERIFY(ip({"route", "add", "default", "via", "198.18.0.1", "dev", "tv0"}));
+        QVERIFY(apptest::ip({"route", "add", "default", "via", "198.18.0.1", "dev", "tv0"}));
         QVERIFY(batchAfter({{"addr", "del", "198.18.0.2/24", "dev", "tv0"}}));
-        const bool restored = ip({"addr", "add", "198.18.0.2/24", "dev", "tv0"})
-                              && ip({"route", "add", "default", "via", "198.18.0.1", "dev", "tv0"});
+        const bool restored = apptest::ip({"addr", "add", "198.18.0.2/24", "dev", "tv0"})
+                              && apptest::ip({"route", "add", "default", "via", "198.18.0.1", "dev", "tv0"});
         QVERIFY(restored);
 
         QVERIFY(configRequests().isEmpty());
@@ -438,7 +434,7 @@ private Q_SLOTS:
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(runBatch([] {
             searchFree(kFree + "1", kFree + "254", QStringLiteral("1"));
-            tick(frm_AutoSet->ListView1, {0});
+            tick(moduleList(), {0});
             frm_AutoSet->btnIPSetectAllClick();
         }));
         QCOMPARE(text(simulator->modules().at(0).ip), kFree + "1");
@@ -448,7 +444,7 @@ private Q_SLOTS:
         QVERIFY(runBatch([&] {
             searchFree(kFree + "1", kFree + "254", QStringLiteral("2"));
             proposed = addresses();
-            tick(frm_AutoSet->ListView1, {1});
+            tick(moduleList(), {1});
             frm_AutoSet->btnIPSetectAllClick();
         }));
         QCOMPARE(proposed, range(kFree, {2, 3}));
@@ -456,12 +452,6 @@ private Q_SLOTS:
     }
 
 private:
-    // Runs `ip` in the test's own namespace.
-    static bool ip(const QStringList &arguments)
-    {
-        return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
-    }
-
     QString logPath() const { return logDir.filePath(QStringLiteral("modules.log")); }
 
     // Simulated modules logging what they receive, the program started and
@@ -469,42 +459,11 @@ private:
     bool start(std::vector<modsim::ModuleSpec> modules)
     {
         const int count = int(modules.size());
-        modsim::SimulatorOptions options;
-        options.modules = std::move(modules);
-        options.log_path = logPath().toStdString();
-        simulator = std::make_unique<modsim::ModuleSimulator>(std::move(options));
-        std::string error;
-        if (!simulator->start(&error)) {
-            qWarning("simulator: %s", error.c_str());
+        simulator = apptest::startSimulator(std::move(modules), logPath());
+        if (!simulator)
             return false;
-        }
         apptest::writeOptionFile(QStringLiteral("[option]\nSNumber=%1\nSTimeOut=5000\n").arg(count).toLatin1());
         return apptest::startProgram() && search(count);
-    }
-
-    static bool search(int count)
-    {
-        if (!apptest::clickNamed(Form1, "ToolButton3"))
-            return false;
-        if (Form1->Tag != count)
-            qWarning("the search listed %d modules, not %d", Form1->Tag, count);
-        return Form1->Tag == count;
-    }
-
-    static QStringList logSince(int line)
-    {
-        QStringList lines;
-        for (int i = line; i < Form1->ListBox1->count(); ++i)
-            lines << Form1->ListBox1->item(i)->text();
-        return lines;
-    }
-
-    static QStringList gridColumn(int column)
-    {
-        QStringList texts;
-        for (int row = 1; row <= Form1->Tag; ++row)
-            texts << Form1->StringGrid1->Cells(column, row);
-        return texts;
     }
 
     // "Set multiple modules": `prepare` runs in the shown dialog, then the
@@ -519,26 +478,12 @@ private:
             else
                 frm_AutoSet->close();
         });
-        Form1->pmenuAutoSet->trigger();
+        ui<QAction>(Form1, "pmenuAutoSet")->trigger();
         return *ran && !frm_AutoSet->isVisible();
     }
 
     // The configuration requests the modules received, as logged.
-    QStringList configRequests() const
-    {
-        QFile file(logPath());
-        QStringList requests;
-        if (!file.open(QIODevice::ReadOnly))
-            return requests;
-        while (!file.atEnd()) {
-            const QString line = QString::fromLatin1(file.readLine()).trimmed();
-            const QStringList parts = line.split(QLatin1Char(' '));
-            if (parts.size() >= 5 && parts.at(1) == QLatin1String("RX") &&
-                parts.at(4).startsWith(QLatin1String("VELKORQZ510,01,")))
-                requests << parts.mid(4).join(QLatin1Char(' '));
-        }
-        return requests;
-    }
+    QStringList configRequests() const { return apptest::configRequests(logPath()); }
 
     QTemporaryDir logDir;
     std::unique_ptr<modsim::ModuleSimulator> simulator;

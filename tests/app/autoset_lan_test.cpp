@@ -9,7 +9,6 @@
 #include "app_test_support.h"
 #include "autoset_test_support.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSet>
 
@@ -18,6 +17,9 @@
 #include "platform/HostNetwork.h"
 
 using namespace autosettest;
+using apptest::moduleList;
+using apptest::testLanFile;
+using apptest::ui;
 
 namespace {
 
@@ -27,16 +29,11 @@ const QList<int> kAnswering{21, 23, 24, 37};
 const QString kNet = QStringLiteral("198.18.0.");
 const QStringList kFactoryMacs{"00:0E:C6:F0:00:01", "00:0E:C6:F0:00:02", "00:0E:C6:F0:00:03"};
 
-QString lanFile(const QString &name)
-{
-    return QDir(qEnvironmentVariable("TESTLAN_DIR")).filePath(name);
-}
-
 // The settings a simulator holds now, one module per line of its state file.
 std::vector<modsim::ModuleSpec> lanState(int ns)
 {
     std::vector<modsim::ModuleSpec> modules;
-    QFile file(lanFile(QStringLiteral("m%1.state").arg(ns)));
+    QFile file(testLanFile(QStringLiteral("m%1.state").arg(ns)));
     if (!file.open(QIODevice::ReadOnly))
         return modules;
     std::size_t index = 1;
@@ -54,20 +51,10 @@ std::vector<modsim::ModuleSpec> lanState(int ns)
     return modules;
 }
 
-// The configuration requests a simulator received, as it logged them.
+// The configuration requests the simulator of module namespace `ns` received.
 QStringList lanRequests(int ns)
 {
-    QStringList requests;
-    QFile file(lanFile(QStringLiteral("m%1.log").arg(ns)));
-    if (!file.open(QIODevice::ReadOnly))
-        return requests;
-    while (!file.atEnd()) {
-        const QStringList parts = QString::fromLatin1(file.readLine()).trimmed().split(QLatin1Char(' '));
-        if (parts.size() >= 5 && parts.at(1) == QLatin1String("RX") &&
-            parts.at(4).startsWith(QLatin1String("VELKORQZ510,01,")))
-            requests << parts.mid(4).join(QLatin1Char(' '));
-    }
-    return requests;
+    return apptest::configRequests(testLanFile(QStringLiteral("m%1.log").arg(ns)));
 }
 
 const modsim::ModuleSpec *byMac(const std::vector<modsim::ModuleSpec> &modules, const QString &mac)
@@ -79,23 +66,10 @@ const modsim::ModuleSpec *byMac(const std::vector<modsim::ModuleSpec> &modules, 
     return nullptr;
 }
 
-bool search(int count)
-{
-    if (!apptest::clickNamed(Form1, "ToolButton3"))
-        return false;
-    if (Form1->Tag != count)
-        qWarning("the search listed %d modules, not %d", Form1->Tag, count);
-    return Form1->Tag == count;
-}
-
 // The grid row (module number) of a MAC address; 0 when not listed.
-int gridRowOf(const QString &mac)
+int rowOfMac(const QString &mac)
 {
-    for (int row = 1; row <= Form1->Tag; ++row) {
-        if (Form1->StringGrid1->Cells(7, row) == mac)
-            return row;
-    }
-    return 0;
+    return apptest::gridRowOf(mac, 7);
 }
 
 // The one-at-a-time walk over the same range with the same modules in use,
@@ -104,8 +78,8 @@ QStringList sequentialWalk(const QString &start, const QString &end, int wanted)
 {
     hostnet::FreeAddressSearch search = hostnet::RangeSearch(hostnet::AddressFromText(start.toStdString()),
                                                              hostnet::AddressFromText(end.toStdString()), wanted);
-    for (int row = 1; row <= Form1->Tag; ++row)
-        search.inUse.insert(hostnet::AddressFromText(Form1->StringGrid1->Cells(4, row).toStdString()));
+    for (const QString &address : apptest::gridColumn(4))
+        search.inUse.insert(hostnet::AddressFromText(address.toStdString()));
     QStringList texts;
     for (std::uint32_t a : hostnet::SequentialFreeAddressWalk(search, [](std::uint32_t address) {
              return Form1->PingAddress(QString::fromStdString(hostnet::AddressToText(address)));
@@ -129,7 +103,7 @@ private Q_SLOTS:
         Tfrm_AutoSet::sortAscending = true;
         apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=5000\n");
         QVERIFY(apptest::startProgram());
-        QVERIFY(search(5));
+        QVERIFY(apptest::search(5));
     }
     void cleanupTestCase()
     {
@@ -141,15 +115,15 @@ private Q_SLOTS:
     void dialogShowsTheHostAndProposesWhatTheOneAtATimeWalkProposes()
     {
         frm_AutoSet->show();
-        QCOMPARE(frm_AutoSet->Edit1->text(), QStringLiteral("198.18.0.10"));
-        QCOMPARE(frm_AutoSet->Edit2->text(), QStringLiteral("255.255.255.0"));
-        QCOMPARE(frm_AutoSet->Edit3->text(), QStringLiteral("198.18.0.1"));
-        QCOMPARE(frm_AutoSet->ListView1->topLevelItemCount(), 5);
-        QCOMPARE(frm_AutoSet->editNumber->text(), QStringLiteral("5"));
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "Edit1")->text(), QStringLiteral("198.18.0.10"));
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "Edit2")->text(), QStringLiteral("255.255.255.0"));
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "Edit3")->text(), QStringLiteral("198.18.0.1"));
+        QCOMPARE(moduleList()->topLevelItemCount(), 5);
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "editNumber")->text(), QStringLiteral("5"));
 
         // The default range runs from the host down to the gateway; both
         // answer, the addresses between them are free.
-        QTest::mouseClick(frm_AutoSet->btnSearch, Qt::LeftButton);
+        QTest::mouseClick(ui(frm_AutoSet, "btnSearch"), Qt::LeftButton);
         QCOMPARE(addresses(), range(kNet, {2, 3, 4, 5, 6}));
 
         // Answering addresses, skipped ones and the modules' own addresses
@@ -177,9 +151,9 @@ private Q_SLOTS:
         QCOMPARE(Form1->Tag, 5);
         const QString refusing = QStringLiteral("00:0E:C6:00:02:01");
         for (const QString &mac : kFactoryMacs)
-            QVERIFY2(gridRowOf(mac) > 0, qPrintable(mac));
-        QVERIFY(gridRowOf(refusing) > 0);
-        QCOMPARE(Form1->StringGrid1->Cells(4, gridRowOf(kFactoryMacs.at(0))), kNet + "200");
+            QVERIFY2(rowOfMac(mac) > 0, qPrintable(mac));
+        QVERIFY(rowOfMac(refusing) > 0);
+        QCOMPARE(apptest::grid()->Cells(4, rowOfMac(kFactoryMacs.at(0))), kNet + "200");
 
         AppMessageBox::reset();
         AppMessageBox::setNextAnswer(QMessageBox::Yes); // the refusing module
@@ -188,15 +162,15 @@ private Q_SLOTS:
         auto ran = apptest::whenModalFor(frm_AutoSet, 50, [&](QWidget *) {
             // Sorted by name: IN-2 (which refuses) first, then IN-1, then
             // the three factory modules in no particular order.
-            clickHeader(frm_AutoSet->ListView1, 1);
+            clickHeader(moduleList(), 1);
             names = moduleColumn(1);
-            tick(frm_AutoSet->ListView1, {0, 2, 3, 4});
+            tick(moduleList(), {0, 2, 3, 4});
             searchFree(kNet + "50", kNet + "60", QStringLiteral("4"));
             proposed = addresses();
             frm_AutoSet->btnIPSetectAllClick();
             apptest::clickNamed(frm_AutoSet, "btnSet");
         });
-        Form1->pmenuAutoSet->trigger();
+        ui<QAction>(Form1, "pmenuAutoSet")->trigger();
         QVERIFY(*ran);
         QCOMPARE(names, (QStringList{"IN-2", "IN-1", "FAC", "FAC", "FAC"}));
         QCOMPARE(proposed, range(kNet, {50, 51, 52, 53}));
@@ -249,10 +223,10 @@ private Q_SLOTS:
         // A new search lists the three with distinct addresses, and those
         // are in use for the next free address search although nobody
         // answers echo on them.
-        QVERIFY(search(5));
+        QVERIFY(apptest::search(5));
         QSet<QString> listed;
         for (const QString &mac : kFactoryMacs)
-            listed << Form1->StringGrid1->Cells(4, gridRowOf(mac));
+            listed << apptest::grid()->Cells(4, rowOfMac(mac));
         QCOMPARE(listed, given);
         frm_AutoSet->show();
         searchFree(kNet + "50", kNet + "55", QStringLiteral("100"));

@@ -7,8 +7,7 @@
 // "stray": the host's first adapter has 198.18.0.2/24 with a default route
 // via 198.18.0.1, which nobody holds, and 198.18.0.3 sits on the loopback;
 // those two answer echo, every other address stays silent. One case runs in
-// the layout "unaddressed-first" instead, whose first adapter has no
-// address.
+// the layout "unusable" instead, where no adapter can be read.
 #include "app_test_support.h"
 #include "autoset_test_support.h"
 
@@ -32,15 +31,14 @@
 #include <unistd.h>
 
 using namespace autosettest;
+using apptest::addressList;
+using apptest::moduleList;
+using apptest::netnsLayout;
+using apptest::ui;
 
 namespace {
 
 const QString kTest = QStringLiteral("198.18.1.");
-
-QString layout()
-{
-    return qEnvironmentVariable("HOSTNET_LAYOUT");
-}
 
 QList<GridModule> threeModules()
 {
@@ -85,19 +83,6 @@ bool setRawSocketCapability(bool on)
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-// Counts the paint events of the widgets it watches.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
 } // namespace
 
 class AutosetTest : public QObject
@@ -107,7 +92,8 @@ class AutosetTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (layout() != QLatin1String("stray") && layout() != QLatin1String("unaddressed-first"))
+        const QString here = netnsLayout();
+        if (here != QLatin1String("stray") && here != QLatin1String("unaddressed-first") && here != QLatin1String("unusable"))
             QSKIP("sends echo requests: runs in a namespace of tests/net/netns-layout.sh only");
     }
     void init()
@@ -174,8 +160,7 @@ private Q_SLOTS:
             {"btnCancel", "frm_AutoSet", "Cancel", {552, 400, 73, 25}},
         };
         for (const Control &c : controls) {
-            QWidget *w = d->findChild<QWidget *>(QString::fromLatin1(c.name));
-            QVERIFY2(w, c.name);
+            QWidget *w = ui(d, c.name);
             QCOMPARE(w->parentWidget()->objectName(), QString::fromLatin1(c.parent));
             if (c.geometry.width() < 0)
                 QCOMPARE(w->pos(), c.geometry.topLeft()); // labels size to their text
@@ -192,9 +177,9 @@ private Q_SLOTS:
                 text = button->text();
             QCOMPARE(text, QString::fromLatin1(c.caption));
         }
-        for (QLineEdit *edit : {d->Edit1, d->Edit2, d->Edit3})
-            QVERIFY(edit->isReadOnly());
-        QVERIFY(!d->editStartIP->isReadOnly());
+        for (const char *host : {"Edit1", "Edit2", "Edit3"})
+            QVERIFY2(ui<QLineEdit>(d, host)->isReadOnly(), host);
+        QVERIFY(!ui<QLineEdit>(d, "editStartIP")->isReadOnly());
 
         // Tab order within each group, the groups in their own order.
         const QStringList order{"ListView1", "btnReset", "btnSelectAll", "btnInverse", "Edit1", "Edit2",
@@ -202,28 +187,27 @@ private Q_SLOTS:
                                 "btnIPSetectAll", "btnIPReset", "btnIPInverse", "UpDown1", "btnSet",
                                 "btnCancel"};
         QStringList chain;
-        QWidget *w = d->ListView1;
+        QWidget *const first = moduleList();
+        QWidget *w = first;
         do {
             if (order.contains(w->objectName()) && !chain.contains(w->objectName()))
                 chain << w->objectName();
             w = w->nextInFocusChain();
-        } while (w != d->ListView1);
+        } while (w != first);
         QCOMPARE(chain, order);
 
         // The additions for the search's progress sit in the free strip left
         // of "Set", clear of every designed control.
-        for (QWidget *added : {static_cast<QWidget *>(d->ProgressBar1), static_cast<QWidget *>(d->lblSearchStatus)}) {
-            QCOMPARE(added->parentWidget(), static_cast<QWidget *>(d));
-            for (QWidget *given : {static_cast<QWidget *>(d->GroupBox1), static_cast<QWidget *>(d->GroupBox2),
-                                   static_cast<QWidget *>(d->GroupBox3), static_cast<QWidget *>(d->btnSet),
-                                   static_cast<QWidget *>(d->btnCancel)})
-                QVERIFY2(!added->geometry().intersects(given->geometry()), qPrintable(added->objectName()));
+        for (const char *added : {"ProgressBar1", "lblSearchStatus"}) {
+            QCOMPARE(ui(d, added)->parentWidget(), static_cast<QWidget *>(d));
+            for (const char *given : {"GroupBox1", "GroupBox2", "GroupBox3", "btnSet", "btnCancel"})
+                QVERIFY2(!ui(d, added)->geometry().intersects(ui(d, given)->geometry()), added);
         }
-        QVERIFY(!d->ProgressBar1->isVisibleTo(d));
+        QVERIFY(!ui(d, "ProgressBar1")->isVisibleTo(d));
 
         // No columns before the first show.
-        QCOMPARE(d->ListView1->columnCount(), 0);
-        QCOMPARE(d->ListView2->columnCount(), 0);
+        QCOMPARE(moduleList()->columnCount(), 0);
+        QCOMPARE(addressList()->columnCount(), 0);
     }
 
     void showFillsTheDialogFromTheGridAndTheHost()
@@ -232,7 +216,7 @@ private Q_SLOTS:
         frm_AutoSet->show();
         Tfrm_AutoSet *d = frm_AutoSet;
 
-        QTreeWidget *modules = d->ListView1;
+        QTreeWidget *modules = moduleList();
         QCOMPARE(modules->columnCount(), 6);
         const QStringList captions{" ", "Name", "ALIAS", "IP", "MASK", "GateWay"};
         const QList<int> widths{22, 60, 66, 86, 86, 86};
@@ -249,7 +233,7 @@ private Q_SLOTS:
         QVERIFY(ticked(modules).isEmpty());
         QVERIFY(modules->topLevelItem(0)->flags() & Qt::ItemIsUserCheckable);
 
-        QTreeWidget *list = d->ListView2;
+        QTreeWidget *list = addressList();
         QCOMPARE(list->columnCount(), 2);
         QCOMPARE(list->headerItem()->text(0), QStringLiteral(" "));
         QCOMPARE(list->headerItem()->text(1), QStringLiteral("IP"));
@@ -259,17 +243,17 @@ private Q_SLOTS:
 
         // The host of this namespace; the range runs from its address to
         // its gateway.
-        QCOMPARE(d->Edit1->text(), QStringLiteral("198.18.0.2"));
-        QCOMPARE(d->Edit2->text(), QStringLiteral("255.255.255.0"));
-        QCOMPARE(d->Edit3->text(), QStringLiteral("198.18.0.1"));
-        QCOMPARE(d->editStartIP->text(), QStringLiteral("198.18.0.2"));
-        QCOMPARE(d->editEndIP->text(), QStringLiteral("198.18.0.1"));
+        QCOMPARE(ui<QLineEdit>(d, "Edit1")->text(), QStringLiteral("198.18.0.2"));
+        QCOMPARE(ui<QLineEdit>(d, "Edit2")->text(), QStringLiteral("255.255.255.0"));
+        QCOMPARE(ui<QLineEdit>(d, "Edit3")->text(), QStringLiteral("198.18.0.1"));
+        QCOMPARE(ui<QLineEdit>(d, "editStartIP")->text(), QStringLiteral("198.18.0.2"));
+        QCOMPARE(ui<QLineEdit>(d, "editEndIP")->text(), QStringLiteral("198.18.0.1"));
 
-        QCOMPARE(d->editNumber->text(), QStringLiteral("3"));
-        QCOMPARE(d->UpDown1->Min(), 1);
-        QCOMPARE(d->UpDown1->Max(), 3);
-        QCOMPARE(d->UpDown1->Increment(), 1);
-        QCOMPARE(d->UpDown1->Associate(), d->editNumber);
+        QCOMPARE(ui<QLineEdit>(d, "editNumber")->text(), QStringLiteral("3"));
+        QCOMPARE(ui<TUpDown>(d, "UpDown1")->Min(), 1);
+        QCOMPARE(ui<TUpDown>(d, "UpDown1")->Max(), 3);
+        QCOMPARE(ui<TUpDown>(d, "UpDown1")->Increment(), 1);
+        QCOMPARE(ui<TUpDown>(d, "UpDown1")->Associate(), ui<QLineEdit>(d, "editNumber"));
         QVERIFY(AppMessageBox::shown().isEmpty());
     }
 
@@ -277,15 +261,15 @@ private Q_SLOTS:
     {
         fillGrid(threeModules());
         frm_AutoSet->show();
-        TUpDown *arrows = frm_AutoSet->UpDown1;
-        QCOMPARE(frm_AutoSet->editNumber->text(), QStringLiteral("3"));
+        TUpDown *arrows = ui<TUpDown>(frm_AutoSet, "UpDown1");
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "editNumber")->text(), QStringLiteral("3"));
         QTest::mouseClick(arrows->upButton(), Qt::LeftButton);
-        QCOMPARE(frm_AutoSet->editNumber->text(), QStringLiteral("3"));
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "editNumber")->text(), QStringLiteral("3"));
         for (int i = 0; i < 4; ++i)
             QTest::mouseClick(arrows->downButton(), Qt::LeftButton);
-        QCOMPARE(frm_AutoSet->editNumber->text(), QStringLiteral("1"));
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "editNumber")->text(), QStringLiteral("1"));
         QTest::mouseClick(arrows->upButton(), Qt::LeftButton);
-        QCOMPARE(frm_AutoSet->editNumber->text(), QStringLiteral("2"));
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "editNumber")->text(), QStringLiteral("2"));
     }
 
     void copyStopsAtTheFirstEmptyNameButAlwaysTakesRowOne()
@@ -296,7 +280,7 @@ private Q_SLOTS:
         fillGrid(grid);
         frm_AutoSet->show();
         QCOMPARE(moduleColumn(1), (QStringList{"QZ510-A", "QZ510-B"}));
-        QCOMPARE(frm_AutoSet->editNumber->text(), QStringLiteral("2"));
+        QCOMPARE(ui<QLineEdit>(frm_AutoSet, "editNumber")->text(), QStringLiteral("2"));
         frm_AutoSet->hide();
 
         // An empty first row is copied all the same; the test for an empty
@@ -304,7 +288,7 @@ private Q_SLOTS:
         grid[0].name.clear();
         fillGrid(grid);
         frm_AutoSet->show();
-        QCOMPARE(frm_AutoSet->ListView1->topLevelItemCount(), 2);
+        QCOMPARE(moduleList()->topLevelItemCount(), 2);
         QCOMPARE(moduleRow(0), (QStringList{"", "pump", "198.18.0.101", "255.255.255.0", "198.18.0.1"}));
         QCOMPARE(moduleColumn(1), (QStringList{"", "QZ510-B"}));
         QCOMPARE(moduleNumbers(), (QList<int>{1, 2}));
@@ -313,9 +297,9 @@ private Q_SLOTS:
         // No search yet: the empty grid still gives row 1.
         Form1->ToolButton4Click();
         frm_AutoSet->show();
-        QCOMPARE(frm_AutoSet->ListView1->topLevelItemCount(), 1);
+        QCOMPARE(moduleList()->topLevelItemCount(), 1);
         QCOMPARE(moduleRow(0), (QStringList{"", "", "", "", ""}));
-        QCOMPARE(frm_AutoSet->UpDown1->Max(), 1);
+        QCOMPARE(ui<TUpDown>(frm_AutoSet, "UpDown1")->Max(), 1);
     }
 
     void selectionButtonsActOnTheirOwnList()
@@ -325,45 +309,45 @@ private Q_SLOTS:
         Tfrm_AutoSet *d = frm_AutoSet;
         searchFree(kTest + "1", kTest + "4", QStringLiteral("4"));
         QCOMPARE(addresses(), range(kTest, {1, 2, 3, 4}));
-        QVERIFY(ticked(d->ListView2).isEmpty());
+        QVERIFY(ticked(addressList()).isEmpty());
 
-        tick(d->ListView1, {1});
-        QVERIFY(apptest::clickEnabled(d->btnInverse));
-        QCOMPARE(ticked(d->ListView1), (QList<int>{0, 2}));
-        QVERIFY(ticked(d->ListView2).isEmpty());
-        QVERIFY(apptest::clickEnabled(d->btnSelectAll));
-        QCOMPARE(ticked(d->ListView1), (QList<int>{0, 1, 2}));
-        QVERIFY(apptest::clickEnabled(d->btnReset));
-        QVERIFY(ticked(d->ListView1).isEmpty());
+        tick(moduleList(), {1});
+        QVERIFY(apptest::clickEnabled(ui(d, "btnInverse")));
+        QCOMPARE(ticked(moduleList()), (QList<int>{0, 2}));
+        QVERIFY(ticked(addressList()).isEmpty());
+        QVERIFY(apptest::clickEnabled(ui(d, "btnSelectAll")));
+        QCOMPARE(ticked(moduleList()), (QList<int>{0, 1, 2}));
+        QVERIFY(apptest::clickEnabled(ui(d, "btnReset")));
+        QVERIFY(ticked(moduleList()).isEmpty());
 
-        tick(d->ListView1, {0});
-        tick(d->ListView2, {0, 3});
-        QVERIFY(apptest::clickEnabled(d->btnIPInverse));
-        QCOMPARE(ticked(d->ListView2), (QList<int>{1, 2}));
-        QCOMPARE(ticked(d->ListView1), QList<int>{0});
-        QVERIFY(apptest::clickEnabled(d->btnIPSetectAll));
-        QCOMPARE(ticked(d->ListView2), (QList<int>{0, 1, 2, 3}));
-        QVERIFY(apptest::clickEnabled(d->btnIPReset));
-        QVERIFY(ticked(d->ListView2).isEmpty());
-        QCOMPARE(ticked(d->ListView1), QList<int>{0});
+        tick(moduleList(), {0});
+        tick(addressList(), {0, 3});
+        QVERIFY(apptest::clickEnabled(ui(d, "btnIPInverse")));
+        QCOMPARE(ticked(addressList()), (QList<int>{1, 2}));
+        QCOMPARE(ticked(moduleList()), QList<int>{0});
+        QVERIFY(apptest::clickEnabled(ui(d, "btnIPSetectAll")));
+        QCOMPARE(ticked(addressList()), (QList<int>{0, 1, 2, 3}));
+        QVERIFY(apptest::clickEnabled(ui(d, "btnIPReset")));
+        QVERIFY(ticked(addressList()).isEmpty());
+        QCOMPARE(ticked(moduleList()), QList<int>{0});
 
         // Showing the dialog again empties the address list and clears the
         // module ticks; the range fields keep the host's defaults.
-        tick(d->ListView2, {1});
+        tick(addressList(), {1});
         d->hide();
         d->show();
-        QCOMPARE(d->ListView2->topLevelItemCount(), 0);
-        QVERIFY(ticked(d->ListView1).isEmpty());
+        QCOMPARE(addressList()->topLevelItemCount(), 0);
+        QVERIFY(ticked(moduleList()).isEmpty());
         QCOMPARE(moduleColumn(1), (QStringList{"QZ510-A", "QZ510-B", "QZ510-C"}));
-        QCOMPARE(d->editStartIP->text(), QStringLiteral("198.18.0.2"));
-        QCOMPARE(d->lblSearchStatus->text(), QString());
+        QCOMPARE(ui<QLineEdit>(d, "editStartIP")->text(), QStringLiteral("198.18.0.2"));
+        QCOMPARE(ui<QLabel>(d, "lblSearchStatus")->text(), QString());
     }
 
     void headerClicksSortDescendingFirstAndAlternate()
     {
         fillGrid({{"M1", "b", "198.18.0.9"}, {"M3", "a", "198.18.0.10"}, {"M2", "c", "198.18.0.101"}});
         frm_AutoSet->show();
-        QTreeWidget *modules = frm_AutoSet->ListView1;
+        QTreeWidget *modules = moduleList();
         tick(modules, {1}); // M3
 
         // The direction starts "ascending" and turns before each use: the
@@ -407,8 +391,8 @@ private Q_SLOTS:
         // The address list's headers sort nothing and turn nothing.
         const bool direction = Tfrm_AutoSet::sortAscending;
         searchFree(kTest + "3", kTest + "1", QStringLiteral("3"));
-        clickHeader(frm_AutoSet->ListView2, 1);
-        clickHeader(frm_AutoSet->ListView2, 0);
+        clickHeader(addressList(), 1);
+        clickHeader(addressList(), 0);
         QCOMPARE(addresses(), range(kTest, {1, 2, 3}));
         QCOMPARE(Tfrm_AutoSet::sortAscending, direction);
     }
@@ -417,7 +401,7 @@ private Q_SLOTS:
     {
         fillGrid({{"B", "first", "198.18.0.11"}, {"B", "second", "198.18.0.12"}, {"A", "third", "198.18.0.13"}});
         frm_AutoSet->show();
-        QTreeWidget *modules = frm_AutoSet->ListView1;
+        QTreeWidget *modules = moduleList();
         tick(modules, {0});
         Tfrm_AutoSet::sortAscending = false; // the next click sorts ascending
         clickHeader(modules, 1);
@@ -451,11 +435,10 @@ private Q_SLOTS:
     {
         fillGrid(threeModules());
         frm_AutoSet->show();
-        Tfrm_AutoSet *d = frm_AutoSet;
         searchFree(kTest + "1", kTest + "2", QStringLiteral("2"));
         const QStringList before = range(kTest, {1, 2});
         QCOMPARE(addresses(), before);
-        tick(d->ListView2, {1});
+        tick(addressList(), {1});
 
         struct Case {
             QString start, end, number, message;
@@ -486,7 +469,7 @@ private Q_SLOTS:
             QCOMPARE(box.icon, QMessageBox::Critical);
             QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QCOMPARE(addresses(), before);
-            QCOMPARE(ticked(d->ListView2), QList<int>{1});
+            QCOMPARE(ticked(addressList()), QList<int>{1});
         }
 
         // An empty reference field: nothing at all, whatever else is wrong.
@@ -501,7 +484,7 @@ private Q_SLOTS:
         // The largest number passes and the walk lists the whole range.
         searchFree(kTest + "1", kTest + "3", QStringLiteral("2147483647"));
         QCOMPARE(addresses(), range(kTest, {1, 2, 3}));
-        QVERIFY(ticked(d->ListView2).isEmpty()); // a new search discards the ticks
+        QVERIFY(ticked(addressList()).isEmpty()); // a new search discards the ticks
         QVERIFY(AppMessageBox::shown().isEmpty());
     }
 
@@ -576,7 +559,7 @@ private Q_SLOTS:
         fillGrid(threeModules());
         frm_AutoSet->show();
         Tfrm_AutoSet *d = frm_AutoSet;
-        QVERIFY(!d->ProgressBar1->isVisible());
+        QVERIFY(!ui(d, "ProgressBar1")->isVisible());
 
         bool seen = false;
         QString caption, status;
@@ -585,16 +568,16 @@ private Q_SLOTS:
         int progress = -1;
         QTimer::singleShot(700, d, [&] {
             seen = d->Searching();
-            caption = d->btnSearch->text();
-            status = d->lblSearchStatus->text();
-            progressShown = d->ProgressBar1->isVisible();
-            progress = d->ProgressBar1->value();
-            rangeLocked = !d->editStartIP->isEnabled() && !d->editEndIP->isEnabled();
+            caption = ui<QPushButton>(d, "btnSearch")->text();
+            status = ui<QLabel>(d, "lblSearchStatus")->text();
+            progressShown = ui(d, "ProgressBar1")->isVisible();
+            progress = ui<QProgressBar>(d, "ProgressBar1")->value();
+            rangeLocked = !ui(d, "editStartIP")->isEnabled() && !ui(d, "editEndIP")->isEnabled();
             dialogCursor = d->cursor().shape();
-            buttonCursor = d->btnSearch->cursor().shape();
+            buttonCursor = ui(d, "btnSearch")->cursor().shape();
         });
         // Stop is the search button itself, relabelled.
-        QTimer::singleShot(1200, d, [&] { QTest::mouseClick(d->btnSearch, Qt::LeftButton); });
+        QTimer::singleShot(1200, d, [&] { QTest::mouseClick(ui(d, "btnSearch"), Qt::LeftButton); });
         const qint64 took = searchFree(kTest + "1", QStringLiteral("198.18.8.254"), QStringLiteral("2000"));
 
         QVERIFY(seen);
@@ -610,18 +593,18 @@ private Q_SLOTS:
         const QStringList found = addresses();
         QVERIFY2(found.size() > 0 && found.size() < 2000, qPrintable(QString::number(found.size())));
         QCOMPARE(found, unskipped(addr("198.18.1.1"), addr("198.18.8.254"), int(found.size())));
-        QCOMPARE(d->lblSearchStatus->text(), QStringLiteral("Search stopped: %1 found").arg(found.size()));
-        QCOMPARE(d->btnSearch->text(), QStringLiteral("Search"));
-        QVERIFY(!d->ProgressBar1->isVisible());
-        QVERIFY(d->editStartIP->isEnabled() && d->editEndIP->isEnabled());
+        QCOMPARE(ui<QLabel>(d, "lblSearchStatus")->text(), QStringLiteral("Search stopped: %1 found").arg(found.size()));
+        QCOMPARE(ui<QPushButton>(d, "btnSearch")->text(), QStringLiteral("Search"));
+        QVERIFY(!ui(d, "ProgressBar1")->isVisible());
+        QVERIFY(ui(d, "editStartIP")->isEnabled() && ui(d, "editEndIP")->isEnabled());
         QCOMPARE(d->cursor().shape(), Qt::ArrowCursor);
-        QVERIFY(!d->btnSearch->testAttribute(Qt::WA_SetCursor));
+        QVERIFY(!ui(d, "btnSearch")->testAttribute(Qt::WA_SetCursor));
         QVERIFY(!d->Searching());
 
         // The next search starts afresh and runs to its end.
         searchFree(kTest + "1", kTest + "20", QStringLiteral("3"));
         QCOMPARE(addresses(), range(kTest, {1, 2, 3}));
-        QCOMPARE(d->lblSearchStatus->text(), QStringLiteral("3 found"));
+        QCOMPARE(ui<QLabel>(d, "lblSearchStatus")->text(), QStringLiteral("3 found"));
     }
 
     void wishedNumberIsReadAgainWhileTheSearchRuns()
@@ -636,7 +619,7 @@ private Q_SLOTS:
             auto connection = std::make_shared<QMetaObject::Connection>();
             *connection = connect(d, &Tfrm_AutoSet::searchStarted, d, [d, text, connection] {
                 QObject::disconnect(*connection);
-                QTimer::singleShot(0, d, [d, text] { d->editNumber->setText(text); });
+                QTimer::singleShot(0, d, [d, text] { ui<QLineEdit>(d, "editNumber")->setText(text); });
             });
         };
 
@@ -660,13 +643,13 @@ private Q_SLOTS:
 
         // Lowered to what was already found, after the first replies: it
         // stops at once and keeps them.
-        QTimer::singleShot(800, d, [d] { d->editNumber->setText(QStringLiteral("1")); });
+        QTimer::singleShot(800, d, [d] { ui<QLineEdit>(d, "editNumber")->setText(QStringLiteral("1")); });
         const qint64 took = searchFree(kTest + "1", QStringLiteral("198.18.8.254"), QStringLiteral("2000"));
         QVERIFY2(took < 1500, qPrintable(QString::number(took)));
         const QStringList found = addresses();
         QVERIFY(found.size() >= 1 && found.size() < 2000);
         QCOMPARE(found, unskipped(addr("198.18.1.1"), addr("198.18.8.254"), int(found.size())));
-        QCOMPARE(d->lblSearchStatus->text(), QStringLiteral("%1 found").arg(found.size()));
+        QCOMPARE(ui<QLabel>(d, "lblSearchStatus")->text(), QStringLiteral("%1 found").arg(found.size()));
         QVERIFY(AppMessageBox::shown().isEmpty());
     }
 
@@ -676,9 +659,9 @@ private Q_SLOTS:
         frm_AutoSet->show();
         QVERIFY(QTest::qWaitForWindowExposed(frm_AutoSet));
         Tfrm_AutoSet *d = frm_AutoSet;
-        PaintCounter counter;
-        d->ListView2->viewport()->installEventFilter(&counter);
-        d->ProgressBar1->installEventFilter(&counter);
+        apptest::PaintCounter counter;
+        addressList()->viewport()->installEventFilter(&counter);
+        ui(d, "ProgressBar1")->installEventFilter(&counter);
 
         QTimer ticker;
         ticker.setInterval(20);
@@ -700,8 +683,8 @@ private Q_SLOTS:
         // the search itself (three rounds of half a second).
         QVERIFY2(longestGap < 500, qPrintable(QStringLiteral("longest gap %1 ms").arg(longestGap)));
         QVERIFY2(counter.paints >= 3, qPrintable(QStringLiteral("%1 paints").arg(counter.paints)));
-        d->ListView2->viewport()->removeEventFilter(&counter);
-        d->ProgressBar1->removeEventFilter(&counter);
+        addressList()->viewport()->removeEventFilter(&counter);
+        ui(d, "ProgressBar1")->removeEventFilter(&counter);
     }
 
     void closingTheDialogEndsTheSearch()
@@ -756,7 +739,7 @@ private Q_SLOTS:
         QVERIFY2(took < 300, qPrintable(QString::number(took)));
         QCOMPARE(addresses(), QStringList());
         QVERIFY(AppMessageBox::shown().isEmpty());
-        QCOMPARE(frm_AutoSet->lblSearchStatus->text(),
+        QCOMPARE(ui<QLabel>(frm_AutoSet, "lblSearchStatus")->text(),
                  QStringLiteral("No echo requests can be sent from this computer."));
         QVERIFY(hostnet::EchoProber(1).usable());
         searchFree(kTest + "1", kTest + "254", QStringLiteral("2"));
@@ -765,15 +748,15 @@ private Q_SLOTS:
 
     void unreadableAdapterShowsZerosAndKeepsTheRange()
     {
-        if (layout() != QLatin1String("unusable"))
+        if (netnsLayout() != QLatin1String("unusable"))
             QSKIP("runs in the layout unusable of tests/net/netns-layout.sh");
         fillGrid(threeModules());
         Tfrm_AutoSet *d = frm_AutoSet;
         d->show();
-        for (QLineEdit *edit : {d->Edit1, d->Edit2, d->Edit3})
-            QCOMPARE(edit->text(), QStringLiteral("0.0.0.0"));
-        QCOMPARE(d->editStartIP->text(), QString()); // the first show: empty
-        QCOMPARE(d->editEndIP->text(), QString());
+        for (const char *host : {"Edit1", "Edit2", "Edit3"})
+            QCOMPARE(ui<QLineEdit>(d, host)->text(), QStringLiteral("0.0.0.0"));
+        QCOMPARE(ui<QLineEdit>(d, "editStartIP")->text(), QString()); // the first show: empty
+        QCOMPARE(ui<QLineEdit>(d, "editEndIP")->text(), QString());
 
         // Search with the fields left empty by a PC without address probes
         // nothing, and says what the PC lacks rather than nothing at all.
@@ -781,16 +764,16 @@ private Q_SLOTS:
         QVERIFY(searchFree(QString(), QString(), QStringLiteral("3")) < 100);
         QCOMPARE(AppMessageBox::shown().size(), 1);
         QCOMPARE(AppMessageBox::shown().constFirst().text, TForm1::NoHostAddressMessage());
-        QCOMPARE(d->ListView2->topLevelItemCount(), 0);
+        QCOMPARE(addressList()->topLevelItemCount(), 0);
         AppMessageBox::reset();
 
-        d->editStartIP->setText(QStringLiteral("198.18.9.1"));
-        d->editEndIP->setText(QStringLiteral("198.18.9.9"));
+        ui<QLineEdit>(d, "editStartIP")->setText(QStringLiteral("198.18.9.1"));
+        ui<QLineEdit>(d, "editEndIP")->setText(QStringLiteral("198.18.9.9"));
         d->hide();
         d->show();
-        QCOMPARE(d->editStartIP->text(), QStringLiteral("198.18.9.1"));
-        QCOMPARE(d->editEndIP->text(), QStringLiteral("198.18.9.9"));
-        QCOMPARE(d->Edit1->text(), QStringLiteral("0.0.0.0"));
+        QCOMPARE(ui<QLineEdit>(d, "editStartIP")->text(), QStringLiteral("198.18.9.1"));
+        QCOMPARE(ui<QLineEdit>(d, "editEndIP")->text(), QStringLiteral("198.18.9.9"));
+        QCOMPARE(ui<QLineEdit>(d, "Edit1")->text(), QStringLiteral("0.0.0.0"));
         QVERIFY(AppMessageBox::shown().isEmpty());
     }
 };

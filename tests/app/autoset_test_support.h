@@ -3,6 +3,8 @@
 // and the dialog's free address search driven through its button.
 #pragma once
 
+#include "app_test_support.h"
+
 #include "AppMessageBox.h"
 #include "Autoset.h"
 #include "Forms.h"
@@ -11,8 +13,10 @@
 
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QStringList>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <utility>
@@ -39,7 +43,7 @@ struct GridModule
 // rows after them, Tag = N, the Configuration button enabled.
 inline void fillGrid(const QList<GridModule> &modules)
 {
-    TStringGrid *grid = Form1->StringGrid1;
+    TStringGrid *grid = apptest::grid();
     Form1->ClearStringGrid(grid);
     int n = 0;
     for (const GridModule &m : modules) {
@@ -53,13 +57,13 @@ inline void fillGrid(const QList<GridModule> &modules)
         grid->SetRowCount(grid->RowCount() + 1);
     }
     Form1->Tag = n;
-    Form1->ToolButton2->setEnabled(n > 0);
+    apptest::ui<QToolButton>(Form1, "ToolButton2")->setEnabled(n > 0);
 }
 
 // Columns 1..5 of a module row: name, alias, IP, mask, gateway.
 inline QStringList moduleRow(int row)
 {
-    const QTreeWidgetItem *item = frm_AutoSet->ListView1->topLevelItem(row);
+    const QTreeWidgetItem *item = apptest::moduleList()->topLevelItem(row);
     QStringList texts;
     if (!item)
         return texts;
@@ -71,27 +75,22 @@ inline QStringList moduleRow(int row)
 // One column of every module row, top to bottom.
 inline QStringList moduleColumn(int column)
 {
-    QStringList texts;
-    for (int i = 0; i < frm_AutoSet->ListView1->topLevelItemCount(); ++i)
-        texts << frm_AutoSet->ListView1->topLevelItem(i)->text(column);
-    return texts;
+    return apptest::columnTexts(apptest::moduleList(), column);
 }
 
 inline QList<int> moduleNumbers()
 {
+    const QTreeWidget *modules = apptest::moduleList();
     QList<int> numbers;
-    for (int i = 0; i < frm_AutoSet->ListView1->topLevelItemCount(); ++i)
-        numbers << Tfrm_AutoSet::ModuleNumber(frm_AutoSet->ListView1->topLevelItem(i));
+    for (int i = 0; i < modules->topLevelItemCount(); ++i)
+        numbers << Tfrm_AutoSet::ModuleNumber(modules->topLevelItem(i));
     return numbers;
 }
 
 // The proposed addresses, top to bottom.
 inline QStringList addresses()
 {
-    QStringList texts;
-    for (int i = 0; i < frm_AutoSet->ListView2->topLevelItemCount(); ++i)
-        texts << frm_AutoSet->ListView2->topLevelItem(i)->text(1);
-    return texts;
+    return apptest::columnTexts(apptest::addressList(), 1);
 }
 
 // The rows of a list whose box is ticked.
@@ -140,12 +139,14 @@ inline QList<int> seq(int from, int to)
 // ended, with its duration in milliseconds.
 inline qint64 searchFree(const QString &start, const QString &end, const QString &number)
 {
-    frm_AutoSet->editStartIP->setText(start);
-    frm_AutoSet->editEndIP->setText(end);
-    frm_AutoSet->editNumber->setText(number);
+    using apptest::ui;
+    ui<QLineEdit>(frm_AutoSet, "editStartIP")->setText(start);
+    ui<QLineEdit>(frm_AutoSet, "editEndIP")->setText(end);
+    ui<QLineEdit>(frm_AutoSet, "editNumber")->setText(number);
+    QWidget *button = ui(frm_AutoSet, "btnSearch");
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(frm_AutoSet->btnSearch, Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
     return clock.elapsed();
 }
 

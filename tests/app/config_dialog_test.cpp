@@ -11,10 +11,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 
+using apptest::gridRowOf;
 using apptest::module;
+using apptest::ui;
 using configtest::showDialog;
 
 namespace {
@@ -31,11 +32,6 @@ QWidget *nextTabStop(QWidget *from)
     while (w != from && !(w->focusPolicy() & Qt::TabFocus))
         w = w->nextInFocusChain();
     return w;
-}
-
-void searchAndWait()
-{
-    apptest::clickNamed(Form1, "ToolButton3");
 }
 
 } // namespace
@@ -85,13 +81,12 @@ private Q_SLOTS:
             {"Button2", "GroupBox2", {112, 224, 73, 25}},
         };
         for (const Place &p : places) {
-            const QWidget *w = Form2->findChild<QWidget *>(QLatin1String(p.name));
-            QVERIFY2(w, p.name);
+            const QWidget *w = ui(Form2, p.name);
             QCOMPARE(w->parentWidget()->objectName(), QLatin1String(p.parent));
             QCOMPARE(w->geometry(), p.at);
         }
         // A label 16 pixels in, 4 below the top of its field.
-        const QLabel *dhcpLabel = Form2->Label7;
+        const QLabel *dhcpLabel = ui<QLabel>(Form2, "Label7");
         QCOMPARE(dhcpLabel->text(), QStringLiteral("DHCP Mode:"));
         QCOMPARE(dhcpLabel->pos(), QPoint(16, 228));
 
@@ -101,15 +96,15 @@ private Q_SLOTS:
         }
         QCOMPARE(edit(1)->palette().color(QPalette::Base), QColor(212, 208, 200));
         QCOMPARE(edit(5)->palette().color(QPalette::Base), QColor(216, 213, 249));
-        QCOMPARE(Form2->editDHCP->palette().color(QPalette::Base), QColor(216, 213, 249));
+        QCOMPARE(ui<QLineEdit>(Form2, "editDHCP")->palette().color(QPalette::Base), QColor(216, 213, 249));
         // The recommended fields in tab order 0 to 3.
         QCOMPARE(nextTabStop(edit(8)), edit(9));
         QCOMPARE(nextTabStop(edit(9)), edit(10));
-        QCOMPARE(nextTabStop(edit(10)), Form2->Edit11);
+        QCOMPARE(nextTabStop(edit(10)), ui<QLineEdit>(Form2, "Edit11"));
 
         QCOMPARE(configtest::showDialog(0, [] {
-                     QVERIFY(!Form2->Button3->isVisible());
-                     QVERIFY(!Form2->Button4->isVisible());
+                     QVERIFY(!ui(Form2, "Button3")->isVisible());
+                     QVERIFY(!ui(Form2, "Button4")->isVisible());
                      QVERIFY(!edit(3)->isVisible());
                      QVERIFY(edit(8)->isVisible());
                  }),
@@ -118,31 +113,31 @@ private Q_SLOTS:
 
     void fieldsFollowTheGridRow()
     {
-        searchAndWait();
+        apptest::search();
         QCOMPARE(Form1->Tag, 3);
-        const int noAlias = configtest::rowOf(QStringLiteral("QZ510-B"));
+        const int noAlias = gridRowOf(QStringLiteral("QZ510-B"));
         QVERIFY(noAlias > 0);
 
         // The command opens it for the selected row; Cancel sends nothing.
-        Form1->StringGrid1->SelectRow(noAlias);
+        apptest::grid()->SelectRow(noAlias);
         QString dhcpAfterDisable;
         auto ready = configtest::whenDialogReady([&] {
             QCOMPARE(Form2->Tag, noAlias - 1);
-            QCOMPARE(Form2->GroupBox1->title(), QStringLiteral("Original Settings"));
+            QCOMPARE(ui<QGroupBox>(Form2, "GroupBox1")->title(), QStringLiteral("Original Settings"));
             QCOMPARE(edit(1)->text(), QStringLiteral("QZ510-B"));
             QCOMPARE(edit(7)->text(), QStringLiteral("00:0E:C6:00:00:02"));
             QCOMPARE(edit(4)->text(), QStringLiteral("198.18.0.102"));
             QCOMPARE(edit(5)->text(), QStringLiteral("255.255.255.0"));
             QCOMPARE(edit(6)->text(), QStringLiteral("198.18.0.1"));
             QCOMPARE(edit(2)->text(), QStringLiteral("N/A"));
-            QCOMPARE(Form2->Edit11->text(), QStringLiteral("N/A"));
-            QCOMPARE(Form2->editDHCP->text(), QStringLiteral("Enabled"));
-            QVERIFY(Form2->rbtnEnable->isChecked());
+            QCOMPARE(ui<QLineEdit>(Form2, "Edit11")->text(), QStringLiteral("N/A"));
+            QCOMPARE(ui<QLineEdit>(Form2, "editDHCP")->text(), QStringLiteral("Enabled"));
+            QVERIFY(ui<QRadioButton>(Form2, "rbtnEnable")->isChecked());
             QCOMPARE(edit(3)->text(), QStringLiteral("Enable"));
-            QTest::mouseClick(Form2->rbtnDisable, Qt::LeftButton);
+            QTest::mouseClick(ui(Form2, "rbtnDisable"), Qt::LeftButton);
             dhcpAfterDisable = edit(3)->text();
-            QCOMPARE(Form2->editDHCP->text(), QStringLiteral("Enabled"));
-            apptest::clickEnabled(Form2->Button2);
+            QCOMPARE(ui<QLineEdit>(Form2, "editDHCP")->text(), QStringLiteral("Enabled"));
+            apptest::clickEnabled(ui(Form2, "Button2"));
         });
         Form1->ToolButton2Click();
         QVERIFY(*ready);
@@ -151,16 +146,16 @@ private Q_SLOTS:
         QCOMPARE(simulator->stats().configs, 0u);
 
         // A module with DHCP off, and any non-zero mode counts as on.
-        showDialog(configtest::rowOf(QStringLiteral("QZ510-A")) - 1, [] {
-            QCOMPARE(Form2->editDHCP->text(), QStringLiteral("Disabled"));
-            QVERIFY(Form2->rbtnDisable->isChecked());
+        showDialog(gridRowOf(QStringLiteral("QZ510-A")) - 1, [] {
+            QCOMPARE(ui<QLineEdit>(Form2, "editDHCP")->text(), QStringLiteral("Disabled"));
+            QVERIFY(ui<QRadioButton>(Form2, "rbtnDisable")->isChecked());
             QCOMPARE(edit(3)->text(), QStringLiteral("Disable"));
-            QCOMPARE(Form2->Edit11->text(), QStringLiteral("pump"));
-            Form2->rbtnEnable->click();
+            QCOMPARE(ui<QLineEdit>(Form2, "Edit11")->text(), QStringLiteral("pump"));
+            ui<QRadioButton>(Form2, "rbtnEnable")->click();
             QCOMPARE(edit(3)->text(), QStringLiteral("Enable"));
         });
-        showDialog(configtest::rowOf(QStringLiteral("QZ510-C")) - 1, [] {
-            QCOMPARE(Form2->editDHCP->text(), QStringLiteral("Enabled"));
+        showDialog(gridRowOf(QStringLiteral("QZ510-C")) - 1, [] {
+            QCOMPARE(ui<QLineEdit>(Form2, "editDHCP")->text(), QStringLiteral("Enabled"));
             QCOMPARE(edit(3)->text(), QStringLiteral("Enable"));
         });
     }
@@ -172,7 +167,7 @@ private Q_SLOTS:
             Form1->Tag = count;
             Form2->Tag = tag;
             Form2->CheckButton();
-            return std::pair(Form2->Button3->isEnabled(), Form2->Button4->isEnabled());
+            return std::pair(ui(Form2, "Button3")->isEnabled(), ui(Form2, "Button4")->isEnabled());
         };
         QCOMPARE(states(1, 0), std::pair(false, false));
         QCOMPARE(states(3, 0), std::pair(false, true));
@@ -183,14 +178,14 @@ private Q_SLOTS:
 
     void setChecksTheThreeAddresses()
     {
-        searchAndWait();
+        apptest::search();
         int result = showDialog(0, [] {
             edit(8)->setText(QString());
             edit(9)->setText(QStringLiteral("255.255.255.255"));
             edit(10)->setText(QStringLiteral("198.18.0.1"));
             AppMessageBox::setNextAnswer(QMessageBox::Ok);
             AppMessageBox::setNextAnswer(QMessageBox::Ok);
-            apptest::clickEnabled(Form2->Button1);
+            apptest::clickEnabled(ui(Form2, "Button1"));
             QVERIFY(Form2->isVisible());
             QCOMPARE(edit(4)->text(), QString());
             QCOMPARE(edit(5)->text(), QStringLiteral("255.255.255.255"));
@@ -220,12 +215,12 @@ private Q_SLOTS:
             edit(10)->setText(QStringLiteral("0.0.0.0"));
             AppMessageBox::setNextAnswer(QMessageBox::Ok);
             AppMessageBox::setNextAnswer(QMessageBox::Ok);
-            apptest::clickEnabled(Form2->Button1);
-            Form2->rbtnEnable->click();
+            apptest::clickEnabled(ui(Form2, "Button1"));
+            ui<QRadioButton>(Form2, "rbtnEnable")->click();
             edit(8)->setText(QStringLiteral("198.18.0.77"));
             edit(10)->setText(QStringLiteral("198.18.0.254"));
-            Form2->Edit11->setText(QStringLiteral("Line 2"));
-            apptest::clickEnabled(Form2->Button1);
+            ui<QLineEdit>(Form2, "Edit11")->setText(QStringLiteral("Line 2"));
+            apptest::clickEnabled(ui(Form2, "Button1"));
         });
         QCOMPARE(result, int(mrOk));
         QCOMPARE(AppMessageBox::shown().size(), 2);
@@ -238,8 +233,8 @@ private Q_SLOTS:
 
     void operatorTextIsSentAsChecked()
     {
-        searchAndWait();
-        const int noAlias = configtest::rowOf(QStringLiteral("QZ510-B"));
+        apptest::search();
+        const int noAlias = gridRowOf(QStringLiteral("QZ510-B"));
         QVERIFY(noAlias > 0);
         // Text that would add pieces to the request is refused, one box per
         // field, and the dialog stays open; nothing reaches a module.
@@ -247,10 +242,10 @@ private Q_SLOTS:
         showDialog(noAlias - 1, [&] {
             edit(8)->setText(QStringLiteral("198.18.0.77 ,MAC=02:00:00:00:00:99"));
             edit(10)->setText(QStringLiteral("198.18.0.1\r"));
-            Form2->Edit11->setText(QStringLiteral("x,DHCP=1"));
+            ui<QLineEdit>(Form2, "Edit11")->setText(QStringLiteral("x,DHCP=1"));
             for (int i = 0; i < 3; ++i)
                 AppMessageBox::setNextAnswer(QMessageBox::Ok);
-            apptest::clickEnabled(Form2->Button1);
+            apptest::clickEnabled(ui(Form2, "Button1"));
             QVERIFY(Form2->isVisible());
             for (const AppMessageBox::Shown &box : AppMessageBox::shown())
                 refused << box.text;
@@ -264,11 +259,11 @@ private Q_SLOTS:
         AppMessageBox::reset();
         QStringList sent;
         const int result = showDialog(noAlias - 1, [&] {
-            Form2->Edit11->setText(QStringLiteral("123456789012345"));
+            ui<QLineEdit>(Form2, "Edit11")->setText(QStringLiteral("123456789012345"));
             edit(8)->setText(QStringLiteral("198.18.000.077"));
             edit(9)->setText(QStringLiteral("255.255.255.0 "));
             edit(10)->setText(QStringLiteral("198.18.0.1"));
-            apptest::clickEnabled(Form2->Button1);
+            apptest::clickEnabled(ui(Form2, "Button1"));
             for (int n : {2, 4, 5, 6})
                 sent << edit(n)->text();
         });
@@ -282,13 +277,13 @@ private Q_SLOTS:
     {
         auto opened = configtest::whenDialogReady([] { Form2->reject(); }, 3000);
         // No search yet: the grid is empty.
-        Form1->StringGrid1->SelectRow(1);
+        apptest::grid()->SelectRow(1);
         Form1->StringGrid1DblClick();
-        searchAndWait();
+        apptest::search();
         // One of the two empty rows below the modules.
         configtest::doubleClickRow(Form1->Tag + 1);
         QTest::qWait(300);
-        QCOMPARE(Form1->StringGrid1->Row(), Form1->Tag + 1);
+        QCOMPARE(apptest::grid()->Row(), Form1->Tag + 1);
         // After Clear.
         Form1->ToolButton4Click();
         Form1->pmenuSetClick();

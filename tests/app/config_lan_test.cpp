@@ -15,13 +15,15 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
-#include <QProcess>
 #include <QRadioButton>
 
 #include <functional>
 
+using apptest::gridRow;
+using apptest::gridRowOf;
+using apptest::search;
+using apptest::ui;
 using configtest::showDialog;
 
 namespace {
@@ -35,51 +37,28 @@ const QString kGateway = QStringLiteral("198.18.0.1");
             QSKIP("runs on the LAN \"" name "\" only");                                            \
     } while (false)
 
-// Configuration requests that the simulator of namespace 1 has received, as
-// its log writes them (bytes outside 0x20..0x7E as \xHH).
+// Configuration requests that the simulator of namespace 1 has received.
 QStringList configRequests()
 {
-    QFile log(qEnvironmentVariable("TESTLAN_DIR") + QStringLiteral("/m1.log"));
-    QStringList requests;
-    if (!log.open(QIODevice::ReadOnly))
-        return requests;
-    while (!log.atEnd()) {
-        // <seconds> RX <address>:<port> <length> <data>
-        const QString line = QString::fromLatin1(log.readLine()).chopped(1);
-        const QStringList fields = line.split(QLatin1Char(' '));
-        if (fields.size() >= 5 && fields[1] == QLatin1String("RX") && fields[4].startsWith(QLatin1String("VELKORQZ510,01")))
-            requests << fields.mid(4).join(QLatin1Char(' '));
-    }
-    return requests;
-}
-
-void search()
-{
-    apptest::clickNamed(Form1, "ToolButton3");
-}
-
-QStringList row(int n)
-{
-    QStringList cells;
-    for (int column = 1; column < 8; ++column)
-        cells << Form1->StringGrid1->Cells(column, n);
-    return cells;
+    return apptest::configRequests(apptest::testLanFile(QStringLiteral("m1.log")));
 }
 
 QString lastLogLine()
 {
-    return Form1->ListBox1->count() ? Form1->ListBox1->item(Form1->ListBox1->count() - 1)->text() : QString();
+    const QStringList lines = apptest::logLines();
+    return lines.isEmpty() ? QString() : lines.constLast();
 }
 
 // Fills the recommended group with a module row's own settings, so that a
 // test changes exactly what it means to.
 void recommendTheRow(int n)
 {
-    Form2->NumberedEdit(8)->setText(Form1->StringGrid1->Cells(4, n));
-    Form2->NumberedEdit(9)->setText(Form1->StringGrid1->Cells(5, n));
-    Form2->NumberedEdit(10)->setText(Form1->StringGrid1->Cells(6, n));
-    Form2->Edit11->setText(Form1->StringGrid1->Cells(2, n));
-    (Form1->StringGrid1->Cells(3, n) == QLatin1String("Enable") ? Form2->rbtnEnable : Form2->rbtnDisable)->click();
+    const QStringList fields = gridRow(n);
+    Form2->NumberedEdit(8)->setText(fields.at(4));
+    Form2->NumberedEdit(9)->setText(fields.at(5));
+    Form2->NumberedEdit(10)->setText(fields.at(6));
+    ui<QLineEdit>(Form2, "Edit11")->setText(fields.at(2));
+    ui<QRadioButton>(Form2, fields.at(3) == QLatin1String("Enable") ? "rbtnEnable" : "rbtnDisable")->click();
 }
 
 // The whole command from a double-click on the module's row: `edit` runs in
@@ -91,14 +70,11 @@ bool configureByDoubleClick(int rowNumber, std::function<void()> edit)
     bool set = false;
     auto ready = configtest::whenDialogReady([&] {
         edit();
-        set = apptest::clickEnabled(Form2->Button1) && !Form2->isVisible();
+        set = apptest::clickEnabled(ui(Form2, "Button1")) && !Form2->isVisible();
     });
     configtest::doubleClickRow(rowNumber);
-    QElapsedTimer clock;
-    clock.start();
-    while (!*ready && clock.elapsed() < 30000)
-        QTest::qWait(20);
-    return *ready && set;
+    const bool ran = QTest::qWaitFor([&] { return *ready; }, 30000);
+    return ran && set;
 }
 
 } // namespace
@@ -171,9 +147,9 @@ private Q_SLOTS:
         REQUIRE_LAN("subnet");
         // GHOST reports 198.18.0.12 but does not answer echo requests.
         search();
-        const int ghost = configtest::rowOf(QStringLiteral("GHOST"));
+        const int ghost = gridRowOf(QStringLiteral("GHOST"));
         QVERIFY(ghost > 0);
-        QCOMPARE(Form1->StringGrid1->Cells(4, ghost), QStringLiteral("198.18.0.12"));
+        QCOMPARE(apptest::grid()->Cells(4, ghost), QStringLiteral("198.18.0.12"));
         const qint64 echoes = configtest::icmpOutEchos();
         QVERIFY(echoes >= 0);
         QString recommended;
@@ -191,7 +167,7 @@ private Q_SLOTS:
         bool setWasDisabled = false;
         auto closed = apptest::whenModal([](QWidget *w) { return w == Form2; }, [&](QWidget *) {
             wasProbing = Form2->AddressProbeRunning();
-            setWasDisabled = !Form2->Button1->isEnabled();
+            setWasDisabled = !ui(Form2, "Button1")->isEnabled();
             Form2->reject();
         });
         QCOMPARE(Form2->exec(), int(mrCancel));
@@ -201,7 +177,7 @@ private Q_SLOTS:
         // Abandoned: the host's own address is still where the probe starts.
         QCOMPARE(Form2->NumberedEdit(8)->text(), QStringLiteral("198.18.0.10"));
         QVERIFY(!Form2->AddressProbeRunning());
-        QVERIFY(Form2->Button1->isEnabled());
+        QVERIFY(ui(Form2, "Button1")->isEnabled());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
 
         // A second showing while the probe runs starts it over; one result.
@@ -226,9 +202,9 @@ private Q_SLOTS:
     {
         REQUIRE_LAN("subnet");
         search();
-        const int n = configtest::rowOf(QStringLiteral("IO-1"));
+        const int n = gridRowOf(QStringLiteral("IO-1"));
         QVERIFY(n > 0);
-        const QStringList before = row(n);
+        const QStringList before = gridRow(n).mid(1); // NAME to MAC
         QCOMPARE(before, (QStringList{"IO-1", "Pump", "Disable", "198.18.0.101", kModuleMask, kGateway,
                                       "00:0E:C6:00:00:01"}));
         const qsizetype requests = configRequests().size();
@@ -239,8 +215,8 @@ private Q_SLOTS:
             Form2->NumberedEdit(8)->setText(QStringLiteral("198.18.0.150"));
             Form2->NumberedEdit(9)->setText(kModuleMask);
             Form2->NumberedEdit(10)->setText(kGateway);
-            Form2->Edit11->setText(QStringLiteral("Line-3"));
-            Form2->rbtnEnable->click();
+            ui<QLineEdit>(Form2, "Edit11")->setText(QStringLiteral("Line-3"));
+            ui<QRadioButton>(Form2, "rbtnEnable")->click();
         }));
 
         const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
@@ -258,9 +234,9 @@ private Q_SLOTS:
         // answering), and the grid keeps the search's values.
         QTRY_COMPARE(configRequests().mid(requests),
                  QStringList{"VELKORQZ510,01,TO=00:0E:C6:00:00:01,ALIAS=Line-3,IP=198.18.0.150,DHCP=1, \\x0D"});
-        QCOMPARE(row(n), before);
+        QCOMPARE(gridRow(n).mid(1), before);
         search();
-        QCOMPARE(row(configtest::rowOf(QStringLiteral("IO-1"))),
+        QCOMPARE(gridRow(gridRowOf(QStringLiteral("IO-1"))).mid(1),
                  (QStringList{"IO-1", "Line-3", "Enable", "198.18.0.150", kModuleMask, kGateway,
                               "00:0E:C6:00:00:01"}));
     }
@@ -273,13 +249,13 @@ private Q_SLOTS:
             AppMessageBox::reset();
             AppMessageBox::setNextAnswer(QMessageBox::Yes);
             AppMessageBox::setNextAnswer(QMessageBox::Ok);
-            const int n = configtest::rowOf(QLatin1String(name));
+            const int n = gridRowOf(QLatin1String(name));
             QVERIFY(n > 0);
             QElapsedTimer clock;
             clock.start();
             QVERIFY(configureByDoubleClick(n, [n] {
                 recommendTheRow(n);
-                Form2->Edit11->setText(QStringLiteral("Renamed"));
+                ui<QLineEdit>(Form2, "Edit11")->setText(QStringLiteral("Renamed"));
             }));
             const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
             QCOMPARE(shown.size(), 2);
@@ -296,10 +272,10 @@ private Q_SLOTS:
     {
         REQUIRE_LAN("subnet");
         search();
-        const int n = configtest::rowOf(QStringLiteral("IO-5"));
+        const int n = gridRowOf(QStringLiteral("IO-5"));
         QVERIFY(n > 0);
         const qsizetype requests = configRequests().size();
-        const int lines = Form1->ListBox1->count();
+        const int lines = apptest::logList()->count();
 
         QVERIFY(configureByDoubleClick(n, [n] { recommendTheRow(n); }));
         QVERIFY(AppMessageBox::shown().isEmpty());
@@ -307,25 +283,25 @@ private Q_SLOTS:
         AppMessageBox::setNextAnswer(QMessageBox::Cancel);
         QVERIFY(configureByDoubleClick(n, [n] {
             recommendTheRow(n);
-            Form2->rbtnEnable->click();
+            ui<QRadioButton>(Form2, "rbtnEnable")->click();
         }));
         QCOMPARE(AppMessageBox::shown().size(), 1);
         QCOMPARE(AppMessageBox::shown()[0].title, QStringLiteral("Confirm"));
 
         QTest::qWait(300);
         QCOMPARE(configRequests().size(), requests);
-        QCOMPARE(Form1->ListBox1->count(), lines);
+        QCOMPARE(apptest::logList()->count(), lines);
     }
 
     void draggedRowsStillNameTheirModule()
     {
         REQUIRE_LAN("subnet");
         search();
-        TStringGrid *grid = Form1->StringGrid1;
-        const int n = configtest::rowOf(QStringLiteral("IO-5"));
+        TStringGrid *grid = apptest::grid();
+        const int n = gridRowOf(QStringLiteral("IO-5"));
         QVERIFY(n > 1);
-        configtest::drag(grid->viewport(), configtest::cellCentre(grid, grid->VisualRow(n), 0),
-                         configtest::cellCentre(grid, 1, 0));
+        apptest::drag(grid->viewport(), apptest::cellCentre(grid, grid->VisualRow(n), 0),
+                      apptest::cellCentre(grid, 1, 0));
         QCOMPARE(grid->VisualRow(n), 1);
 
         const qsizetype requests = configRequests().size();
@@ -335,7 +311,7 @@ private Q_SLOTS:
         QVERIFY(configureByDoubleClick(n, [&] {
             name = Form2->NumberedEdit(1)->text();
             recommendTheRow(n);
-            Form2->Edit11->setText(QStringLiteral("Moved"));
+            ui<QLineEdit>(Form2, "Edit11")->setText(QStringLiteral("Moved"));
         }));
         QCOMPARE(name, QStringLiteral("IO-5"));
         QCOMPARE(AppMessageBox::shown()[0].text,
@@ -350,16 +326,16 @@ private Q_SLOTS:
         search();
         // GHOST reported no alias; it is given the recommended .13 (it holds
         // .12 itself) and static addressing, its alias field left as shown.
-        const int ghost = configtest::rowOf(QStringLiteral("GHOST"));
+        const int ghost = gridRowOf(QStringLiteral("GHOST"));
         QVERIFY(ghost > 0);
-        QCOMPARE(Form1->StringGrid1->Cells(2, ghost), QStringLiteral("N/A"));
+        QCOMPARE(apptest::grid()->Cells(2, ghost), QStringLiteral("N/A"));
         const qsizetype requests = configRequests().size();
         AppMessageBox::setNextAnswer(QMessageBox::Yes);
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QString recommended;
         QVERIFY(configureByDoubleClick(ghost, [&] {
             recommended = Form2->NumberedEdit(8)->text();
-            Form2->rbtnDisable->click();
+            ui<QRadioButton>(Form2, "rbtnDisable")->click();
         }));
         QCOMPARE(recommended, QStringLiteral("198.18.0.13"));
         QCOMPARE(AppMessageBox::shown().at(1).text, QStringLiteral("Setting complete"));
@@ -368,7 +344,7 @@ private Q_SLOTS:
 
         // Nobody answers echo on .13, yet it is taken until the next search
         // says who holds what.
-        showDialog(configtest::rowOf(QStringLiteral("IO-5")) - 1,
+        showDialog(gridRowOf(QStringLiteral("IO-5")) - 1,
                    [&] { recommended = Form2->NumberedEdit(8)->text(); });
         QCOMPARE(recommended, QStringLiteral("198.18.0.14"));
     }
@@ -378,19 +354,19 @@ private Q_SLOTS:
         REQUIRE_LAN("subnet");
         Form1->SearchAgainAfterSetting = true;
         search();
-        const int n = configtest::rowOf(QStringLiteral("IO-5"));
+        const int n = gridRowOf(QStringLiteral("IO-5"));
         QVERIFY(n > 0);
         AppMessageBox::setNextAnswer(QMessageBox::Yes);
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(configureByDoubleClick(n, [n] {
             recommendTheRow(n);
-            Form2->Edit11->setText(QStringLiteral("Checked"));
+            ui<QLineEdit>(Form2, "Edit11")->setText(QStringLiteral("Checked"));
         }));
         QCOMPARE(lastLogLine(), QStringLiteral("00:0E:C6:00:00:05 now reports IP 198.18.0.105, mask 255.255.255.0, "
                                                "gateway 198.18.0.1, DHCP Disable, alias Checked"));
         // The grid is the new search's, with every module of the LAN.
         QCOMPARE(Form1->Tag, 5);
-        QCOMPARE(Form1->StringGrid1->Cells(2, configtest::rowOf(QStringLiteral("IO-5"))), QStringLiteral("Checked"));
+        QCOMPARE(apptest::grid()->Cells(2, gridRowOf(QStringLiteral("IO-5"))), QStringLiteral("Checked"));
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
@@ -427,14 +403,14 @@ private Q_SLOTS:
         // With the adapter down no echo request can leave: .14, which the
         // module namespace holds, must not look free after 0 ms.
         const QString adapter = QStringLiteral("tl%1h").arg(qEnvironmentVariable("TESTLAN_ID"));
-        QCOMPARE(QProcess::execute(QStringLiteral("ip"), {"link", "set", adapter, "down"}), 0);
+        QVERIFY(apptest::ip({"link", "set", adapter, "down"}));
         QStringList recommended;
         showDialog(0, [&] {
             for (int n = 8; n <= 10; ++n)
                 recommended << Form2->NumberedEdit(n)->text();
         });
-        QProcess::execute(QStringLiteral("ip"), {"link", "set", adapter, "up"});
-        QProcess::execute(QStringLiteral("ip"), {"route", "add", "default", "via", "198.18.30.1", "dev", adapter});
+        apptest::ip({"link", "set", adapter, "up"});
+        apptest::ip({"route", "add", "default", "via", "198.18.30.1", "dev", adapter});
         QCOMPARE(recommended, QStringList(3, QStringLiteral("0.0.0.0")));
     }
 
@@ -467,9 +443,10 @@ private Q_SLOTS:
         // the recommended settings to that adapter's subnet.
         QStringList listed;
         apptest::whenModalFor(frm_Configuration, 0, [&](QWidget *) {
-            for (int i = 0; i < frm_Configuration->cbox_Adapter->count(); ++i)
-                listed << frm_Configuration->cbox_Adapter->itemText(i);
-            frm_Configuration->cbox_Adapter->setCurrentIndex(frm_Configuration->cbox_Adapter->findData(second));
+            QComboBox *adapters = ui<QComboBox>(frm_Configuration, "cbox_Adapter");
+            for (int i = 0; i < adapters->count(); ++i)
+                listed << adapters->itemText(i);
+            adapters->setCurrentIndex(adapters->findData(second));
             apptest::clickNamed(frm_Configuration, "btnSet");
         });
         QVERIFY(apptest::clickNamed(Form1, "ToolButton1"));
@@ -480,10 +457,10 @@ private Q_SLOTS:
 
         search();
         QCOMPARE(Form1->Tag, 2);
-        QCOMPARE(Form1->StatusBarPanel1->text(), QStringLiteral("3 NIC"));
-        const int b = configtest::rowOf(QStringLiteral("B-1"));
+        QCOMPARE(apptest::statusPanel(1)->text(), QStringLiteral("3 NIC"));
+        const int b = gridRowOf(QStringLiteral("B-1"));
         QVERIFY(b > 0);
-        QCOMPARE(Form1->StringGrid1->item(b - 1, 4)->toolTip(), QStringLiteral("via %1, 198.19.7.10").arg(second));
+        QCOMPARE(apptest::grid()->item(b - 1, 4)->toolTip(), QStringLiteral("via %1, 198.19.7.10").arg(second));
         QStringList recommended;
         showDialog(b - 1, [&] {
             for (int n = 8; n <= 10; ++n)
@@ -497,7 +474,7 @@ private Q_SLOTS:
         apptest::stopProgram();
         apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=1000\nAdapter=gone0\n");
         QVERIFY(apptest::startProgram());
-        QCOMPARE(Form1->ListBox1->findItems(QStringLiteral("Adapter gone0 not found"), Qt::MatchStartsWith).size(), 1);
+        QCOMPARE(apptest::logList()->findItems(QStringLiteral("Adapter gone0 not found"), Qt::MatchStartsWith).size(), 1);
         QCOMPARE(Form1->ReadHostAdapter(1, text), 0);
         QCOMPARE(text, QStringLiteral("198.19.200.10"));
     }

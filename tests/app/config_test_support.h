@@ -1,5 +1,5 @@
 // Helpers of the single-module configuration tests: the dialog shown and
-// driven once its address probe has finished, grid cells on screen, and the
+// driven once its address probe has finished, a row double-clicked, and the
 // namespace's count of echo requests sent.
 #pragma once
 
@@ -12,8 +12,6 @@
 #include "Unit2.h"
 
 #include <QFile>
-#include <QHeaderView>
-#include <QMouseEvent>
 #include <QStringList>
 #include <QTest>
 
@@ -70,43 +68,13 @@ inline qint64 icmpOutEchos()
     return -1;
 }
 
-// The grid row showing the module of that name, 0 when none does.
-inline int rowOf(const QString &name)
-{
-    for (int row = 1; row <= Form1->Tag; ++row)
-        if (Form1->StringGrid1->Cells(1, row) == name)
-            return row;
-    return 0;
-}
-
-// Centre of a cell on screen, by the row's position on screen and the
-// column's own number.
-inline QPoint cellCentre(TStringGrid *grid, int visualRow, int column)
-{
-    QHeaderView *side = grid->verticalHeader();
-    const int y = side->sectionViewportPosition(side->logicalIndex(visualRow - 1)) + side->defaultSectionSize() / 2;
-    return QPoint(grid->columnViewportPosition(column) + grid->columnWidth(column) / 2, y);
-}
-
 // Double-clicks a cell of a module's row, as the operator opens the dialog.
 inline void doubleClickRow(int row, int column = 1)
 {
-    TStringGrid *grid = Form1->StringGrid1;
-    const QPoint at = cellCentre(grid, grid->VisualRow(row), column);
+    TStringGrid *grid = apptest::grid();
+    const QPoint at = apptest::cellCentre(grid, grid->VisualRow(row), column);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
-}
-
-// A drag with the left button held, in steps, as a hand makes it.
-inline void drag(QWidget *surface, QPoint from, QPoint to)
-{
-    QTest::mousePress(surface, Qt::LeftButton, {}, from);
-    for (int i = 1; i <= 10; ++i) {
-        const QPoint at = from + (to - from) * i / 10;
-        QMouseEvent move(QEvent::MouseMove, at, surface->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
-        QApplication::sendEvent(surface, &move);
-    }
-    QTest::mouseRelease(surface, Qt::LeftButton, {}, to);
 }
 
 } // namespace configtest

@@ -11,12 +11,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
 #include <vector>
+
+using apptest::ui;
 
 namespace {
 
@@ -87,7 +91,7 @@ private Q_SLOTS:
     void helpWithoutTheFileSaysSo()
     {
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
-        QVERIFY(apptest::clickEnabled(Form1->ToolButton6));
+        QVERIFY(apptest::clickEnabled(ui(Form1, "ToolButton6")));
         const auto shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QStringLiteral("Fehler"));
@@ -103,10 +107,10 @@ private Q_SLOTS:
         chm.write("ITSF");
         chm.close();
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
-        QVERIFY(apptest::clickEnabled(Form1->ToolButton6));
+        QVERIFY(apptest::clickEnabled(ui(Form1, "ToolButton6")));
         // "Help Contents" behaves exactly like the button.
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
-        Form1->DalvoraHelp1->trigger();
+        ui<QAction>(Form1, "DalvoraHelp1")->trigger();
         const auto shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 2);
         for (const auto &box : shown) {
@@ -130,18 +134,18 @@ private Q_SLOTS:
 
         const QString opened = desktop.filePath(QStringLiteral("opened.txt"));
         auto openedFile = [&] {
-            for (int i = 0; i < 200 && !QFile::exists(opened); ++i)
-                QTest::qWait(20);
+            if (!QTest::qWaitFor([&] { return QFile::exists(opened); }, 4000))
+                return QString();
             QFile f(opened);
             const QByteArray name = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
             QFile::remove(opened);
             return QFile::decodeName(name);
         };
-        QVERIFY(apptest::clickEnabled(Form1->ToolButton6));
+        QVERIFY(apptest::clickEnabled(ui(Form1, "ToolButton6")));
         QCOMPARE(openedFile(), beside);
 
         writeFile(work.filePath(QStringLiteral("main.chm")), "ITSF");
-        QVERIFY(apptest::clickEnabled(Form1->ToolButton6));
+        QVERIFY(apptest::clickEnabled(ui(Form1, "ToolButton6")));
         QCOMPARE(QFileInfo(openedFile()).canonicalFilePath(),
                  QFileInfo(work.filePath(QStringLiteral("main.chm"))).canonicalFilePath());
         QVERIFY(AppMessageBox::shown().isEmpty());
@@ -151,34 +155,34 @@ private Q_SLOTS:
     {
         const QString version = Form1->VersionText;
         QCOMPARE(Form1->windowTitle(), QStringLiteral("Dalvora ") + version);
-        QCOMPARE(frm_About->Label3->text(),
+        QCOMPARE(ui<QLabel>(frm_About, "Label3")->text(),
                  version + QStringLiteral("\n\nVelkor CO., LTD.\nWeb site: www.velkor.example"));
-        QCOMPARE(frm_About->Label4->text(), QStringLiteral("ZarfelDLL     Version 1.0.3"));
+        QCOMPARE(ui<QLabel>(frm_About, "Label4")->text(), QStringLiteral("ZarfelDLL     Version 1.0.3"));
         QCOMPARE(frm_About->windowTitle(), QStringLiteral("About Dalvora"));
-        const QPixmap picture = frm_About->Image1->pixmap();
+        const QPixmap picture = ui<QLabel>(frm_About, "Image1")->pixmap();
         QVERIFY(!picture.isNull());
         QCOMPARE(picture.size(), QSize(65, 241));
 
         // The menu item opens it modally; OK closes it, texts kept.
         auto answered = apptest::whenModal([](QWidget *w) { return w == frm_About; },
-                                           [](QWidget *) { frm_About->Button1->click(); });
-        Form1->AboutDalvora1->trigger();
+                                           [](QWidget *) { ui<QPushButton>(frm_About, "Button1")->click(); });
+        ui<QAction>(Form1, "AboutDalvora1")->trigger();
         QVERIFY(*answered);
-        QCOMPARE(frm_About->Label4->text(), QStringLiteral("ZarfelDLL     Version 1.0.3"));
+        QCOMPARE(ui<QLabel>(frm_About, "Label4")->text(), QStringLiteral("ZarfelDLL     Version 1.0.3"));
     }
 
     void aDamagedPictureLeavesTheBoxWithoutOne()
     {
         const auto jpeg = aboutPictureJpeg();
         QVERIFY(!frm_About->setPicture(jpeg.data(), jpeg.size() / 2));
-        QVERIFY(frm_About->Image1->pixmap().isNull());
+        QVERIFY(ui<QLabel>(frm_About, "Image1")->pixmap().isNull());
         const std::vector<unsigned char> junk(300, 0xFF);
         QVERIFY(!frm_About->setPicture(junk.data(), junk.size()));
         QVERIFY(!frm_About->setPicture(nullptr, 0));
         // The box still opens, with its texts.
         auto answered = apptest::whenModal([](QWidget *w) { return w == frm_About; },
-                                           [](QWidget *) { frm_About->Button1->click(); });
-        Form1->AboutDalvora1->trigger();
+                                           [](QWidget *) { ui<QPushButton>(frm_About, "Button1")->click(); });
+        ui<QAction>(Form1, "AboutDalvora1")->trigger();
         QVERIFY(*answered);
         QVERIFY(frm_About->setPicture(jpeg.data(), jpeg.size()));
     }

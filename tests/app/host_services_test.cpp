@@ -31,8 +31,8 @@ int adapterBoxes()
 int echoLines()
 {
     int lines = 0;
-    for (int i = 0; i < Form1->ListBox1->count(); ++i)
-        lines += Form1->ListBox1->item(i)->text().startsWith(QStringLiteral("No free address can be proposed"));
+    for (const QString &line : apptest::logLines())
+        lines += line.startsWith(QStringLiteral("No free address can be proposed"));
     return lines;
 }
 

@@ -33,18 +33,18 @@ private Q_SLOTS:
     {
         apptest::writeOptionFile("[option]\nSTimeOut=2000\n");
         QVERIFY(apptest::startProgram());
-        QVERIFY(apptest::clickNamed(Form1, "ToolButton3"));
+        QVERIFY(apptest::search());
 
         QStringList expected = qEnvironmentVariable("APP_LAN_EXPECT").split(QLatin1Char(','));
         QStringList names;
         for (int n = 1; n <= Form1->Tag; ++n) {
-            QCOMPARE(Form1->StringGrid1->Cells(0, n), QString::number(n));
-            names << Form1->StringGrid1->Cells(1, n);
+            QCOMPARE(apptest::grid()->Cells(0, n), QString::number(n));
+            names << apptest::grid()->Cells(1, n);
         }
         expected.sort();
         names.sort();
         QCOMPARE(names, expected);
-        QCOMPARE(Form1->StatusBarPanel0->text(), QStringLiteral("Search complete"));
+        QCOMPARE(apptest::statusPanel(0)->text(), QStringLiteral("Search complete"));
         QVERIFY(AppMessageBox::shown().isEmpty());
     }
 };

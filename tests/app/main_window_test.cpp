@@ -21,9 +21,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QListWidget>
+#include <QProcess>
 #include <QStatusBar>
 #include <QTest>
 #include <QThread>
+#include <QToolButton>
 
 #include <algorithm>
 #include <atomic>
@@ -34,6 +37,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+using apptest::logLines;
+using apptest::ui;
 
 namespace {
 
@@ -52,14 +58,6 @@ int holdUdpPort(uint16_t port)
     if (fd >= 0)
         ::close(fd);
     return -1;
-}
-
-QStringList logLines()
-{
-    QStringList lines;
-    for (int i = 0; i < Form1->ListBox1->count(); ++i)
-        lines << Form1->ListBox1->item(i)->text();
-    return lines;
 }
 
 } // namespace
@@ -122,16 +120,19 @@ private Q_SLOTS:
         }
 
         // Tool bar: order, sizes, captions, images, menus and blue captions.
-        QCOMPARE(Form1->CoolBar1->geometry(), QRect(0, 0, 680, 57));
-        const QList<QToolButton *> order = {Form1->ToolButton3, Form1->ToolButton2, Form1->ToolButton4,
-                                            Form1->ToolButton1, Form1->ToolButton6, Form1->ToolButton5};
+        QCOMPARE(ui(Form1, "CoolBar1")->geometry(), QRect(0, 0, 680, 57));
+        QToolButton *const configuration = ui<QToolButton>(Form1, "ToolButton2");
+        QToolButton *const help = ui<QToolButton>(Form1, "ToolButton6");
+        const QList<QToolButton *> order = {ui<QToolButton>(Form1, "ToolButton3"), configuration,
+                                            ui<QToolButton>(Form1, "ToolButton4"), ui<QToolButton>(Form1, "ToolButton1"),
+                                            help, ui<QToolButton>(Form1, "ToolButton5")};
         const QStringList captions = {QStringLiteral("&Search"), QStringLiteral("&Configuration"),
                                       QStringLiteral("Clea&r"),  QStringLiteral("&Options"),
                                       QStringLiteral("&Help"),   QStringLiteral("E&xit")};
         int left = -1;
         for (int i = 0; i < order.size(); ++i) {
             QToolButton *button = order[i];
-            const bool dropDown = button == Form1->ToolButton2 || button == Form1->ToolButton6;
+            const bool dropDown = button == configuration || button == help;
             QCOMPARE(button->text(), captions[i]);
             QCOMPARE(button->size(), QSize(dropDown ? 88 : 75, 50));
             QCOMPARE(button->iconSize(), QSize(32, 30));
@@ -143,20 +144,20 @@ private Q_SLOTS:
             QVERIFY(button->x() > left);
             left = button->x();
         }
-        QCOMPARE(Form1->ToolButton2->menu(), Form1->PopupMenu1);
-        QCOMPARE(Form1->PopupMenu1->actions().size(), 2);
-        QCOMPARE(Form1->pmenuSet->text(), QStringLiteral("Set single module"));
-        QCOMPARE(Form1->pmenuAutoSet->text(), QStringLiteral("Set multiple modules"));
-        QCOMPARE(Form1->ToolButton6->menu(), Form1->PopupMenuHelp);
-        QCOMPARE(Form1->DalvoraHelp1->text(), QStringLiteral("Help Contents"));
-        QCOMPARE(Form1->AboutDalvora1->text(), QStringLiteral("About Dalvora"));
-        QVERIFY(Form1->ToolButton3->isEnabled());
-        QVERIFY(!Form1->ToolButton2->isEnabled());
-        for (QToolButton *always : {Form1->ToolButton4, Form1->ToolButton1, Form1->ToolButton6, Form1->ToolButton5})
-            QVERIFY(always->isEnabled());
+        QCOMPARE(configuration->menu(), ui<QMenu>(Form1, "PopupMenu1"));
+        QCOMPARE(ui<QMenu>(Form1, "PopupMenu1")->actions().size(), 2);
+        QCOMPARE(ui<QAction>(Form1, "pmenuSet")->text(), QStringLiteral("Set single module"));
+        QCOMPARE(ui<QAction>(Form1, "pmenuAutoSet")->text(), QStringLiteral("Set multiple modules"));
+        QCOMPARE(help->menu(), ui<QMenu>(Form1, "PopupMenuHelp"));
+        QCOMPARE(ui<QAction>(Form1, "DalvoraHelp1")->text(), QStringLiteral("Help Contents"));
+        QCOMPARE(ui<QAction>(Form1, "AboutDalvora1")->text(), QStringLiteral("About Dalvora"));
+        QVERIFY(ui(Form1, "ToolButton3")->isEnabled());
+        QVERIFY(!configuration->isEnabled());
+        for (const char *always : {"ToolButton4", "ToolButton1", "ToolButton6", "ToolButton5"})
+            QVERIFY2(ui(Form1, always)->isEnabled(), always);
 
         // Result grid: 10 columns, the title row and two empty rows.
-        TStringGrid *grid = Form1->StringGrid1;
+        TStringGrid *grid = apptest::grid();
         QCOMPARE(grid->geometry(), QRect(0, 64, 688, 201));
         QCOMPARE(grid->columnCount(), 10);
         QCOMPARE(grid->RowCount(), 3);
@@ -175,12 +176,12 @@ private Q_SLOTS:
         QCOMPARE(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
         // Log and status bar.
-        QCOMPARE(Form1->ListBox1->geometry(), QRect(0, 272, 681, 81));
-        QCOMPARE(Form1->ListBox1->count(), 0);
-        QCOMPARE(Form1->StatusBar1->geometry(), QRect(0, 377, 680, 26));
-        QCOMPARE(Form1->StatusBarPanel0->width(), 100);
-        QCOMPARE(Form1->StatusBarPanel1->width(), 50);
-        QVERIFY(Form1->StatusBarPanel0->text().isEmpty());
+        QCOMPARE(apptest::logList()->geometry(), QRect(0, 272, 681, 81));
+        QCOMPARE(apptest::logList()->count(), 0);
+        QCOMPARE(ui(Form1, "StatusBar1")->geometry(), QRect(0, 377, 680, 26));
+        QCOMPARE(apptest::statusPanel(0)->width(), 100);
+        QCOMPARE(apptest::statusPanel(1)->width(), 50);
+        QVERIFY(apptest::statusPanel(0)->text().isEmpty());
 
         // The other five windows, created once, hidden, with their captions
         // and sizes; four of them centred on the screen.
@@ -211,6 +212,53 @@ private Q_SLOTS:
         QCOMPARE(frm_Configuration->pos(), QPoint(380, 116));
     }
 
+    // A widget reached by a name its window no longer has, has twice or
+    // gives to another kind of widget stops the run there, naming it,
+    // instead of crashing later on a null pointer or passing on the wrong
+    // widget. Each case runs in a child process, which it ends.
+    void widgetLookupStopsOnAMissingAmbiguousOrMistypedName()
+    {
+        const QByteArray probe = qgetenv("APP_LOOKUP_PROBE");
+        if (!probe.isEmpty()) {
+            QWidget window;
+            window.setObjectName(QStringLiteral("Probe"));
+            (new QLabel(&window))->setObjectName(QStringLiteral("Twice"));
+            (new QLabel(new QWidget(&window)))->setObjectName(QStringLiteral("Twice"));
+            (new QLabel(&window))->setObjectName(QStringLiteral("Caption"));
+            QCOMPARE(ui<QLabel>(&window, "Caption")->parent(), &window);
+            if (probe == "missing")
+                ui(&window, "Gone");
+            else if (probe == "twice")
+                ui(&window, "Twice");
+            else
+                ui<QToolButton>(&window, "Caption");
+            QFAIL("the lookup returned");
+        }
+        const struct {
+            const char *probe;
+            const char *said;
+        } cases[] = {
+            {"missing", "Probe has nothing named Gone"},
+            {"twice", "Probe has more than one object named Twice"},
+            {"mistyped", "Probe: Caption is a QLabel, not a QToolButton"},
+        };
+        for (const auto &c : cases) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("APP_LOOKUP_PROBE"), QString::fromLatin1(c.probe));
+            environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
+            environment.insert(QStringLiteral("QTEST_DISABLE_CORE_DUMP"), QStringLiteral("1"));
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("widgetLookupStopsOnAMissingAmbiguousOrMistypedName")});
+            QVERIFY(child.waitForFinished(30000));
+            const QByteArray said = child.readAll();
+            QVERIFY2(child.exitStatus() == QProcess::CrashExit || child.exitCode() != 0, said.constData());
+            QVERIFY2(said.contains(c.said), said.constData());
+        }
+    }
+
     void libraryThatCannotStartLeavesSearchDisabled()
     {
         // Another program holds the reply port: the library reports its own
@@ -228,20 +276,20 @@ private Q_SLOTS:
         QCOMPARE(shown[0].text, QStringLiteral("bind() failed"));
         QCOMPARE(shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 
-        QVERIFY(!Form1->ToolButton3->isEnabled());
-        QVERIFY(!Form1->ToolButton2->isEnabled());
+        QVERIFY(!ui(Form1, "ToolButton3")->isEnabled());
+        QVERIFY(!ui(Form1, "ToolButton2")->isEnabled());
         QCOMPARE(Form1->windowTitle(), kCaption);
-        QCOMPARE(Form1->StringGrid1->ColWidth(0), 50);
-        QCOMPARE(Form1->StringGrid1->ColWidth(7), 98);
+        QCOMPARE(apptest::grid()->ColWidth(0), 50);
+        QCOMPARE(apptest::grid()->ColWidth(7), 98);
         // The options dialog still loads the saved options.
         QCOMPARE(Form1->SearchNumber, 6);
         QCOMPARE(Form1->SearchTimeOut, 1500u);
-        for (QToolButton *usable : {Form1->ToolButton4, Form1->ToolButton1, Form1->ToolButton6, Form1->ToolButton5})
-            QVERIFY(usable->isEnabled());
+        for (const char *usable : {"ToolButton4", "ToolButton1", "ToolButton6", "ToolButton5"})
+            QVERIFY2(ui(Form1, usable)->isEnabled(), usable);
 
         // The Search button stays disabled for the whole run.
         QVERIFY(apptest::clickNamed(Form1, "ToolButton4"));
-        QVERIFY(!Form1->ToolButton3->isEnabled());
+        QVERIFY(!ui(Form1, "ToolButton3")->isEnabled());
         QVERIFY(apptest::clickNamed(Form1, "ToolButton5"));
         QVERIFY(!Form1->isVisible());
         QCOMPARE(logLines(), QStringList{QStringLiteral("Exit")});
@@ -326,7 +374,7 @@ private Q_SLOTS:
     void clearEmptiesTheGridOnly()
     {
         QVERIFY(apptest::startProgram());
-        TStringGrid *grid = Form1->StringGrid1;
+        TStringGrid *grid = apptest::grid();
         // Rows as a search leaves them.
         for (int n = 1; n <= 2; ++n) {
             for (int column = 0; column < 8; ++column)
@@ -334,10 +382,10 @@ private Q_SLOTS:
             grid->SetRowCount(grid->RowCount() + 1);
         }
         grid->MoveRow(2, 1);
-        Form1->ListBox1->addItem(QStringLiteral("Search..."));
-        Form1->StatusBarPanel0->setText(QStringLiteral("Search complete"));
+        apptest::logList()->addItem(QStringLiteral("Search..."));
+        apptest::statusPanel(0)->setText(QStringLiteral("Search complete"));
         Form1->Tag = 2;
-        Form1->ToolButton2->setEnabled(true);
+        ui(Form1, "ToolButton2")->setEnabled(true);
 
         QVERIFY(apptest::clickNamed(Form1, "ToolButton4"));
         QCOMPARE(grid->RowCount(), 3);
@@ -346,9 +394,9 @@ private Q_SLOTS:
             for (int column = 0; column < 10; ++column)
                 QVERIFY(grid->Cells(column, row).isEmpty());
         }
-        QVERIFY(!Form1->ToolButton2->isEnabled());
+        QVERIFY(!ui(Form1, "ToolButton2")->isEnabled());
         QCOMPARE(logLines(), QStringList{QStringLiteral("Search...")});
-        QCOMPARE(Form1->StatusBarPanel0->text(), QStringLiteral("Search complete"));
+        QCOMPARE(apptest::statusPanel(0)->text(), QStringLiteral("Search complete"));
         QCOMPARE(Form1->Tag, 2);
     }
 
@@ -367,7 +415,7 @@ private Q_SLOTS:
         dark.setColor(QPalette::Mid, QColor(80, 80, 80));
         QApplication::setPalette(dark);
         QVERIFY(apptest::startProgram());
-        TStringGrid *grid = Form1->StringGrid1;
+        TStringGrid *grid = apptest::grid();
         grid->SetCells(0, 1, QStringLiteral("1"));
 
         QHeaderView *top = grid->horizontalHeader();

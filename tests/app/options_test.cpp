@@ -11,19 +11,21 @@
 #include "UpDown.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
+
+using apptest::ui;
 
 namespace {
 
@@ -53,6 +55,17 @@ bool withOptionsDialog(const std::function<void()> &inside)
     return ran && !frm_Configuration->isVisible();
 }
 
+// The dialog's two fields: the wished number of results and the time-out.
+QLineEdit *countField()
+{
+    return ui<QLineEdit>(frm_Configuration, "edit_WishNumber");
+}
+
+QLineEdit *timeOutField()
+{
+    return ui<QLineEdit>(frm_Configuration, "edit_TimeOut");
+}
+
 void enter(QLineEdit *edit, const QString &text)
 {
     edit->selectAll();
@@ -72,16 +85,16 @@ Outcome setValues(const QString &count, const QString &timeOut, int answers = 1)
 {
     Outcome outcome;
     withOptionsDialog([&] {
-        enter(frm_Configuration->edit_WishNumber, count);
-        enter(frm_Configuration->edit_TimeOut, timeOut);
+        enter(countField(), count);
+        enter(timeOutField(), timeOut);
         for (int i = 0; i < answers; ++i)
             AppMessageBox::setNextAnswer(QMessageBox::Ok);
         if (!apptest::clickNamed(frm_Configuration, "btnSet"))
             return;
         outcome.shown = AppMessageBox::shown();
         outcome.stillOpen = frm_Configuration->isVisible();
-        outcome.count = frm_Configuration->edit_WishNumber->text();
-        outcome.timeOut = frm_Configuration->edit_TimeOut->text();
+        outcome.count = countField()->text();
+        outcome.timeOut = timeOutField()->text();
     });
     return outcome;
 }
@@ -154,10 +167,10 @@ private Q_SLOTS:
         QString prompt, count, timeOut;
         QList<QWidget *> chain;
         QVERIFY(withOptionsDialog([&] {
-            prompt = frm_Configuration->Label4->text();
-            count = frm_Configuration->edit_WishNumber->text();
-            timeOut = frm_Configuration->edit_TimeOut->text();
-            QWidget *w = frm_Configuration->Button1;
+            prompt = ui<QLabel>(frm_Configuration, "Label4")->text();
+            count = countField()->text();
+            timeOut = timeOutField()->text();
+            QWidget *w = ui(frm_Configuration, "Button1");
             for (int i = 0; i < 5; ++i, w = w->nextInFocusChain()) {
                 while (!(w->focusPolicy() & Qt::TabFocus))
                     w = w->nextInFocusChain();
@@ -168,16 +181,15 @@ private Q_SLOTS:
                                         "to end, and \nthe number of search results."));
         QCOMPARE(count, QStringLiteral("4"));
         QCOMPARE(timeOut, QStringLiteral("1500"));
-        QCOMPARE(chain, (QList<QWidget *>{frm_Configuration->Button1, frm_Configuration->btnSet,
-                                           frm_Configuration->edit_WishNumber, frm_Configuration->edit_TimeOut,
-                                           frm_Configuration->UpDown1}));
+        QCOMPARE(chain, (QList<QWidget *>{ui(frm_Configuration, "Button1"), ui(frm_Configuration, "btnSet"), countField(),
+                                           timeOutField(), ui(frm_Configuration, "UpDown1")}));
         QCOMPARE(frm_Configuration->windowTitle(), QStringLiteral("Options"));
-        QCOMPARE(frm_Configuration->Label2->text(), QStringLiteral("Searching Timeout"));
-        QCOMPARE(frm_Configuration->Label1->text(), QStringLiteral("Number of search results"));
-        QCOMPARE(frm_Configuration->Label3->text(), QStringLiteral("ms"));
-        QCOMPARE(frm_Configuration->btnSet->geometry(), QRect(104, 224, 75, 25));
-        QCOMPARE(frm_Configuration->Button1->geometry(), QRect(184, 224, 75, 25));
-        QCOMPARE(frm_Configuration->UpDown1->geometry(), QRect(232, 120, 25, 21));
+        QCOMPARE(ui<QLabel>(frm_Configuration, "Label2")->text(), QStringLiteral("Searching Timeout"));
+        QCOMPARE(ui<QLabel>(frm_Configuration, "Label1")->text(), QStringLiteral("Number of search results"));
+        QCOMPARE(ui<QLabel>(frm_Configuration, "Label3")->text(), QStringLiteral("ms"));
+        QCOMPARE(ui(frm_Configuration, "btnSet")->geometry(), QRect(104, 224, 75, 25));
+        QCOMPARE(ui(frm_Configuration, "Button1")->geometry(), QRect(184, 224, 75, 25));
+        QCOMPARE(ui(frm_Configuration, "UpDown1")->geometry(), QRect(232, 120, 25, 21));
     }
 
     void inputErrorsKeepTheDialogOpenAndStoreNothing_data()
@@ -238,8 +250,8 @@ private Q_SLOTS:
         // The next opening shows what was kept.
         QString count, timeOut;
         QVERIFY(withOptionsDialog([&] {
-            count = frm_Configuration->edit_WishNumber->text();
-            timeOut = frm_Configuration->edit_TimeOut->text();
+            count = countField()->text();
+            timeOut = timeOutField()->text();
         }));
         QCOMPARE(count, QStringLiteral("7"));
         QCOMPARE(timeOut, QStringLiteral("500"));
@@ -261,9 +273,10 @@ private Q_SLOTS:
         QVERIFY(apptest::startProgram());
         QVERIFY(!Form1->SearchAgainAfterSetting);
         QVERIFY(withOptionsDialog([] {
-            QVERIFY(!frm_Configuration->chk_SearchAgain->isChecked());
-            QCOMPARE(frm_Configuration->chk_SearchAgain->geometry(), QRect(24, 184, 233, 17));
-            apptest::clickEnabled(frm_Configuration->chk_SearchAgain);
+            QCheckBox *again = ui<QCheckBox>(frm_Configuration, "chk_SearchAgain");
+            QVERIFY(!again->isChecked());
+            QCOMPARE(again->geometry(), QRect(24, 184, 233, 17));
+            apptest::clickEnabled(again);
             apptest::clickNamed(frm_Configuration, "btnSet");
         }));
         QVERIFY(Form1->SearchAgainAfterSetting);
@@ -274,8 +287,9 @@ private Q_SLOTS:
         QVERIFY(apptest::startProgram());
         QVERIFY(Form1->SearchAgainAfterSetting);
         QVERIFY(withOptionsDialog([] {
-            QVERIFY(frm_Configuration->chk_SearchAgain->isChecked());
-            frm_Configuration->chk_SearchAgain->setChecked(false);
+            QCheckBox *again = ui<QCheckBox>(frm_Configuration, "chk_SearchAgain");
+            QVERIFY(again->isChecked());
+            again->setChecked(false);
             apptest::clickNamed(frm_Configuration, "btnSet");
         }));
         QVERIFY(!Form1->SearchAgainAfterSetting);
@@ -287,15 +301,15 @@ private Q_SLOTS:
         apptest::writeOptionFile(kCommented);
         QVERIFY(apptest::startProgram());
         QVERIFY(withOptionsDialog([] {
-            enter(frm_Configuration->edit_WishNumber, QStringLiteral("9"));
-            enter(frm_Configuration->edit_TimeOut, QStringLiteral("9999"));
+            enter(countField(), QStringLiteral("9"));
+            enter(timeOutField(), QStringLiteral("9999"));
             apptest::clickNamed(frm_Configuration, "Button1");
         }));
         QCOMPARE(Form1->SearchNumber, 4);
         QCOMPARE(Form1->SearchTimeOut, 1500u);
         QCOMPARE(apptest::readOptionFile(), kCommented);
         QString count;
-        QVERIFY(withOptionsDialog([&] { count = frm_Configuration->edit_WishNumber->text(); }));
+        QVERIFY(withOptionsDialog([&] { count = countField()->text(); }));
         QCOMPARE(count, QStringLiteral("4"));
     }
 
@@ -304,8 +318,8 @@ private Q_SLOTS:
         QVERIFY(apptest::startProgram());
         QStringList seen;
         QVERIFY(withOptionsDialog([&] {
-            TUpDown *arrows = frm_Configuration->UpDown1;
-            QLineEdit *edit = frm_Configuration->edit_WishNumber;
+            TUpDown *arrows = ui<TUpDown>(frm_Configuration, "UpDown1");
+            QLineEdit *edit = countField();
             enter(edit, QStringLiteral("99"));
             QTest::mouseClick(arrows->upButton(), Qt::LeftButton);
             seen << edit->text();

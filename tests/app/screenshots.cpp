@@ -3,6 +3,7 @@
 // during that search, the options dialog and the other dialogs.
 // Usage: app_screenshots OUTPUT_DIR   (on a test LAN: scripts/screenshots.sh)
 #include "app_test_support.h"
+#include "config_test_support.h"
 
 #include "About.h"
 #include "Autoset.h"
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QPixmap>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -75,7 +77,7 @@ int main(int argc, char *argv[])
         return 1;
 
     auto progress = apptest::whenModalFor(Form3, 800, [](QWidget *) { save(Form3, QStringLiteral("search-progress.png")); });
-    Form1->ToolButton3->click();
+    apptest::ui<QToolButton>(Form1, "ToolButton3")->click();
     if (!*progress || Form1->Tag != 4)
         ++failures;
     QTest::qWait(100);
@@ -85,11 +87,10 @@ int main(int argc, char *argv[])
     // The configuration dialog for the first module, once its recommended
     // address has been found.
     Form2->Tag = 0;
-    auto configuration = apptest::whenModal([](QWidget *w) { return w == Form2 && !Form2->AddressProbeRunning(); },
-                                            [](QWidget *) {
-                                                save(Form2, QStringLiteral("configuration.png"));
-                                                Form2->reject();
-                                            });
+    auto configuration = configtest::whenDialogReady([] {
+        save(Form2, QStringLiteral("configuration.png"));
+        Form2->reject();
+    });
     Form2->exec();
     if (!*configuration)
         ++failures;
@@ -104,7 +105,7 @@ int main(int argc, char *argv[])
         frm_AutoSet->reject();
     });
     frm_AutoSet->exec();
-    if (!*autoset || frm_AutoSet->ListView2->topLevelItemCount() != 4)
+    if (!*autoset || apptest::addressList()->topLevelItemCount() != 4)
         ++failures;
     saveModal(frm_About, QStringLiteral("about.png"));
 

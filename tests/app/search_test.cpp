@@ -18,54 +18,49 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QTest>
 
 #include "zarfel.h"
 
+using apptest::cellCentre;
+using apptest::drag;
+using apptest::gridRow;
 using apptest::module;
+using apptest::statusPanel;
+using apptest::ui;
 
 namespace {
 
-QStringList row(int n)
-{
-    QStringList cells;
-    for (int column = 0; column < 8; ++column)
-        cells << Form1->StringGrid1->Cells(column, n);
-    return cells;
-}
-
 int searchLines()
 {
-    int lines = 0;
-    for (int i = 0; i < Form1->ListBox1->count(); ++i)
-        lines += Form1->ListBox1->item(i)->text() == QStringLiteral("Search...");
-    return lines;
+    return int(apptest::logLines().count(QStringLiteral("Search...")));
 }
 
-// Presses Search; returns once the progress dialog has closed.
+// Presses Search; returns once the progress dialog has closed, with the
+// time that took.
 qint64 pressSearch()
 {
     QElapsedTimer clock;
     clock.start();
-    if (!apptest::clickNamed(Form1, "ToolButton3"))
+    if (!apptest::search())
         return -1;
     return clock.elapsed();
 }
 
-// Mouse drag with the left button held, in steps, as a hand would.
-void drag(QWidget *surface, QPoint from, QPoint to)
+const QString kComplete = QStringLiteral("Search complete");
+
+// The progress dialog's bar and its numbered labels.
+QProgressBar *progressBar()
 {
-    QTest::mousePress(surface, Qt::LeftButton, {}, from);
-    for (int i = 1; i <= 10; ++i) {
-        const QPoint at = from + (to - from) * i / 10;
-        QMouseEvent move(QEvent::MouseMove, at, surface->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
-        QApplication::sendEvent(surface, &move);
-    }
-    QTest::mouseRelease(surface, Qt::LeftButton, {}, to);
+    return ui<QProgressBar>(Form3, "ProgressBar1");
 }
 
-const QString kComplete = QStringLiteral("Search complete");
+QLabel *label(int n)
+{
+    return ui<QLabel>(Form3, QByteArray("Label" + QByteArray::number(n)).constData());
+}
 
 } // namespace
 
@@ -102,20 +97,20 @@ private Q_SLOTS:
         const qint64 took = pressSearch();
         QVERIFY(took >= 1500);
         QVERIFY(!Form3->isVisible());
-        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+        QCOMPARE(statusPanel(0)->text(), kComplete);
         QCOMPARE(AppMessageBox::beeps(), 0);
         QCOMPARE(Form1->Tag, 3);
-        QVERIFY(Form1->ToolButton2->isEnabled());
+        QVERIFY(ui(Form1, "ToolButton2")->isEnabled());
 
-        TStringGrid *grid = Form1->StringGrid1;
+        TStringGrid *grid = apptest::grid();
         QCOMPARE(grid->RowCount(), 6);
         const QString mask = QStringLiteral("255.255.255.0");
         const QString gw = QStringLiteral("198.18.0.1");
-        QCOMPARE(row(1), (QStringList{"1", "QZ510-B", "N/A", "Enable", "198.18.0.102", mask, gw, "00:0E:C6:00:00:02"}));
-        QCOMPARE(row(2), (QStringList{"2", "QZ510-C", "valve", "Enable", "198.18.0.103", mask, gw, "00:0E:C6:00:00:03"}));
-        QCOMPARE(row(3), (QStringList{"3", "QZ510-A", "pump", "Disable", "198.18.0.101", mask, gw, "00:0E:C6:00:00:01"}));
+        QCOMPARE(gridRow(1), (QStringList{"1", "QZ510-B", "N/A", "Enable", "198.18.0.102", mask, gw, "00:0E:C6:00:00:02"}));
+        QCOMPARE(gridRow(2), (QStringList{"2", "QZ510-C", "valve", "Enable", "198.18.0.103", mask, gw, "00:0E:C6:00:00:03"}));
+        QCOMPARE(gridRow(3), (QStringList{"3", "QZ510-A", "pump", "Disable", "198.18.0.101", mask, gw, "00:0E:C6:00:00:01"}));
         for (int empty = 4; empty <= 5; ++empty)
-            QCOMPARE(row(empty).join(QString()), QString());
+            QCOMPARE(gridRow(empty).join(QString()), QString());
         QCOMPARE(grid->Row(), 1);
         QCOMPARE(searchLines(), 1);
 
@@ -124,7 +119,7 @@ private Q_SLOTS:
         QCOMPARE(grid->RowCount(), 6);
         QCOMPARE(Form1->Tag, 3);
         QCOMPARE(searchLines(), 2);
-        QCOMPARE(Form1->ListBox1->count(), 2);
+        QCOMPARE(apptest::logList()->count(), 2);
     }
 
     void searchThatFindsNothing()
@@ -132,15 +127,15 @@ private Q_SLOTS:
         apptest::writeOptionFile("[option]\nSTimeOut=1000\n");
         QVERIFY(apptest::startProgram());
         QVERIFY(pressSearch() >= 1000);
-        QCOMPARE(Form1->StringGrid1->RowCount(), 3);
-        QCOMPARE(row(1).join(QString()), QString());
+        QCOMPARE(apptest::grid()->RowCount(), 3);
+        QCOMPARE(gridRow(1).join(QString()), QString());
         QCOMPARE(Form1->Tag, 0);
-        QVERIFY(!Form1->ToolButton2->isEnabled());
-        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+        QVERIFY(!ui(Form1, "ToolButton2")->isEnabled());
+        QCOMPARE(statusPanel(0)->text(), kComplete);
         // Time mode: the bar ran to the time-out plus one tick.
-        QCOMPARE(Form3->ProgressBar1->maximum(), 1100);
-        QCOMPARE(Form3->ProgressBar1->value(), 1100);
-        QCOMPARE(Form3->Label2->text(), QStringLiteral(" / 1000 ms"));
+        QCOMPARE(progressBar()->maximum(), 1100);
+        QCOMPARE(progressBar()->value(), 1100);
+        QCOMPARE(label(2)->text(), QStringLiteral(" / 1000 ms"));
     }
 
     void stopBeepsAndListsTheModulesCountedSoFar()
@@ -152,7 +147,7 @@ private Q_SLOTS:
 
         bool stopWasEnabled = false;
         auto pressed = apptest::whenModalFor(Form3, 1000, [&](QWidget *) {
-            stopWasEnabled = Form3->Button2->isEnabled();
+            stopWasEnabled = ui(Form3, "Button2")->isEnabled();
             apptest::clickNamed(Form3, "Button2");
         });
         const qint64 took = pressSearch();
@@ -160,10 +155,10 @@ private Q_SLOTS:
         QVERIFY(stopWasEnabled);
         QVERIFY2(took < 15000, "the search ended long before its time-out");
         QCOMPARE(AppMessageBox::beeps(), 1);
-        QCOMPARE(Form1->StatusBarPanel0->text(), QStringLiteral("Search Stop"));
+        QCOMPARE(statusPanel(0)->text(), QStringLiteral("Search Stop"));
         QCOMPARE(Form1->Tag, 2);
-        QCOMPARE(Form1->StringGrid1->RowCount(), 5);
-        QCOMPARE(Form1->StringGrid1->Cells(1, 2), QStringLiteral("M2"));
+        QCOMPARE(apptest::grid()->RowCount(), 5);
+        QCOMPARE(apptest::grid()->Cells(1, 2), QStringLiteral("M2"));
         QTRY_COMPARE_WITH_TIMEOUT(Zarfel_GetState(), 0, 5000);
     }
 
@@ -180,9 +175,9 @@ private Q_SLOTS:
         QVERIFY(pressSearch() < 3500);
         QVERIFY(*closed);
         QCOMPARE(AppMessageBox::beeps(), 0);
-        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+        QCOMPARE(statusPanel(0)->text(), kComplete);
         QCOMPARE(Form1->Tag, 2);
-        QCOMPARE(Form1->StringGrid1->Cells(1, 1), QStringLiteral("M1"));
+        QCOMPARE(apptest::grid()->Cells(1, 1), QStringLiteral("M1"));
         // No stop request: the library's search runs on to its time-out.
         QCOMPARE(Zarfel_GetState(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(Zarfel_GetState(), 0, 15000);
@@ -206,7 +201,7 @@ private Q_SLOTS:
         QVERIFY(pressSearch() < 10000);
         QVERIFY(*stopped);
         QCOMPARE(Form1->Tag, 1);
-        QCOMPARE(Form1->StringGrid1->Cells(1, 1), QStringLiteral("M1"));
+        QCOMPARE(apptest::grid()->Cells(1, 1), QStringLiteral("M1"));
         QTRY_COMPARE_WITH_TIMEOUT(Zarfel_GetState(), 0, 5000);
     }
 
@@ -219,19 +214,19 @@ private Q_SLOTS:
 
         int minimum = -1, maximum = -1;
         auto seen = apptest::whenModalFor(Form3, 0, [&](QWidget *) {
-            minimum = Form3->ProgressBar1->minimum();
-            maximum = Form3->ProgressBar1->maximum();
+            minimum = progressBar()->minimum();
+            maximum = progressBar()->maximum();
         });
         QVERIFY(pressSearch() < 10000);
         QVERIFY(*seen);
         QCOMPARE(minimum, 0);
         QCOMPARE(maximum, 3);
-        QCOMPARE(Form3->ProgressBar1->value(), 3);
-        QCOMPARE(Form3->Label4->text(), QStringLiteral("3"));
-        QCOMPARE(Form3->Label1->text(), QStringLiteral("3"));
-        QCOMPARE(Form3->Label2->text(), QStringLiteral(" / 3"));
+        QCOMPARE(progressBar()->value(), 3);
+        QCOMPARE(label(4)->text(), QStringLiteral("3"));
+        QCOMPARE(label(1)->text(), QStringLiteral("3"));
+        QCOMPARE(label(2)->text(), QStringLiteral(" / 3"));
         QCOMPARE(Form1->Tag, 3);
-        QCOMPARE(Form1->StatusBarPanel0->text(), kComplete);
+        QCOMPARE(statusPanel(0)->text(), kComplete);
     }
 
     void timeModeRunsTheBarToTheTimeOut()
@@ -244,11 +239,11 @@ private Q_SLOTS:
         int maximum = -1, value = -1;
         QString label2, label1, label4;
         auto seen = apptest::whenModalFor(Form3, 700, [&](QWidget *) {
-            maximum = Form3->ProgressBar1->maximum();
-            value = Form3->ProgressBar1->value();
-            label1 = Form3->Label1->text();
-            label2 = Form3->Label2->text();
-            label4 = Form3->Label4->text();
+            maximum = progressBar()->maximum();
+            value = progressBar()->value();
+            label1 = label(1)->text();
+            label2 = label(2)->text();
+            label4 = label(4)->text();
         });
         QVERIFY(pressSearch() >= 2000);
         QVERIFY(*seen);
@@ -257,8 +252,8 @@ private Q_SLOTS:
         QCOMPARE(label1, QString::number(value));
         QCOMPARE(label2, QStringLiteral(" / 2000 ms"));
         QCOMPARE(label4, QStringLiteral("1"));
-        QCOMPARE(Form3->ProgressBar1->value(), 2100);
-        QCOMPARE(Form3->Label1->text(), QStringLiteral("2100"));
+        QCOMPARE(progressBar()->value(), 2100);
+        QCOMPARE(label(1)->text(), QStringLiteral("2100"));
         QCOMPARE(Form1->Tag, 1);
     }
 
@@ -271,17 +266,13 @@ private Q_SLOTS:
         QVERIFY(apptest::startProgram());
         pressSearch();
         QCOMPARE(Form1->Tag, 3);
-        TStringGrid *grid = Form1->StringGrid1;
-        const QStringList third = row(3);
+        TStringGrid *grid = apptest::grid();
+        const QStringList third = gridRow(3);
         QCOMPARE(third.at(0), QStringLiteral("3"));
 
         // The operator drags module 3's row by its first cell to the top.
         QWidget *cells = grid->viewport();
-        const auto cellCentre = [&](int visualRow, int logicalColumn) {
-            const int y = grid->verticalHeader()->sectionViewportPosition(grid->verticalHeader()->logicalIndex(visualRow - 1));
-            return QPoint(grid->columnViewportPosition(logicalColumn) + grid->columnWidth(logicalColumn) / 2, y + 12);
-        };
-        drag(cells, cellCentre(3, 0), cellCentre(1, 0));
+        drag(cells, cellCentre(grid, 3, 0), cellCentre(grid, 1, 0));
         QCOMPARE(grid->VisualRow(3), 1);
         QCOMPARE(grid->VisualRow(1), 2);
 
@@ -301,13 +292,13 @@ private Q_SLOTS:
         QCOMPARE(grid->VisualColumn(0), 0);
 
         // Every module's data is still found under its own number.
-        QCOMPARE(row(3), third);
+        QCOMPARE(gridRow(3), third);
         QCOMPARE(grid->Cells(4, 3), QStringLiteral("198.18.0.103"));
         QCOMPARE(grid->Cells(0, 1), QStringLiteral("1"));
         QCOMPARE(grid->Cells(1, 1), QStringLiteral("M1"));
 
         // Clicking the top row on screen selects module 3.
-        QTest::mouseClick(cells, Qt::LeftButton, {}, cellCentre(1, 5));
+        QTest::mouseClick(cells, Qt::LeftButton, {}, cellCentre(grid, 1, 5));
         QCOMPARE(grid->Row(), 3);
         QCOMPARE(grid->Cells(7, grid->Row()), QStringLiteral("00:0E:C6:00:00:03"));
 
@@ -330,7 +321,7 @@ private Q_SLOTS:
         QVERIFY(apptest::startProgram());
         pressSearch();
         QCOMPARE(Form1->Tag, 3);
-        TStringGrid *grid = Form1->StringGrid1;
+        TStringGrid *grid = apptest::grid();
         QCOMPARE(grid->Cells(1, 2), QStringLiteral("M2"));
         const int sharedRow = 1;
         const int alone = 2;
@@ -340,7 +331,7 @@ private Q_SLOTS:
         QVERIFY(!grid->CellWarning(5, sharedRow));
         QVERIFY(grid->item(sharedRow - 1, 4)->toolTip().startsWith(QStringLiteral("IP shared with 1 other module\nvia ")));
         QVERIFY(grid->item(sharedRow - 1, 1)->toolTip().startsWith(QStringLiteral("via ")));
-        QCOMPARE(Form1->ListBox1->findItems(QStringLiteral("2 modules share 198.18.0.200"), Qt::MatchExactly).size(), 1);
+        QCOMPARE(apptest::logList()->findItems(QStringLiteral("2 modules share 198.18.0.200"), Qt::MatchExactly).size(), 1);
 
         // Shown order, not storage order: IP moved next to NO, row 3 on top.
         grid->MoveColumn(4, 1);
@@ -360,14 +351,16 @@ private Q_SLOTS:
         // The context menu offers Copy and Export.
         QContextMenuEvent press(QContextMenuEvent::Mouse, QPoint(60, 10), grid->viewport()->mapToGlobal(QPoint(60, 10)));
         QApplication::sendEvent(grid->viewport(), &press);
-        QTRY_VERIFY(Form1->GridMenu->isVisible());
-        QVERIFY(Form1->GridCopy->isEnabled() && Form1->GridExport->isEnabled());
-        Form1->GridMenu->hide();
+        QMenu *menu = ui<QMenu>(Form1, "GridMenu");
+        QAction *exportCsv = ui<QAction>(Form1, "GridExport");
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(ui<QAction>(Form1, "GridCopy")->isEnabled() && exportCsv->isEnabled());
+        menu->hide();
 
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("plant.csv"));
         AppFileDialog::setNextAnswer(path);
-        Form1->GridExport->trigger();
+        exportCsv->trigger();
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList records = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
@@ -384,14 +377,14 @@ private Q_SLOTS:
         const QString nowhere = folder.filePath(QStringLiteral("gone/plant.csv"));
         AppFileDialog::setNextAnswer(nowhere);
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
-        Form1->GridExport->trigger();
+        exportCsv->trigger();
         QCOMPARE(AppMessageBox::shown().size(), 1);
         QVERIFY(AppMessageBox::shown()[0].text.contains(nowhere));
         QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"plant.csv"});
 
         // A cancelled dialog writes nothing.
         AppFileDialog::setNextAnswer(QString());
-        Form1->GridExport->trigger();
+        exportCsv->trigger();
         QCOMPARE(AppMessageBox::shown().size(), 1);
     }
 
