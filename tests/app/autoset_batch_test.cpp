@@ -422,8 +422,8 @@ private Q_SLOTS:
         QVERIFY(configRequests().isEmpty());
         const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 2);
-        QCOMPARE(shown.at(0).text, TForm1::NoHostGatewayMessage());
-        QCOMPARE(shown.at(1).text, TForm1::NoHostAddressMessage());
+        QCOMPARE(shown.at(0).text, THostServices::NoHostGatewayMessage());
+        QCOMPARE(shown.at(1).text, THostServices::NoHostAddressMessage());
         QCOMPARE(shown.at(1).title, QStringLiteral("Error"));
         QCOMPARE(shown.at(1).icon, QMessageBox::Critical);
     }

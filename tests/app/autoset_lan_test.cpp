@@ -82,7 +82,7 @@ QStringList sequentialWalk(const QString &start, const QString &end, int wanted)
         search.inUse.insert(hostnet::AddressFromText(address.toStdString()));
     QStringList texts;
     for (std::uint32_t a : hostnet::SequentialFreeAddressWalk(search, [](std::uint32_t address) {
-             return Form1->PingAddress(QString::fromStdString(hostnet::AddressToText(address)));
+             return Form1->Services().PingAddress(QString::fromStdString(hostnet::AddressToText(address)));
          }))
         texts << QString::fromStdString(hostnet::AddressToText(a));
     return texts;

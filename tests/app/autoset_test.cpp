@@ -763,7 +763,7 @@ private Q_SLOTS:
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         QVERIFY(searchFree(QString(), QString(), QStringLiteral("3")) < 100);
         QCOMPARE(AppMessageBox::shown().size(), 1);
-        QCOMPARE(AppMessageBox::shown().constFirst().text, TForm1::NoHostAddressMessage());
+        QCOMPARE(AppMessageBox::shown().constFirst().text, THostServices::NoHostAddressMessage());
         QCOMPARE(addressList()->topLevelItemCount(), 0);
         AppMessageBox::reset();
 

@@ -44,7 +44,7 @@ struct GridModule
 inline void fillGrid(const QList<GridModule> &modules)
 {
     TStringGrid *grid = apptest::grid();
-    Form1->ClearStringGrid(grid);
+    Form1->ToolButton4Click();
     int n = 0;
     for (const GridModule &m : modules) {
         ++n;

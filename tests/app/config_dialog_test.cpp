@@ -198,7 +198,7 @@ private Q_SLOTS:
         // the plain message.
         std::string hostAddress;
         const bool pcHasAddress = hostnet::ReadHostAdapter(1, hostAddress) == 0;
-        QCOMPARE(shown[0].text, pcHasAddress ? QStringLiteral("Invalid numeric entry.") : TForm1::NoHostAddressMessage());
+        QCOMPARE(shown[0].text, pcHasAddress ? QStringLiteral("Invalid numeric entry.") : THostServices::NoHostAddressMessage());
         QCOMPARE(shown[1].text, QStringLiteral("'255.255.255.255' is a not valid MASK."));
         for (const AppMessageBox::Shown &box : shown) {
             QCOMPARE(box.title, QStringLiteral("Error"));
@@ -250,9 +250,9 @@ private Q_SLOTS:
             for (const AppMessageBox::Shown &box : AppMessageBox::shown())
                 refused << box.text;
         });
-        QCOMPARE(refused, (QStringList{TForm1::UnsendableTextMessage("198.18.0.77 ,MAC=02:00:00:00:00:99"),
-                                       TForm1::UnsendableTextMessage("198.18.0.1\r"),
-                                       TForm1::UnsendableTextMessage("x,DHCP=1")}));
+        QCOMPARE(refused, (QStringList{THostServices::UnsendableTextMessage("198.18.0.77 ,MAC=02:00:00:00:00:99"),
+                                       THostServices::UnsendableTextMessage("198.18.0.1\r"),
+                                       THostServices::UnsendableTextMessage("x,DHCP=1")}));
 
         // The alias field holds what a module holds; addresses go out in the
         // form that was checked (000.077 is octal 63).

@@ -105,14 +105,14 @@ private Q_SLOTS:
     void hostServicesOnTheLan()
     {
         REQUIRE_LAN("subnet");
-        QCOMPARE(Form1->PingAddress(QStringLiteral("198.18.0.11")), 1);
-        QCOMPARE(Form1->PingAddress(QStringLiteral("198.18.0.12")), 0);
+        QCOMPARE(Form1->Services().PingAddress(QStringLiteral("198.18.0.11")), 1);
+        QCOMPARE(Form1->Services().PingAddress(QStringLiteral("198.18.0.12")), 0);
         QString text;
-        QCOMPARE(Form1->ReadHostAdapter(1, text), 0);
+        QCOMPARE(Form1->Services().ReadHostAdapter(1, text), 0);
         QCOMPARE(text, QStringLiteral("198.18.0.10"));
-        QCOMPARE(Form1->ReadHostAdapter(2, text), 0);
+        QCOMPARE(Form1->Services().ReadHostAdapter(2, text), 0);
         QCOMPARE(text, kModuleMask);
-        QCOMPARE(Form1->ReadHostAdapter(3, text), 0);
+        QCOMPARE(Form1->Services().ReadHostAdapter(3, text), 0);
         QCOMPARE(text, kGateway);
         QVERIFY(AppMessageBox::shown().isEmpty());
     }
@@ -436,7 +436,7 @@ private Q_SLOTS:
         REQUIRE_LAN("adapters");
         const QString second = QStringLiteral("tl%1h2").arg(qEnvironmentVariable("TESTLAN_ID"));
         QString text;
-        QCOMPARE(Form1->ReadHostAdapter(1, text), 0);
+        QCOMPARE(Form1->Services().ReadHostAdapter(1, text), 0);
         QCOMPARE(text, QStringLiteral("198.19.200.10")); // "First adapter", the default
 
         // The choice lists every adapter, is kept in option.ini and moves
@@ -475,7 +475,7 @@ private Q_SLOTS:
         apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=1000\nAdapter=gone0\n");
         QVERIFY(apptest::startProgram());
         QCOMPARE(apptest::logList()->findItems(QStringLiteral("Adapter gone0 not found"), Qt::MatchStartsWith).size(), 1);
-        QCOMPARE(Form1->ReadHostAdapter(1, text), 0);
+        QCOMPARE(Form1->Services().ReadHostAdapter(1, text), 0);
         QCOMPARE(text, QStringLiteral("198.19.200.10"));
     }
 };
