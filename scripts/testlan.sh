@@ -59,8 +59,8 @@ list    prints the ids of the LANs that exist
 check   exits 0 when namespaces, veths and bridges can be made, else 77
 layout  lays out the current namespace, which must be new (nothing but the
         loopback), then runs COMMAND in it with HOSTNET_LAYOUT=NAME and
-        DALVORA_IN_NETNS=1. Interfaces get fixed indexes, so their kernel
-        order is known. The loopback is up in every layout.
+        DALVORA_IN_NETNS=1. The loopback is up in every layout; the other
+        layouts' adapters get fixed indexes, so their kernel order is known.
           private           a veth tv0 (peer tv1) with 198.18.0.2/24 and a
                             default route via 198.18.0.1, which Linux needs to
                             send to 255.255.255.255; the loopback keeps IPv6
@@ -417,9 +417,9 @@ cmd_layout() {
     die "layout needs a new network namespace (with-testlan.sh --layout $name)"
 
   ip link set lo up
-  # Quiet adapters (no IPv6 chatter); but for "private", whose tests may
-  # use ::1, the loopback loses IPv6 too, so that only the layout's IPv4
-  # addresses are listed.
+  # No IPv6 chatter on the adapters. The loopback loses IPv6 too, so that
+  # adapter readers list only the layout's IPv4 addresses; "private" keeps
+  # ::1 for the tests that may use it.
   local f=/proc/sys/net/ipv6/conf
   { echo 1 >$f/default/disable_ipv6; } 2>/dev/null || true
   [[ $name == private ]] || { echo 1 >$f/all/disable_ipv6; } 2>/dev/null || true
