@@ -8,7 +8,7 @@
 #  - the program's Windows platform layers (tests/windows): address texts,
 #    the free-address walk, the INI file, the help file opener's result
 #    codes, the host adapter reader (also on known adapter layouts of
-#    tests/net/netns-layout.sh) and ICMP echo.
+#    scripts/with-testlan.sh --layout) and ICMP echo.
 # Everything is sent to 127.0.0.1 only, and where network namespaces are
 # available the tests run in a private one that has nothing but loopback.
 # Wine runs without a display, in a prefix of its own under the build folder.
@@ -196,7 +196,7 @@ run_tests() {
   (
     if [ "${TEST_WINDOWS_NETNS:-}" = 1 ]; then
       # As root Wine sends echo through a raw socket; the namespace has
-      # nothing but the loopback, as tests/net/netns-layout.sh's "bare".
+      # nothing but the loopback, as the layout "bare" of with-testlan.sh.
       export DALVORA_WINE_ECHO=1 DALVORA_WINE_NETNS=1 HOSTNET_LAYOUT=bare
     fi
     run_gtest win_host_network_test 120 "$bin/win_host_network_test.exe"
@@ -210,7 +210,7 @@ run_tests() {
     for layout in unaddressed-first multi; do
       timeout 30 wineserver -k 2>/dev/null || true
       timeout 30 wineserver -w 2>/dev/null || true
-      bash tests/net/netns-layout.sh "$layout" bash -c "set -o pipefail; $(declare -f say fail wine_run run_gtest); tmp='$tmp'
+      scripts/with-testlan.sh --layout "$layout" -- bash -c "set -o pipefail; $(declare -f say fail wine_run run_gtest); tmp='$tmp'
         rc=0
         (run_gtest 'win_host_network_test ($layout)' 120 '$bin/win_host_network_test.exe' --gtest_filter='HostAdapter.*') || rc=\$?
         timeout 30 wineserver -k 2>/dev/null || true

@@ -12,6 +12,9 @@
 #               beyond it; tl<id>e, an adapter with nothing behind it
 #   tl-<id>-mN  module namespace: tl<id>mN, its address(es), a default route
 # Each veth's other end (tl<id>hp, tl<id>mNp) is a port of its bridge.
+#
+# `layout` instead lays out a single new namespace of a known shape for one
+# test (with-testlan.sh --layout runs it under unshare -n).
 set -euo pipefail
 
 PROG=testlan.sh
@@ -24,6 +27,7 @@ Usage:
   testlan.sh down ID
   testlan.sh list
   testlan.sh check
+  testlan.sh layout NAME [-- COMMAND [ARG...]]
 
 up      builds a LAN and prints its names as shell assignments:
           TESTLAN_ID=<id>  TESTLAN_HOST_NS=<ns>  TESTLAN_BRIDGE_NS=<ns>
@@ -53,6 +57,26 @@ down    removes LAN ID (its processes, namespaces, interfaces); safe to
         repeat and after a partial up
 list    prints the ids of the LANs that exist
 check   exits 0 when namespaces, veths and bridges can be made, else 77
+layout  lays out the current namespace, which must be new (nothing but the
+        loopback), then runs COMMAND in it with HOSTNET_LAYOUT=NAME and
+        DALVORA_IN_NETNS=1. The loopback is up in every layout; the other
+        layouts' adapters get fixed indexes, so their kernel order is known.
+          private           a veth tv0 (peer tv1) with 198.18.0.2/24 and a
+                            default route via 198.18.0.1, which Linux needs to
+                            send to 255.255.255.255; the loopback keeps IPv6
+          bare              loopback only: no adapter at all
+          unaddressed-first first adapter without address, a later one with
+                            198.18.4.10/24 and a default route
+          down-first        first adapter down with 198.18.5.10/16, the
+                            default route through a later adapter
+          unusable          one adapter down with 198.18.5.10/16, one up
+                            without an address: no adapter can be read
+          multi             first adapter with 198.18.6.7/24 and
+                            198.18.7.8/25, default routes of metric 200 and
+                            100, one in table 100
+          stray             198.18.0.2/24 on a veth (default via 198.18.0.1,
+                            which nobody holds) and 198.18.0.3/32 on the
+                            loopback
 
 All addresses must lie in 198.18.0.0/15. Needs root and iproute2.
 Exit status 77: network namespaces are not usable here.
@@ -365,12 +389,91 @@ cmd_check() {
   echo "network namespaces are usable"
 }
 
+# --- layout -------------------------------------------------------------------
+
+pair() { # NAME INDEX PEER PEER_INDEX [up]
+  ip link add "$1" index "$2" type veth peer name "$3" index "$4"
+  if [[ ${5:-} == up ]]; then
+    ip link set "$1" up
+    ip link set "$3" up
+  fi
+}
+
+cmd_layout() {
+  [[ $# -ge 1 ]] || { usage >&2; exit 2; }
+  local name=$1
+  shift
+  if [[ $# -gt 0 ]]; then
+    [[ $1 == -- && $# -ge 2 ]] || { usage >&2; exit 2; }
+    shift
+  fi
+  case $name in
+    private | bare | unaddressed-first | down-first | unusable | multi | stray) ;;
+    *) echo "$PROG: unknown layout '$name'" >&2; exit 2 ;;
+  esac
+  # A namespace with more than a loopback may be the machine's own: adding
+  # adapters and routes there would reach its network.
+  [[ $(ip -o link show | wc -l) -eq 1 ]] ||
+    die "layout needs a new network namespace (with-testlan.sh --layout $name)"
+
+  ip link set lo up
+  # No IPv6 chatter on the adapters. The loopback loses IPv6 too, so that
+  # adapter readers list only the layout's IPv4 addresses; "private" keeps
+  # ::1 for the tests that may use it.
+  local f=/proc/sys/net/ipv6/conf
+  { echo 1 >$f/default/disable_ipv6; } 2>/dev/null || true
+  [[ $name == private ]] || { echo 1 >$f/all/disable_ipv6; } 2>/dev/null || true
+
+  case $name in
+    private)
+      ip link add tv0 type veth peer name tv1
+      ip link set tv0 up
+      ip link set tv1 up
+      ip addr add 198.18.0.2/24 dev tv0
+      ip route add default via 198.18.0.1 dev tv0
+      ;;
+    bare) ;;
+    unaddressed-first)
+      pair hna 5 hnb 6
+      pair hnc 7 hnd 8 up
+      ip addr add 198.18.4.10/24 dev hnc
+      ip route add default via 198.18.4.1 dev hnc
+      ;;
+    down-first | unusable)
+      pair hna 5 hnb 6
+      ip addr add 198.18.5.10/16 dev hna
+      pair hnc 7 hnd 8 up
+      if [[ $name == down-first ]]; then
+        ip addr add 198.18.8.10/24 dev hnc
+        ip route add default via 198.18.8.1 dev hnc
+      fi
+      ;;
+    multi)
+      pair hna 5 hnb 6 up
+      ip addr add 198.18.6.7/24 dev hna
+      ip addr add 198.18.7.8/25 dev hna
+      ip route add default via 198.18.6.1 dev hna metric 200
+      ip route add default via 198.18.6.254 dev hna metric 100
+      ip route add default via 198.18.6.99 dev hna table 100
+      ;;
+    stray)
+      pair tv0 5 tv1 6 up
+      ip addr add 198.18.0.2/24 dev tv0
+      ip addr add 198.18.0.3/32 dev lo
+      ip route add default via 198.18.0.1 dev tv0
+      ;;
+  esac
+  export HOSTNET_LAYOUT=$name DALVORA_IN_NETNS=1
+  [[ $# -eq 0 ]] || exec "$@"
+}
+
 [[ $# -ge 1 ]] || { usage >&2; exit 2; }
 case $1 in
   up) shift; cmd_up "$@" ;;
   down) shift; cmd_down "$@" ;;
   list) shift; cmd_list ;;
   check) shift; cmd_check ;;
+  layout) shift; cmd_layout "$@" ;;
   -h | --help | help) usage ;;
   *) usage >&2; exit 2 ;;
 esac

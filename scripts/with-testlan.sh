@@ -6,6 +6,8 @@
 # the host namespace while module simulators answer in the module namespaces.
 # The LAN, the simulators and (normally) the temporary directory are removed
 # when the script ends, whether the command passed, failed or was interrupted.
+# With --layout (or --private) the command runs instead in a new namespace of
+# a known shape of its own, which ends with it.
 set -euo pipefail
 
 PROG=with-testlan.sh
@@ -17,11 +19,19 @@ usage() {
 Usage:
   with-testlan.sh [OPTIONS] [--module-ns DESC [--sim "ARGS" | --no-sim]]... \
                   -- COMMAND [ARG...]
+  with-testlan.sh --layout NAME -- COMMAND [ARG...]
+  with-testlan.sh --private -- COMMAND [ARG...]
 
 Builds a test LAN, starts the module simulator in every module namespace,
 waits until each has printed READY, runs COMMAND in the host namespace and
 exits with COMMAND's exit status. Everything is torn down on exit, also on
 failure or on SIGINT/SIGTERM/SIGHUP.
+
+--layout runs COMMAND in a new network namespace laid out as NAME (see
+`testlan.sh layout`), with HOSTNET_LAYOUT=NAME and DALVORA_IN_NETNS=1; the
+namespace is gone when COMMAND ends, and parallel runs never share one.
+--private is --layout private: loopback plus an adapter with a default route,
+so that broadcasts work and stay inside. No other option goes with these.
 
 Options:
   --modsim PATH        the simulator program (needed when a namespace runs one)
@@ -95,9 +105,17 @@ cmd_timeout=0
 ns_specs=()
 lan_extra=()  # --segment and --empty-adapter, handed to testlan.sh up
 ns_sims=()    # "" = default module, "-" = no simulator, else "+ARGS"
+layout=""
+lan_option="" # the first option that builds or runs a test LAN
 
 while [[ $# -gt 0 ]]; do
   case $1 in
+    --layout | --private | -h | --help | --) ;;
+    *) lan_option=${lan_option:-$1} ;;
+  esac
+  case $1 in
+    --layout) layout=${2:?--layout needs a name}; shift 2 ;;
+    --private) layout=private; shift ;;
     --modsim) modsim=${2:?--modsim needs a path}; shift 2 ;;
     --host-ip) host_ip=${2:?--host-ip needs a value}; shift 2 ;;
     --gateway) gateway=${2:?--gateway needs a value}; shift 2 ;;
@@ -125,6 +143,14 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 [[ $# -gt 0 ]] || { usage >&2; exit 2; }
+if [[ -n $layout ]]; then
+  [[ -z $lan_option ]] || die "$lan_option does not go with --layout or --private"
+  if ! unshare -n true 2>/dev/null; then
+    echo "$PROG: cannot make a network namespace here (needs root)" >&2
+    exit 77
+  fi
+  exec unshare -n "$TESTLAN" layout "$layout" -- "$@"
+fi
 [[ $ready_timeout =~ ^[0-9]+$ ]] || die "--ready-timeout needs whole seconds"
 [[ $cmd_timeout =~ ^[0-9]+$ ]] || die "--timeout needs whole seconds"
 [[ $host_ip == */* ]] || host_ip="$host_ip/24"
