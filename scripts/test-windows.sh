@@ -187,9 +187,7 @@ run_tests() {
       $1 != main && d > 10 { bad = 1 }
       END { exit bad }' || fail "a library thread woke more than 5 times a second while idle"
   fi
-  # The program's platform layers. The Wine prefix is this run's own, so a
-  # test may write an adapter's interface key into its registry.
-  export DALVORA_WINE_PRIVATE_PREFIX=1
+  # The program's platform layers.
   run_gtest win_host_network_unit_test 120 "$bin/win_host_network_unit_test.exe"
   run_gtest win_profile_file_test 120 "$bin/win_profile_file_test.exe"
   run_gtest win_open_document_test 120 "$build/tests/windows/open_document/win_open_document_test.exe"

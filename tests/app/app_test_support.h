@@ -34,7 +34,7 @@ bool onTestLan();
 // A file of the test LAN's folder (TESTLAN_DIR), such as a module
 // namespace's simulator log m<N>.log or its settings m<N>.state.
 QString testLanFile(const QString &name);
-// The layout of tests/net/netns-layout.sh the test runs in (HOSTNET_LAYOUT).
+// The layout of scripts/testlan.sh the test runs in (HOSTNET_LAYOUT).
 QString netnsLayout();
 // Runs ip(8) in the test's own namespace; true when it succeeded.
 bool ip(const QStringList &arguments);

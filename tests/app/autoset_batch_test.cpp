@@ -3,7 +3,7 @@
 // module received (the simulator's log) and applied (its settings), with the
 // library's real sockets.
 //
-// Runs in the layout "stray" of tests/net/netns-layout.sh: the host's first
+// Runs in the layout "stray" of scripts/testlan.sh: the host's first
 // adapter has 198.18.0.2/24 with the gateway 198.18.0.1, so the modules get
 // the mask 255.255.255.0 and the gateway 198.18.0.1; 198.18.1.x addresses
 // never answer echo and are proposed as free.
@@ -58,7 +58,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         if (apptest::netnsLayout() != QLatin1String("stray"))
-            QSKIP("sends broadcasts and echo requests: runs in the layout \"stray\" of tests/net/netns-layout.sh");
+            QSKIP("sends broadcasts and echo requests: runs in the layout \"stray\" of scripts/testlan.sh");
     }
     void init()
     {

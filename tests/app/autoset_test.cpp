@@ -3,7 +3,7 @@
 // and the free address search with its checks, range rules, progress, Stop
 // and the wished number read again while it runs.
 //
-// Runs in a private network namespace of tests/net/netns-layout.sh, layout
+// Runs in a private network namespace of scripts/testlan.sh, layout
 // "stray": the host's first adapter has 198.18.0.2/24 with a default route
 // via 198.18.0.1, which nobody holds, and 198.18.0.3 sits on the loopback;
 // those two answer echo, every other address stays silent. One case runs in
@@ -94,7 +94,7 @@ private Q_SLOTS:
     {
         const QString here = netnsLayout();
         if (here != QLatin1String("stray") && here != QLatin1String("unaddressed-first") && here != QLatin1String("unusable"))
-            QSKIP("sends echo requests: runs in a namespace of tests/net/netns-layout.sh only");
+            QSKIP("sends echo requests: runs in a namespace of scripts/testlan.sh only");
     }
     void init()
     {
@@ -749,7 +749,7 @@ private Q_SLOTS:
     void unreadableAdapterShowsZerosAndKeepsTheRange()
     {
         if (netnsLayout() != QLatin1String("unusable"))
-            QSKIP("runs in the layout unusable of tests/net/netns-layout.sh");
+            QSKIP("runs in the layout unusable of scripts/testlan.sh");
         fillGrid(threeModules());
         Tfrm_AutoSet *d = frm_AutoSet;
         d->show();

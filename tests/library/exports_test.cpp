@@ -23,7 +23,7 @@ Record info(int32_t n)
     return r;
 }
 
-// Broadcasts and route changes stay inside the namespace made by in-netns.sh.
+// Broadcasts and route changes stay inside the namespace made by scripts/with-testlan.sh --private.
 // Windows has no such namespace: there these cases are skipped.
 bool inPrivateNamespace()
 {

@@ -1,4 +1,4 @@
-// ReadHostAdapter in namespaces laid out by netns-layout.sh; each test runs
+// ReadHostAdapter in namespaces laid out by scripts/with-testlan.sh --layout; each test runs
 // only in its own layout (HOSTNET_LAYOUT) and skips elsewhere.
 #include "netns_support.h"
 #include "platform/HostNetwork.h"
@@ -17,7 +17,7 @@ bool inLayout(const char *layout)
 #define REQUIRE_LAYOUT(layout)                                              \
     do {                                                                    \
         if (!inLayout(layout))                                              \
-            GTEST_SKIP() << "runs in tests/net/netns-layout.sh " << layout; \
+            GTEST_SKIP() << "runs in scripts/with-testlan.sh --layout " << layout; \
     } while (0)
 
 struct Read

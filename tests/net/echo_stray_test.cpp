@@ -1,5 +1,5 @@
 // Echo replies that must not count, and an echo service that cannot be
-// used. Runs in netns-layout.sh stray: the namespace's own addresses
+// used. Runs in with-testlan.sh --layout stray: the namespace's own addresses
 // 198.18.0.2 and 198.18.0.3 ignore echo requests (the test turns the
 // kernel's answers off), so the test itself plays the other side: it sees
 // each request on a raw socket and answers with hand-made replies.
@@ -37,7 +37,7 @@ bool inStrayLayout()
 #define REQUIRE_STRAY_LAYOUT()                                                   \
     do {                                                                         \
         if (!inStrayLayout())                                                    \
-            GTEST_SKIP() << "runs in tests/net/netns-layout.sh stray";           \
+            GTEST_SKIP() << "runs in scripts/with-testlan.sh --layout stray";           \
     } while (0)
 
 struct Timed

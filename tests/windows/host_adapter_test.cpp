@@ -88,7 +88,7 @@ TEST(HostAdapter, EveryItemGivesTheFirstAdaptersTextOrNothing)
     expectOneReadAgrees(address, mask, gateway);
 }
 
-// The adapters of tests/net/netns-layout.sh's namespaces, as Wine lists them:
+// The adapters of scripts/testlan.sh's namespaces, as Wine lists them:
 // the values the Linux reader gives there too.
 TEST(HostAdapter, AdaptersOfTheTestNamespace)
 {

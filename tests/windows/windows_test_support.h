@@ -30,9 +30,7 @@ inline std::string environment(const char *name)
 
 // Set by scripts/test-windows.sh:
 //  HOSTNET_LAYOUT             the adapters of the private network namespace,
-//                             named as tests/net/netns-layout.sh names them
-//  DALVORA_WINE_PRIVATE_PREFIX=1  the Wine prefix is the test run's own, so
-//                             a test may write the machine's registry there
+//                             named as scripts/testlan.sh names them
 //  DALVORA_WINE_ECHO=1        ICMP echo of 127.0.0.1 must work (Wine runs
 //                             as root in a private network namespace)
 //  DALVORA_WINE_NETNS=1       the run is in a private network namespace
