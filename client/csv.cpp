@@ -114,85 +114,232 @@ std::string recordsJson(const std::vector<Record> &records)
     return out + (records.empty() ? "]\n" : "\n]\n");
 }
 
+namespace {
+
+// Reads the records one at a time. The position and the physical line go on
+// from one record to the next; the rest belongs to the record being read.
+class RecordReader {
+public:
+    explicit RecordReader(std::string_view text) : text_(text) {}
+
+    bool atEnd() const { return i_ >= text_.size(); }
+
+    CsvRow next()
+    {
+        row_ = CsvRow{};
+        row_.line = line_;
+        start_ = i_;
+        field_.clear();
+        quoted_ = false;
+        done_ = false;
+        while (!done_)
+            step();
+        return std::move(row_);
+    }
+
+private:
+    void step()
+    {
+        if (i_ >= text_.size()) {
+            if (quoted_)
+                fail("a quoted field is not closed", true);
+            else
+                endRecord();
+        } else if (quoted_) {
+            quotedChar(text_[i_]);
+        } else {
+            plainChar(text_[i_]);
+        }
+    }
+
+    bool followedBy(char c) const { return i_ + 1 < text_.size() && text_[i_ + 1] == c; }
+
+    void quotedChar(char c)
+    {
+        if (c != '"') {
+            if (c == '\n')
+                ++line_;
+            field_ += c;
+            ++i_;
+        } else if (followedBy('"')) {
+            field_ += '"';
+            i_ += 2;
+        } else {
+            quoted_ = false;
+            ++i_;
+            // Only a separator or the line's end may follow.
+            if (i_ < text_.size() && text_[i_] != ',' && text_[i_] != '\r' && text_[i_] != '\n')
+                fail("text after a closing quote");
+        }
+    }
+
+    void plainChar(char c)
+    {
+        if (c == ',') {
+            row_.fields.push_back(std::move(field_));
+            field_.clear();
+            ++i_;
+        } else if (c == '\n' || (c == '\r' && followedBy('\n'))) {
+            i_ += c == '\r' ? 2 : 1;
+            ++line_;
+            endRecord();
+        } else if (c == '"') {
+            if (!field_.empty())
+                fail("a quote inside an unquoted field");
+            else {
+                quoted_ = true;
+                ++i_;
+            }
+        } else {
+            field_ += c;
+            ++i_;
+        }
+    }
+
+    void endRecord()
+    {
+        row_.fields.push_back(std::move(field_));
+        done_ = true;
+    }
+
+    // An unclosed quote may have swallowed the rest of the file: go on at
+    // the line after the record's first; else after the current one.
+    void fail(const char *what, bool unclosed = false)
+    {
+        row_.error = what;
+        row_.errorField = static_cast<int>(row_.fields.size()) + 1;
+        row_.fields.clear();
+        if (unclosed) {
+            i_ = start_;
+            line_ = row_.line;
+        }
+        const auto eol = text_.find('\n', i_);
+        i_ = eol == std::string_view::npos ? text_.size() : eol + 1;
+        ++line_;
+        done_ = true;
+    }
+
+    std::string_view text_;
+    std::size_t i_ = 0;
+    int line_ = 1;
+    CsvRow row_;
+    std::size_t start_ = 0;
+    std::string field_;
+    bool quoted_ = false, done_ = false;
+};
+
+// The apply file's columns; the names are those of the header.
+enum Column { Mac, Ip, Mask, Gateway, Dhcp, Alias, Ignored };
+const char *const kColumnNames[] = {"mac", "ip", "mask", "gateway", "dhcp", "alias"};
+
+Column columnNamed(const std::string &name)
+{
+    for (int k = 0; k < Ignored; ++k)
+        if (name == kColumnNames[k])
+            return static_cast<Column>(k);
+    return Ignored;
+}
+
+// The header's columns into `columns`; the error, naming the line, when the
+// header cannot be used.
+std::string readHeader(const CsvRow &header, std::vector<Column> &columns)
+{
+    const std::string where = "line " + std::to_string(header.line) + ": ";
+    if (!header.error.empty())
+        return where + header.error;
+    bool haveMac = false;
+    for (const std::string &cell : header.fields) {
+        const std::string name = lower(trimmed(cell));
+        const Column column = columnNamed(name);
+        if (column == Ignored && name != "name" && name != "adapter" && name != "no")
+            return where + "unknown column '" + cell + "'";
+        for (const Column seen : columns)
+            if (column != Ignored && seen == column)
+                return where + "column '" + name + "' twice";
+        haveMac = haveMac || column == Mac;
+        columns.push_back(column);
+    }
+    if (!haveMac)
+        return where + "no 'mac' column";
+    return {};
+}
+
+// One cell into the row; only the row's first problem is kept.
+void readCell(Column column, const std::string &cell, ApplyRow &row)
+{
+    // Spreadsheets pad cells; the alias keeps what was typed.
+    const std::string value = column == Alias ? cell : trimmed(cell);
+    auto bad = [&](const std::string &what) {
+        if (row.error.empty())
+            row.error = std::string(kColumnNames[column]) + ": '" + value + "' " + what;
+    };
+    switch (column) {
+    case Mac:
+        row.mac = value;
+        if (const auto mac = canonicalMac(value))
+            row.mac = *mac;
+        else
+            bad("is not a MAC address");
+        break;
+    case Ip:
+    case Mask:
+    case Gateway:
+        if (!value.empty())
+            (column == Ip ? row.give.ip : column == Mask ? row.give.mask : row.give.gateway) = value;
+        break;
+    case Dhcp: {
+        const std::string v = lower(value);
+        if (v == "1" || v == "enable" || v == "0" || v == "disable")
+            row.give.dhcp = v == "1" || v == "enable";
+        else if (!v.empty())
+            bad("is not 0, 1, Enable or Disable");
+        break;
+    }
+    case Alias:
+        if (value.empty() || aliasFromGrid(value).empty())
+            break;
+        if (const auto latin1 = utf8ToLatin1(value))
+            row.give.alias = *latin1;
+        else
+            bad("holds a character a module cannot hold");
+        break;
+    case Ignored:
+        break;
+    }
+}
+
+ApplyRow readRow(const CsvRow &csv, const std::vector<Column> &columns)
+{
+    ApplyRow row;
+    row.line = csv.line;
+    if (!csv.error.empty()) {
+        row.error = "field " + std::to_string(csv.errorField) + ": " + csv.error;
+        return row;
+    }
+    if (csv.fields.size() != columns.size()) {
+        row.error = std::to_string(csv.fields.size()) + " fields where the header has " +
+                    std::to_string(columns.size());
+        // The MAC as written still names the row in the results.
+        for (std::size_t k = 0; k < columns.size() && k < csv.fields.size(); ++k)
+            if (columns[k] == Mac)
+                row.mac = trimmed(csv.fields[k]);
+        return row;
+    }
+    for (std::size_t k = 0; k < columns.size(); ++k)
+        readCell(columns[k], csv.fields[k], row);
+    return row;
+}
+
+} // namespace
+
 std::vector<CsvRow> parseCsv(std::string_view text)
 {
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
     std::vector<CsvRow> rows;
-    std::size_t i = 0;
-    int line = 1;
-    while (i < text.size()) {
-        CsvRow row;
-        row.line = line;
-        const std::size_t start = i;
-        std::string field;
-        bool quoted = false, done = false;
-        // An unclosed quote may have swallowed the rest of the file: go on
-        // at the line after the record's first; else after the current one.
-        auto fail = [&](const char *what, bool unclosed = false) {
-            row.error = what;
-            row.errorField = static_cast<int>(row.fields.size()) + 1;
-            row.fields.clear();
-            if (unclosed) {
-                i = start;
-                line = row.line;
-            }
-            const auto eol = text.find('\n', i);
-            i = eol == std::string_view::npos ? text.size() : eol + 1;
-            ++line;
-            done = true;
-        };
-        while (!done) {
-            if (i >= text.size()) {
-                if (quoted) {
-                    fail("a quoted field is not closed", true);
-                    break;
-                }
-                row.fields.push_back(std::move(field));
-                break;
-            }
-            const char c = text[i];
-            if (quoted) {
-                if (c == '"') {
-                    if (i + 1 < text.size() && text[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    quoted = false;
-                    ++i;
-                    // Only a separator or the line's end may follow.
-                    if (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n')
-                        fail("text after a closing quote");
-                    continue;
-                }
-                if (c == '\n')
-                    ++line;
-                field += c;
-                ++i;
-                continue;
-            }
-            if (c == ',') {
-                row.fields.push_back(std::move(field));
-                field.clear();
-                ++i;
-            } else if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-                i += c == '\r' ? 2 : 1;
-                ++line;
-                row.fields.push_back(std::move(field));
-                break;
-            } else if (c == '"') {
-                if (!field.empty())
-                    fail("a quote inside an unquoted field");
-                else {
-                    quoted = true;
-                    ++i;
-                }
-            } else {
-                field += c;
-                ++i;
-            }
-        }
+    RecordReader reader(text);
+    while (!reader.atEnd()) {
+        CsvRow row = reader.next();
         const bool blank = row.error.empty() && row.fields.size() == 1 && row.fields[0].empty();
         if (!blank)
             rows.push_back(std::move(row));
@@ -208,100 +355,12 @@ ApplyFile parseApplyFile(std::string_view text)
         file.error = "no header row (mac,ip,mask,gateway,dhcp,alias)";
         return file;
     }
-    const CsvRow &header = rows.front();
-    const std::string where = "line " + std::to_string(header.line) + ": ";
-    if (!header.error.empty()) {
-        file.error = where + header.error;
-        return file;
-    }
-    enum Column { Mac, Ip, Mask, Gateway, Dhcp, Alias, Ignored };
-    static const char *const names[] = {"mac", "ip", "mask", "gateway", "dhcp", "alias"};
     std::vector<Column> columns;
-    bool haveMac = false;
-    for (const std::string &cell : header.fields) {
-        const std::string name = lower(trimmed(cell));
-        Column column = Ignored;
-        for (int k = 0; k < 6; ++k)
-            if (name == names[k])
-                column = static_cast<Column>(k);
-        if (column == Ignored && name != "name" && name != "adapter" && name != "no") {
-            file.error = where + "unknown column '" + cell + "'";
-            return file;
-        }
-        for (const Column seen : columns)
-            if (column != Ignored && seen == column) {
-                file.error = where + "column '" + name + "' twice";
-                return file;
-            }
-        haveMac = haveMac || column == Mac;
-        columns.push_back(column);
-    }
-    if (!haveMac) {
-        file.error = where + "no 'mac' column";
+    file.error = readHeader(rows.front(), columns);
+    if (!file.error.empty())
         return file;
-    }
-
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        const CsvRow &csv = rows[r];
-        ApplyRow row;
-        row.line = csv.line;
-        if (!csv.error.empty()) {
-            row.error = "field " + std::to_string(csv.errorField) + ": " + csv.error;
-            file.rows.push_back(std::move(row));
-            continue;
-        }
-        if (csv.fields.size() != columns.size()) {
-            row.error = std::to_string(csv.fields.size()) + " fields where the header has " +
-                        std::to_string(columns.size());
-            for (std::size_t k = 0; k < columns.size() && k < csv.fields.size(); ++k)
-                if (columns[k] == Mac)
-                    row.mac = trimmed(csv.fields[k]);
-            file.rows.push_back(std::move(row));
-            continue;
-        }
-        for (std::size_t k = 0; k < columns.size(); ++k) {
-            // Spreadsheets pad cells; the alias keeps what was typed.
-            const std::string value = columns[k] == Alias ? csv.fields[k] : trimmed(csv.fields[k]);
-            auto bad = [&](const std::string &what) {
-                if (row.error.empty())
-                    row.error = std::string(names[columns[k]]) + ": '" + value + "' " + what;
-            };
-            switch (columns[k]) {
-            case Mac:
-                row.mac = value;
-                if (const auto mac = canonicalMac(value))
-                    row.mac = *mac;
-                else
-                    bad("is not a MAC address");
-                break;
-            case Ip:
-            case Mask:
-            case Gateway:
-                if (!value.empty())
-                    (columns[k] == Ip ? row.give.ip : columns[k] == Mask ? row.give.mask : row.give.gateway) = value;
-                break;
-            case Dhcp: {
-                const std::string v = lower(value);
-                if (v == "1" || v == "enable" || v == "0" || v == "disable")
-                    row.give.dhcp = v == "1" || v == "enable";
-                else if (!v.empty())
-                    bad("is not 0, 1, Enable or Disable");
-                break;
-            }
-            case Alias:
-                if (value.empty() || aliasFromGrid(value).empty())
-                    break;
-                if (const auto latin1 = utf8ToLatin1(value))
-                    row.give.alias = *latin1;
-                else
-                    bad("holds a character a module cannot hold");
-                break;
-            case Ignored:
-                break;
-            }
-        }
-        file.rows.push_back(std::move(row));
-    }
+    for (std::size_t r = 1; r < rows.size(); ++r)
+        file.rows.push_back(readRow(rows[r], columns));
     return file;
 }
 

@@ -41,47 +41,54 @@ Function lookup(HMODULE module, const char *name)
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-} // namespace
+// ICMP.DLL and the three functions of it used here.
+struct Icmp {
+    HMODULE module = nullptr;
+    IcmpCreateFileFn createFile = nullptr;
+    IcmpCloseHandleFn closeHandle = nullptr;
+    IcmpSendEchoFn sendEcho = nullptr;
+};
 
-int PingAddress(const std::string &address)
+// Loaded at every call and released again: nothing is kept between calls.
+// False, with nothing left loaded, when the DLL or a function is missing.
+bool loadIcmp(Icmp &icmp)
 {
-    return PingAddress(address, EchoOptions{});
+    icmp.module = LoadLibraryA("ICMP.DLL");
+    if (!icmp.module)
+        return false;
+    icmp.createFile = lookup<IcmpCreateFileFn>(icmp.module, "IcmpCreateFile");
+    icmp.closeHandle = lookup<IcmpCloseHandleFn>(icmp.module, "IcmpCloseHandle");
+    icmp.sendEcho = lookup<IcmpSendEchoFn>(icmp.module, "IcmpSendEcho");
+    if (!icmp.createFile || !icmp.closeHandle || !icmp.sendEcho) {
+        FreeLibrary(icmp.module);
+        return false;
+    }
+    return true;
 }
 
-// The system's echo service is used whatever socket kind the options name.
-int PingAddress(const std::string &address, const EchoOptions &options)
+// Winsock 1.1 and no other version; false with nothing left to clean up.
+bool startWinsock()
 {
-    // Loaded at every call and released again: nothing is kept between calls.
-    const HMODULE icmp = LoadLibraryA("ICMP.DLL");
-    if (!icmp)
-        return kEchoUnusable;
-    const auto createFile = lookup<IcmpCreateFileFn>(icmp, "IcmpCreateFile");
-    const auto closeHandle = lookup<IcmpCloseHandleFn>(icmp, "IcmpCloseHandle");
-    const auto sendEcho = lookup<IcmpSendEchoFn>(icmp, "IcmpSendEcho");
-    if (!createFile || !closeHandle || !sendEcho) {
-        FreeLibrary(icmp);
-        return kEchoUnusable;
-    }
     WSADATA data{};
-    if (WSAStartup(0x0101, &data) != 0) {
-        FreeLibrary(icmp);
-        return kEchoUnusable;
-    }
+    if (WSAStartup(0x0101, &data) != 0)
+        return false;
     if (data.wVersion != 0x0101) {
         WSACleanup();
-        FreeLibrary(icmp);
-        return kEchoUnusable;
+        return false;
     }
-    const HANDLE handle = createFile();
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-        // Without a handle nothing can be sent: the address must not pass
-        // for free.
-        FreeLibrary(icmp);
-        WSACleanup();
-        return kEchoUnusable;
-    }
+    return true;
+}
 
-    const IPAddr destination = inet_addr(address.c_str());
+// What one request came to: the number of replies, the call's error when
+// none came, and the first reply record's status.
+struct EchoOutcome {
+    DWORD replies = 0;
+    DWORD error = ERROR_SUCCESS;
+    ULONG status = IP_REQ_TIMED_OUT;
+};
+
+EchoOutcome sendOneEcho(const Icmp &icmp, HANDLE handle, IPAddr destination, const EchoOptions &options)
+{
     IP_OPTION_INFORMATION requestOptions{};
     requestOptions.Ttl = static_cast<UCHAR>(std::clamp(options.timeToLive, 1, 255));
     // Room for one reply record and the 8 bytes of an ICMP error message, as
@@ -95,29 +102,61 @@ int PingAddress(const std::string &address, const EchoOptions &options)
         std::memcpy(reply, &none, sizeof none);
     }
     char noData = 0;
-    const bool unsendable = !IsEchoDestination(ntohl(destination));
-    DWORD replies = 0;
-    DWORD error = ERROR_SUCCESS;
-    if (!unsendable) {
-        replies = sendEcho(handle, destination, &noData, 0, &requestOptions, reply, sizeof reply,
-                           static_cast<DWORD>(std::max(options.timeoutMs, 0)));
-        error = replies == 0 ? GetLastError() : ERROR_SUCCESS;
-    }
+    EchoOutcome outcome;
+    outcome.replies = icmp.sendEcho(handle, destination, &noData, 0, &requestOptions, reply, sizeof reply,
+                                    static_cast<DWORD>(std::max(options.timeoutMs, 0)));
+    outcome.error = outcome.replies == 0 ? GetLastError() : ERROR_SUCCESS;
     ICMP_ECHO_REPLY first{};
     std::memcpy(&first, reply, sizeof first);
+    outcome.status = first.Status;
+    return outcome;
+}
 
-    closeHandle(handle);
-    FreeLibrary(icmp);
-    WSACleanup();
-    if (unsendable)
-        return kEchoNotSent;
+int echoResult(const EchoOutcome &outcome)
+{
     // Refused as a whole (Wine does so for a user who may not send ICMP):
     // that says nothing about the address, which must not pass for free.
-    if (replies == 0 && error == ERROR_ACCESS_DENIED)
+    if (outcome.replies == 0 && outcome.error == ERROR_ACCESS_DENIED)
         return kEchoUnusable;
     // Without a reply record the error code is the request's status (a
     // time-out, or a destination it could not be sent to).
-    return EchoStatusResult(replies > 0 ? first.Status : error);
+    return EchoStatusResult(outcome.replies > 0 ? outcome.status : outcome.error);
+}
+
+} // namespace
+
+int PingAddress(const std::string &address)
+{
+    return PingAddress(address, EchoOptions{});
+}
+
+// The system's echo service is used whatever socket kind the options name.
+int PingAddress(const std::string &address, const EchoOptions &options)
+{
+    Icmp icmp;
+    if (!loadIcmp(icmp))
+        return kEchoUnusable;
+    if (!startWinsock()) {
+        FreeLibrary(icmp.module);
+        return kEchoUnusable;
+    }
+    const HANDLE handle = icmp.createFile();
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        // Without a handle nothing can be sent: the address must not pass
+        // for free.
+        FreeLibrary(icmp.module);
+        WSACleanup();
+        return kEchoUnusable;
+    }
+    const IPAddr destination = inet_addr(address.c_str());
+    const bool unsendable = !IsEchoDestination(ntohl(destination));
+    const EchoOutcome outcome = unsendable ? EchoOutcome{} : sendOneEcho(icmp, handle, destination, options);
+    icmp.closeHandle(handle);
+    FreeLibrary(icmp.module);
+    WSACleanup();
+    if (unsendable)
+        return kEchoNotSent;
+    return echoResult(outcome);
 }
 
 } // namespace hostnet

@@ -283,10 +283,21 @@ void readSetting(const std::string &command, const std::string &setting, bool ma
         throw UsageError{command + ": unknown key '" + key + "'"};
 }
 
-// Reads the whole command line before anything runs; throws UsageError.
-Plan parse(int argc, char **argv)
+Format formatNamed(const std::string &name)
 {
-    Plan plan;
+    if (name == "table")
+        return Format::Table;
+    if (name == "csv")
+        return Format::Csv;
+    if (name == "json")
+        return Format::Json;
+    throw UsageError{"--format must be table, csv or json"};
+}
+
+// The options into `g`, wherever they stand on the line; the other words in
+// their order.
+std::vector<std::string> readOptions(int argc, char **argv, Globals &g)
+{
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -299,122 +310,178 @@ Plan parse(int argc, char **argv)
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (a == "--format") {
-            const std::string f = value("--format");
-            if (f == "table")
-                plan.globals.format = Format::Table;
-            else if (f == "csv")
-                plan.globals.format = Format::Csv;
-            else if (f == "json")
-                plan.globals.format = Format::Json;
-            else
-                throw UsageError{"--format must be table, csv or json"};
+            g.format = formatNamed(value("--format"));
         } else if (a == "--to") {
-            const auto d = destination(value("--to"));
+            const std::string text = value("--to");
+            const auto d = destination(text);
             if (!d)
-                throw UsageError{"--to: '" + std::string(argv[i]) + "' is not ADDR[:PORT] of IPv4"};
-            plan.globals.to = *d;
+                throw UsageError{"--to: '" + text + "' is not ADDR[:PORT] of IPv4"};
+            g.to = *d;
         } else if (a == "--timeout") {
             const auto ms = number(value("--timeout").c_str(), 0, 0x7fffffffL);
             if (!ms)
                 throw UsageError{"--timeout must be a number of milliseconds"};
-            plan.globals.timeoutMs = static_cast<unsigned long>(*ms);
+            g.timeoutMs = static_cast<unsigned long>(*ms);
         } else if (a == "--port") {
             const auto port = number(value("--port").c_str(), 1, 65535);
             if (!port)
                 throw UsageError{"--port must be a number from 1 to 65535"};
-            plan.globals.replyPort = *port;
+            g.replyPort = *port;
         } else if (a == "--verify") {
-            plan.globals.verify = true;
+            g.verify = true;
         } else {
             words.push_back(a);
         }
     }
-    if (words.empty())
-        throw UsageError{"no command given"};
+    return words;
+}
 
-    std::size_t i = 0;
-    auto hasArgument = [&] { return i < words.size() && !isCommand(words[i].c_str()); };
-    if (words[0] == "set" || words[0] == "apply") {
-        const std::string command = words[i++];
-        if (!hasArgument())
-            throw UsageError{command == "set" ? "set needs a MAC address" : "apply needs a CSV file"};
-        if (command == "set") {
-            plan.mode = Plan::SetByMac;
-            plan.mac = words[i++];
-            if (!zclient::canonicalMac(plan.mac))
-                throw UsageError{"set: '" + plan.mac + "' is not a MAC address"};
-            if (!hasArgument())
-                throw UsageError{"set needs at least one KEY=VALUE"};
-            while (hasArgument())
-                readSetting("set", words[i++], false, plan.settings);
-        } else {
-            plan.mode = Plan::Apply;
-            plan.file = words[i++];
-        }
-        if (i < words.size())
-            throw UsageError{command + " is a command line of its own: '" + words[i] + "' cannot follow"};
+// The command words, read from the front. A word that is no command is an
+// argument of the command before it.
+class Words {
+public:
+    explicit Words(const std::vector<std::string> &words) : words_(words) {}
+    bool done() const { return i_ >= words_.size(); }
+    bool hasArgument() const { return !done() && !isCommand(words_[i_].c_str()); }
+    const std::string &peek() const { return words_[i_]; }
+    const std::string &take() { return words_[i_++]; }
+
+private:
+    const std::vector<std::string> &words_;
+    std::size_t i_ = 0;
+};
+
+// set MAC KEY=VALUE... or apply FILE, each alone on its command line.
+void readSingle(Words &words, Plan &plan)
+{
+    const std::string command = words.take();
+    if (!words.hasArgument())
+        throw UsageError{command == "set" ? "set needs a MAC address" : "apply needs a CSV file"};
+    if (command == "set") {
+        plan.mode = Plan::SetByMac;
+        plan.mac = words.take();
+        if (!zclient::canonicalMac(plan.mac))
+            throw UsageError{"set: '" + plan.mac + "' is not a MAC address"};
+        if (!words.hasArgument())
+            throw UsageError{"set needs at least one KEY=VALUE"};
+        while (words.hasArgument())
+            readSetting("set", words.take(), false, plan.settings);
+    } else {
+        plan.mode = Plan::Apply;
+        plan.file = words.take();
+    }
+    if (!words.done())
+        throw UsageError{command + " is a command line of its own: '" + words.peek() + "' cannot follow"};
+}
+
+Step stepOf(Step::Kind kind)
+{
+    Step step{};
+    step.kind = kind;
+    return step;
+}
+
+Step initStep(Words &words)
+{
+    Step step = stepOf(Step::Init);
+    if (words.hasArgument()) {
+        const auto port = number(words.take().c_str(), 1, 65535);
+        if (!port)
+            throw UsageError{"init: PORT must be a number from 1 to 65535"};
+        step.port = *port;
+    }
+    return step;
+}
+
+Step optionsStep(Words &words)
+{
+    Step step = stepOf(Step::Options);
+    if (!words.hasArgument())
+        throw UsageError{"options needs a time-out in milliseconds"};
+    const auto ms = number(words.take().c_str(), 0, 0x7fffffffL);
+    if (!ms)
+        throw UsageError{"options: the time-out must be a number of milliseconds"};
+    step.timeoutMs = static_cast<unsigned long>(*ms);
+    if (words.hasArgument()) {
+        const auto wished = number(words.take().c_str(), 0, 0x7fffffffL);
+        if (!wished)
+            throw UsageError{"options: the wished number must be 0 or more"};
+        step.wished = *wished;
+    }
+    return step;
+}
+
+Step searchStep(Words &words)
+{
+    Step step = stepOf(Step::Search);
+    if (words.hasArgument()) {
+        const std::string &text = words.take();
+        step.to = destination(text);
+        if (!step.to)
+            throw UsageError{"search: '" + text + "' is not ADDR[:PORT] of IPv4"};
+    }
+    return step;
+}
+
+Step configureStep(Words &words)
+{
+    Step step = stepOf(Step::Configure);
+    const auto n = words.hasArgument() ? number(words.take().c_str(), 1, 0x7fffffffL) : std::nullopt;
+    if (!n)
+        throw UsageError{"configure needs the number of a module of the list (1 or more)"};
+    step.module = *n;
+    while (words.hasArgument())
+        readSetting("configure", words.take(), true, step.settings);
+    return step;
+}
+
+// One command of a command list with its arguments.
+Step readStep(Words &words)
+{
+    const std::string command = words.take();
+    if (command == "init")
+        return initStep(words);
+    if (command == "options")
+        return optionsStep(words);
+    if (command == "search")
+        return searchStep(words);
+    if (command == "list")
+        return stepOf(Step::List);
+    if (command == "configure")
+        return configureStep(words);
+    if (command == "set" || command == "apply")
+        throw UsageError{command + " is a command line of its own"};
+    throw UsageError{"unknown command '" + command + "'"};
+}
+
+// A search lists what it found unless a list of its own follows.
+void markListingSearches(std::vector<Step> &steps)
+{
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        if (steps[k].kind != Step::Search)
+            continue;
+        steps[k].show = true;
+        for (std::size_t j = k + 1; j < steps.size() && steps[j].kind != Step::Search; ++j)
+            if (steps[j].kind == Step::List)
+                steps[k].show = false;
+    }
+}
+
+// Reads the whole command line before anything runs; throws UsageError.
+Plan parse(int argc, char **argv)
+{
+    Plan plan;
+    const std::vector<std::string> list = readOptions(argc, argv, plan.globals);
+    if (list.empty())
+        throw UsageError{"no command given"};
+    Words words(list);
+    if (list[0] == "set" || list[0] == "apply") {
+        readSingle(words, plan);
         return plan;
     }
-
-    while (i < words.size()) {
-        const std::string command = words[i++];
-        Step step{};
-        if (command == "init") {
-            step.kind = Step::Init;
-            if (hasArgument()) {
-                const auto port = number(words[i++].c_str(), 1, 65535);
-                if (!port)
-                    throw UsageError{"init: PORT must be a number from 1 to 65535"};
-                step.port = *port;
-            }
-        } else if (command == "options") {
-            step.kind = Step::Options;
-            if (!hasArgument())
-                throw UsageError{"options needs a time-out in milliseconds"};
-            const auto ms = number(words[i++].c_str(), 0, 0x7fffffffL);
-            if (!ms)
-                throw UsageError{"options: the time-out must be a number of milliseconds"};
-            step.timeoutMs = static_cast<unsigned long>(*ms);
-            if (hasArgument()) {
-                const auto wished = number(words[i++].c_str(), 0, 0x7fffffffL);
-                if (!wished)
-                    throw UsageError{"options: the wished number must be 0 or more"};
-                step.wished = *wished;
-            }
-        } else if (command == "search") {
-            step.kind = Step::Search;
-            if (hasArgument()) {
-                step.to = destination(words[i]);
-                if (!step.to)
-                    throw UsageError{"search: '" + words[i] + "' is not ADDR[:PORT] of IPv4"};
-                ++i;
-            }
-        } else if (command == "list") {
-            step.kind = Step::List;
-        } else if (command == "configure") {
-            step.kind = Step::Configure;
-            const auto n = hasArgument() ? number(words[i++].c_str(), 1, 0x7fffffffL) : std::nullopt;
-            if (!n)
-                throw UsageError{"configure needs the number of a module of the list (1 or more)"};
-            step.module = *n;
-            while (hasArgument())
-                readSetting("configure", words[i++], true, step.settings);
-        } else if (command == "set" || command == "apply") {
-            throw UsageError{command + " is a command line of its own"};
-        } else {
-            throw UsageError{"unknown command '" + command + "'"};
-        }
-        plan.steps.push_back(std::move(step));
-    }
-    // A search lists what it found unless a list of its own follows.
-    for (std::size_t k = 0; k < plan.steps.size(); ++k) {
-        if (plan.steps[k].kind != Step::Search)
-            continue;
-        plan.steps[k].show = true;
-        for (std::size_t j = k + 1; j < plan.steps.size() && plan.steps[j].kind != Step::Search; ++j)
-            if (plan.steps[j].kind == Step::List)
-                plan.steps[k].show = false;
-    }
+    while (!words.done())
+        plan.steps.push_back(readStep(words));
+    markListingSearches(plan.steps);
     return plan;
 }
 
@@ -605,81 +672,118 @@ int runSet(Session &session, const Plan &plan)
     return outcomeOf(r);
 }
 
-int runApply(Session &session, const Plan &plan)
+// The apply file as read and parsed; null (after a message) when it cannot
+// be used as a whole.
+std::optional<zclient::ApplyFile> readApplyFile(const std::string &path)
 {
-    std::ifstream in(plan.file, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "zarfelcli: apply: cannot read %s\n", plan.file.c_str());
-        return BadInput;
+        std::fprintf(stderr, "zarfelcli: apply: cannot read %s\n", path.c_str());
+        return std::nullopt;
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const zclient::ApplyFile file = zclient::parseApplyFile(text);
+    zclient::ApplyFile file = zclient::parseApplyFile(text);
     if (!file.error.empty()) {
-        std::fprintf(stderr, "zarfelcli: apply: %s: %s\n", plan.file.c_str(), file.error.c_str());
-        return BadInput;
+        std::fprintf(stderr, "zarfelcli: apply: %s: %s\n", path.c_str(), file.error.c_str());
+        return std::nullopt;
     }
-    auto head = [](const zclient::ApplyRow &row) {
-        return "line " + std::to_string(row.line) + ": " + (row.mac.empty() ? "-" : row.mac);
-    };
-    const bool anyGood = std::any_of(file.rows.begin(), file.rows.end(),
-                                     [](const zclient::ApplyRow &r) { return r.error.empty(); });
-    if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to))) {
-        // Malformed rows are still named, and still make the status 3.
-        int status = NotAcknowledged;
-        for (const zclient::ApplyRow &row : file.rows)
-            if (!row.error.empty()) {
-                std::printf("%s: bad input, not sent: %s\n", head(row).c_str(), row.error.c_str());
-                status = BadInput;
-            }
-        return status;
-    }
-    const auto found = anyGood ? session.records() : std::vector<Record>();
+    return file;
+}
 
-    // Each row's verdict before anything is sent; the rows to send form one
-    // plan, run in the file's order.
-    std::vector<std::string> verdict(file.rows.size());
-    std::vector<Outcome> outcome(file.rows.size(), BadInput);
+std::string rowHead(const zclient::ApplyRow &row)
+{
+    return "line " + std::to_string(row.line) + ": " + (row.mac.empty() ? "-" : row.mac);
+}
+
+// When the search could not run: malformed rows are still named, and still
+// make the status 3.
+int reportBadRows(const zclient::ApplyFile &file)
+{
+    int status = NotAcknowledged;
+    for (const zclient::ApplyRow &row : file.rows)
+        if (!row.error.empty()) {
+            std::printf("%s: bad input, not sent: %s\n", rowHead(row).c_str(), row.error.c_str());
+            status = BadInput;
+        }
+    return status;
+}
+
+// Each row's verdict before anything is sent; an empty verdict marks a row
+// to send, and the rows to send form one plan, in the file's order.
+struct Verdicts {
+    std::vector<std::string> text;
+    std::vector<Outcome> outcome;
     std::vector<zclient::PlanItem> items;
+};
+
+Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &found)
+{
+    Verdicts v{std::vector<std::string>(file.rows.size()), std::vector<Outcome>(file.rows.size(), BadInput), {}};
     for (std::size_t k = 0; k < file.rows.size(); ++k) {
         const zclient::ApplyRow &row = file.rows[k];
         const int32_t n = row.error.empty() ? zclient::findByMac(found, row.mac) : 0;
         const Record *current = n ? &found[static_cast<std::size_t>(n - 1)] : nullptr;
         if (!row.error.empty())
-            verdict[k] = "bad input, not sent: " + row.error;
+            v.text[k] = "bad input, not sent: " + row.error;
         else if (const zclient::Problem p = zclient::checkSettings(row.give, current))
-            verdict[k] = "bad input, not sent: " + zclient::problemText(p);
+            v.text[k] = "bad input, not sent: " + zclient::problemText(p);
         else if (!current) {
-            verdict[k] = "not found, not set";
-            outcome[k] = NotFound;
+            v.text[k] = "not found, not set";
+            v.outcome[k] = NotFound;
         } else {
-            items.push_back(zclient::fileItem(n, *current, row.give));
+            v.items.push_back(zclient::fileItem(n, *current, row.give));
         }
     }
-    zclient::Configuration steps(session.client(), items);
+    return v;
+}
+
+// Sends the planned rows and prints every row's result as it comes; the
+// highest outcome. `configured` gets the rows that were sent.
+int sendRows(Session &session, const zclient::ApplyFile &file, Verdicts &v, std::vector<std::size_t> &configured)
+{
+    zclient::Configuration steps(session.client(), std::move(v.items));
     int status = Set;
-    std::vector<std::size_t> configured; // rows to verify
     for (std::size_t k = 0; k < file.rows.size(); ++k) {
-        if (verdict[k].empty()) {
+        if (v.text[k].empty()) {
             const std::string name = steps.current().reported.name;
             const int32_t r = steps.next();
-            outcome[k] = outcomeOf(r);
-            verdict[k] = std::string(r == 0 ? "set" : zclient::configOutcome(r)) + " (" + name + ")";
+            v.outcome[k] = outcomeOf(r);
+            v.text[k] = std::string(r == 0 ? "set" : zclient::configOutcome(r)) + " (" + name + ")";
             configured.push_back(k);
         }
-        std::printf("%s: %s\n", head(file.rows[k]).c_str(), verdict[k].c_str());
+        std::printf("%s: %s\n", rowHead(file.rows[k]).c_str(), v.text[k].c_str());
         std::fflush(stdout);
-        status = std::max(status, static_cast<int>(outcome[k]));
+        status = std::max(status, static_cast<int>(v.outcome[k]));
     }
-    if (plan.globals.verify && !configured.empty() && session.search(plan.globals.to)) {
-        const auto after = session.records();
-        for (const std::size_t k : configured) {
-            const zclient::ApplyRow &row = file.rows[k];
-            const int32_t n = zclient::findByMac(after, row.mac);
-            const std::string now =
-                n ? describe(after[static_cast<std::size_t>(n - 1)]) : std::string("did not answer");
-            std::printf("line %d: %s: now %s\n", row.line, row.mac.c_str(), now.c_str());
-        }
+    return status;
+}
+
+void printNowReported(const zclient::ApplyFile &file, const std::vector<std::size_t> &configured,
+                      const std::vector<Record> &after)
+{
+    for (const std::size_t k : configured) {
+        const zclient::ApplyRow &row = file.rows[k];
+        const int32_t n = zclient::findByMac(after, row.mac);
+        const std::string now = n ? describe(after[static_cast<std::size_t>(n - 1)]) : std::string("did not answer");
+        std::printf("line %d: %s: now %s\n", row.line, row.mac.c_str(), now.c_str());
     }
+}
+
+int runApply(Session &session, const Plan &plan)
+{
+    const std::optional<zclient::ApplyFile> file = readApplyFile(plan.file);
+    if (!file)
+        return BadInput;
+    const bool anyGood = std::any_of(file->rows.begin(), file->rows.end(),
+                                     [](const zclient::ApplyRow &r) { return r.error.empty(); });
+    if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to)))
+        return reportBadRows(*file);
+    const auto found = anyGood ? session.records() : std::vector<Record>();
+    Verdicts verdicts = judgeRows(*file, found);
+    std::vector<std::size_t> configured; // rows to verify
+    const int status = sendRows(session, *file, verdicts, configured);
+    if (plan.globals.verify && !configured.empty() && session.search(plan.globals.to))
+        printNowReported(*file, configured, session.records());
     return status;
 }
 
