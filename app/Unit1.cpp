@@ -672,8 +672,13 @@ void TForm1::pmenuAutoSetClick()
         AppMessageBox::error(this, host.problem);
         return;
     }
-    zclient::Configuration batch(m_session, zclient::batchPlan(pairs, m_records, host.mask.toLatin1().toStdString(),
-                                                               host.gateway.toLatin1().toStdString()));
+    // Only modules the last search reported: a cleared grid has no MAC or
+    // alias to send.
+    std::vector<zclient::PlanItem> plan = zclient::batchPlan(pairs, m_records, host.mask.toLatin1().toStdString(),
+                                                             host.gateway.toLatin1().toStdString());
+    if (plan.empty())
+        return;
+    zclient::Configuration batch(m_session, std::move(plan));
     // Everything is checked before the first request goes out.
     if (const std::string problem = batch.check(); !problem.empty()) {
         AppMessageBox::error(this, QString::fromLatin1(problem));

@@ -99,6 +99,14 @@ private Q_SLOTS:
         }));
         // Modules ticked, no search at all.
         QVERIFY(runBatch([] { frm_AutoSet->btnSelectAllClick(); }));
+        // After Clear the grid holds no module to configure, though its
+        // first empty row can still be ticked.
+        Form1->ToolButton4Click();
+        QVERIFY(runBatch([] {
+            searchFree(kFree + "1", kFree + "9", QStringLiteral("1"));
+            frm_AutoSet->btnSelectAllClick();
+            frm_AutoSet->btnIPSetectAllClick();
+        }));
 
         QVERIFY(configRequests().isEmpty());
         QCOMPARE(simulator->stats().configs, 0u);
