@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "client/Rules.h"
 #include "platform/HostNetwork.h"
 
 namespace {
@@ -25,8 +26,6 @@ const QColor kIdentityColour(212, 208, 200);
 const QColor kSettingsColour(216, 213, 249);
 
 const QString kNoAddress = QStringLiteral("0.0.0.0");
-
-constexpr int kAliasLength = 11;
 
 // How long one step of the probe may wait for echo replies before the
 // windows get their events again.
@@ -56,7 +55,7 @@ TForm2::TForm2(QWidget *parent, const ModuleTable &modules, THostServices &servi
     for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit2, editDHCP})
         setBackground(edit, kSettingsColour);
     // A module holds no longer alias.
-    Edit11->setMaxLength(kAliasLength);
+    Edit11->setMaxLength(int(zclient::kAliasLength));
 
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, [this] { done(mrCancel); });
