@@ -54,9 +54,10 @@ public:
     // limit), as kept in option.ini and handed to the library.
     uint32_t SearchTimeOut = 2000;
     int32_t SearchNumber = 0;
-    // option.ini's "SearchAgain": a short search follows a successful
-    // configuration and the log says what each configured module reports.
-    bool SearchAgainAfterSetting = false;
+    // option.ini's "SearchAgain": a search confirms each configuration and
+    // the log says what each configured module reports; off, the outcome is
+    // "acknowledged" at best.
+    bool SearchAgainAfterSetting = true;
     QString VersionText;
     // Number of modules listed by the last search.
     int Tag = 0;
