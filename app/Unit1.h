@@ -117,8 +117,12 @@ private:
     // Lets the window repaint, without user input, until no search runs.
     void waitWhileSearching(int maxMs);
     void takeSearchResults();
-    // The short search after setting; `macs` are the modules set.
-    void searchAgainAfterSetting(const QStringList &macs);
+    // The confirming search after setting: it ends once every configured
+    // module has answered, refills the grid and judges each module by what
+    // it reports.
+    void searchAgainAfterSetting(zclient::Configuration &configured);
+    // The outcome of each configured module: the check when it is on.
+    void confirmConfigured(zclient::Configuration &configured);
 
     // Configuring one module: the number of changed fields (DHCP as the
     // module is to get it in `dhcp`), and sending what the dialog chose.
@@ -131,7 +135,7 @@ private:
     // summary.
     void runBatch(zclient::Configuration &batch);
     bool continueAfterFailure(QWidget *progress, int number);
-    void reportBatch(const zclient::Configuration &batch);
+    void reportBatch(zclient::Configuration &batch);
 
     QLabel *StatusBarPanel0 = nullptr;
     QLabel *StatusBarPanel1 = nullptr;
@@ -145,5 +149,4 @@ private:
     bool m_configuring = false;
     std::vector<zclient::Record> m_records; // of the last search, by module number - 1
     QStringList m_moduleAdapters;           // by module number - 1; empty when unknown
-    QStringList m_setInBatch;               // MACs of the modules that acknowledged
 };
