@@ -40,8 +40,8 @@ bool writeTo(const QString &path, const Values &values, QString *reason)
     // A file of an operator who never chose an adapter stays as it was.
     if (!values.adapter.isEmpty() || platform::readProfileString(nativePath(path), kSection, kAdapterKey))
         pairs.emplace_back(kAdapterKey, values.adapter.toStdString());
-    // Likewise for an operator who never turned the check on.
-    if (values.searchAgain || platform::readProfileString(nativePath(path), kSection, kSearchAgainKey))
+    // Likewise for an operator who never turned the check off.
+    if (!values.searchAgain || platform::readProfileString(nativePath(path), kSection, kSearchAgainKey))
         pairs.emplace_back(kSearchAgainKey, values.searchAgain ? "1" : "0");
     if (platform::writeProfileStrings(nativePath(path), kSection, pairs, &why))
         return true;
@@ -84,7 +84,7 @@ Values read()
     values.timeOut = static_cast<uint32_t>(
         platform::readProfileInt(path, kSection, kTimeOutKey, static_cast<int>(kDefaultTimeOut)));
     values.adapter = QString::fromStdString(platform::readProfileString(path, kSection, kAdapterKey).value_or(""));
-    values.searchAgain = platform::readProfileInt(path, kSection, kSearchAgainKey, 0) != 0;
+    values.searchAgain = platform::readProfileInt(path, kSection, kSearchAgainKey, 1) != 0;
     return values;
 }
 

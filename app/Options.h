@@ -1,8 +1,8 @@
 // The options file option.ini, section "option", keys "SNumber" (wished
 // number of search results), "STimeOut" (search time-out in milliseconds)
 // and "Adapter" (the host adapter whose settings the configuration dialogs
-// propose; empty or missing: the first adapter) and "SearchAgain" (1: search
-// again after setting; default 0). It lives beside the program file; where that folder or file
+// propose; empty or missing: the first adapter) and "SearchAgain" (0: no search
+// confirms a configuration; default, and a file without the key, 1). It lives beside the program file; where that folder or file
 // cannot be written, a copy in the user's configuration folder takes over
 // and is read first from then on.
 #pragma once
@@ -31,8 +31,9 @@ struct Values {
     int32_t number = kDefaultNumber;
     uint32_t timeOut = kDefaultTimeOut;
     QString adapter;
-    // "SearchAgain": a short search after a successful configuration.
-    bool searchAgain = false;
+    // "SearchAgain": a search confirms each configuration; off, an
+    // acknowledgement is all the program can tell.
+    bool searchAgain = true;
 };
 
 // Reads every key from the first file of readOrder() that exists; a missing

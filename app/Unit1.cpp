@@ -12,6 +12,7 @@
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Version.h"
+#include "client/Conflicts.h"
 #include "client/Rules.h"
 
 #include <QApplication>
@@ -55,6 +56,24 @@ public:
         return QSize(QStyledItemDelegate::sizeHint(option, index).width(), kLogItemHeight);
     }
 };
+
+// A request by MAC changes every module that holds it: configuring a MAC
+// that several modules with different settings reported needs the
+// operator's word that all of them are to change.
+bool allWithSharedMacs(QWidget *parent, const std::vector<zclient::Record> &records,
+                       const std::vector<zclient::PlanItem> &items)
+{
+    QStringList why;
+    for (const zclient::PlanItem &item : items)
+        if (const std::string problem = zclient::sharedMacProblem(records, item.reported.mac); !problem.empty())
+            why << QString::fromLatin1(problem);
+    if (why.isEmpty())
+        return true;
+    return AppMessageBox::show(parent, QStringLiteral("Confirm"),
+                               why.join(QLatin1Char('\n')) + QStringLiteral("\n\nChange all of them?"),
+                               QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No)
+           == QMessageBox::Yes;
+}
 
 void centreOnScreen(QWidget *window)
 {
@@ -292,22 +311,22 @@ void TForm1::takeSearchResults()
     StringGrid1->SelectRow(1);
 }
 
-void TForm1::searchAgainAfterSetting(const QStringList &macs)
+void TForm1::searchAgainAfterSetting(zclient::Configuration &configured)
 {
-    constexpr uint32_t kShortSearchMs = 1000; // the library's shortest
     clearGrid();
     ToolButton2->setEnabled(false);
     endLeftoverSearch();
-    // Every reply within the time-out: other modules may answer first.
-    m_session.setOptions(kShortSearchMs, 0);
+    // Every reply within the time-out: other modules may answer first. The
+    // search ends as soon as every configured module has answered.
+    m_session.setOptions(SearchTimeOut, 0);
     appendLog(QStringLiteral("Search again..."));
     StatusBarPanel0->setText(QStringLiteral("Checking"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // 0: nothing went out and no search runs.
-    if (m_session.startSearch(kBroadcastAddress) != 0) {
-        waitWhileSearching(kShortSearchMs + 2000);
-        endLeftoverSearch();
-    }
+    const bool ran = m_session.confirmingSearch(kBroadcastAddress, ZARFEL_DEVICE_PORT, configured.awaited(), [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        QThread::msleep(5);
+    });
+    endLeftoverSearch();
     QApplication::restoreOverrideCursor();
     m_session.setOptions(SearchTimeOut, SearchNumber);
     StatusBarPanel0->setText(QStringLiteral("Search complete"));
@@ -315,8 +334,17 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
     // the records a configuration goes to. An address handed out stays used
     // up, also for a module that did not answer.
     takeSearchResults();
+    if (!ran)
+        appendLog(QStringLiteral("No search request could be sent to check the settings"));
+    const std::vector<zclient::Record> none;
+    configured.confirm(ran ? &m_records : &none);
 
-    for (const QString &mac : macs) {
+    QStringList logged;
+    for (const std::string &text : configured.awaited()) {
+        const QString mac = QString::fromLatin1(text);
+        if (logged.contains(mac))
+            continue;
+        logged << mac;
         int found = 0;
         for (int n = 1; n <= Tag && found == 0; ++n)
             if (StringGrid1->Cells(7, n).compare(mac, Qt::CaseInsensitive) == 0)
@@ -330,6 +358,14 @@ void TForm1::searchAgainAfterSetting(const QStringList &macs)
                            StringGrid1->Cells(6, found), StringGrid1->Cells(3, found), StringGrid1->Cells(2, found)));
     }
     scrollLogToEnd();
+}
+
+void TForm1::confirmConfigured(zclient::Configuration &configured)
+{
+    if (SearchAgainAfterSetting)
+        searchAgainAfterSetting(configured);
+    else
+        configured.confirm(nullptr);
 }
 
 void TForm1::showSearchAdapters(const std::vector<hostnet::HostAdapter> &adapters)
@@ -389,6 +425,25 @@ void TForm1::showAddressConflicts(const std::vector<hostnet::HostAdapter> &adapt
         if (!via.isEmpty())
             why << QStringLiteral("via ") + via;
         StringGrid1->SetCellToolTip(kIp, n, why.join(QLatin1Char('\n')));
+    }
+    // Rows that share a MAC: one module heard twice, or several modules that
+    // a configuration of that MAC would all change.
+    constexpr int kMac = 7;
+    if (m_records.size() == std::size_t(Tag)) {
+        const zclient::MacConflicts macs = zclient::findMacConflicts(m_records);
+        for (int n = 1; n <= Tag; ++n) {
+            const int others = macs.othersSharing[std::size_t(n - 1)];
+            if (others == 0)
+                continue;
+            StringGrid1->SetCellWarning(kMac, n, true);
+            QStringList why{QStringLiteral("MAC shared with %1 other row%2").arg(others).arg(others == 1 ? "" : "s")};
+            if (const QString via = m_moduleAdapters.value(n - 1); !via.isEmpty())
+                why << QStringLiteral("via ") + via;
+            StringGrid1->SetCellToolTip(kMac, n, why.join(QLatin1Char('\n')));
+        }
+        for (const zclient::MacConflicts::Shared &shared : macs.shared)
+            appendLog(QStringLiteral("%1: %2").arg(QString::fromLatin1(shared.mac),
+                                                   QString::fromLatin1(zclient::sharedMacText(shared))));
     }
     for (const auto &[address, modules] : found.shared)
         appendLog(QStringLiteral("%1 modules share %2").arg(modules).arg(address));
@@ -616,23 +671,35 @@ void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
         AppMessageBox::error(this, QString::fromLatin1(problem));
         return;
     }
+    if (!allWithSharedMacs(this, m_records, single.items()))
+        return;
     endLeftoverSearch();
     // The library waits up to a second for the module's answer.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int32_t result = single.next();
+    single.next();
     QApplication::restoreOverrideCursor();
     // Taken even without an acknowledgement: the module may have applied it.
     m_services.NoteAddressGiven(chosen.ip);
 
-    if (result == 0) {
+    // What the module reports decides, not its acknowledgement, which may be
+    // another module's.
+    confirmConfigured(single);
+    const zclient::Outcome outcome = single.outcomes().front();
+    if (outcome == zclient::Outcome::Set || outcome == zclient::Outcome::Acknowledged) {
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
                             QMessageBox::Information, QMessageBox::Ok);
-        appendLog(QStringLiteral("Module set up successfully"));
-        if (SearchAgainAfterSetting)
-            searchAgainAfterSetting({chosen.mac});
+        appendLog(outcome == zclient::Outcome::Set ? QStringLiteral("Module set up successfully")
+                                                   : QStringLiteral("Module acknowledged the setting"));
+    } else if (outcome == zclient::Outcome::NotConfirmed) {
+        const QString instead = QString::fromLatin1(zclient::reportedInstead(single.macAfter(0), m_records));
+        AppMessageBox::show(this, QStringLiteral("Warning"),
+                            QStringLiteral("No.%1 module acknowledged the setting, but it %2.").arg(n).arg(instead),
+                            QMessageBox::Warning, QMessageBox::Ok);
+        appendLog(QStringLiteral("Module not confirmed: it %1").arg(instead));
     } else {
         AppMessageBox::error(this, QStringLiteral("Setting Error"));
-        appendLog(QStringLiteral("Module failed to set up "));
+        appendLog(outcome == zclient::Outcome::Refused ? QStringLiteral("Module refused the setting")
+                                                       : QStringLiteral("Module failed to set up "));
     }
     scrollLogToEnd();
 }
@@ -684,6 +751,8 @@ void TForm1::pmenuAutoSetClick()
         AppMessageBox::error(this, QString::fromLatin1(problem));
         return;
     }
+    if (!allWithSharedMacs(this, m_records, batch.items()))
+        return;
     runBatch(batch);
     reportBatch(batch);
 }
@@ -709,17 +778,15 @@ void TForm1::runBatch(zclient::Configuration &batch)
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const int32_t result = batch.next();
         QApplication::restoreOverrideCursor();
-        // The address is used up, whether the module took it or not; only an
-        // acknowledgement counts as set.
+        // The address is used up, whether the module took it or not; what
+        // it took is for the check to say.
         m_services.NoteAddressGiven(ip);
         progress.ShowDone(batch.done());
         appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
                       .arg(n)
-                      .arg(mac, ip, result == 0 ? QStringLiteral("set") : QStringLiteral("failed")));
+                      .arg(mac, ip, QString::fromLatin1(zclient::outcomeText(batch.outcomes().back()))));
         scrollLogToEnd();
-        if (result == 0)
-            m_setInBatch << mac;
-        else if (!continueAfterFailure(&progress, n))
+        if (result != 0 && !continueAfterFailure(&progress, n))
             batch.stop();
     }
     progress.hide();
@@ -736,18 +803,25 @@ bool TForm1::continueAfterFailure(QWidget *progress, int number)
            != QMessageBox::No;
 }
 
-void TForm1::reportBatch(const zclient::Configuration &batch)
+void TForm1::reportBatch(zclient::Configuration &batch)
 {
+    confirmConfigured(batch);
+    if (batch.confirmed())
+        for (int k = 0; k < batch.done(); ++k) {
+            const zclient::PlanItem &item = batch.items()[std::size_t(k)];
+            appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
+                          .arg(item.module)
+                          .arg(QString::fromLatin1(*item.give.mac),
+                               QString::fromStdString(zclient::canonicalAddress(*item.give.ip)),
+                               QString::fromLatin1(zclient::outcomeText(batch.outcomes()[std::size_t(k)]))));
+        }
     appendLog(QString::fromStdString(batch.summary()));
     scrollLogToEnd();
-    const QStringList set = std::exchange(m_setInBatch, {});
-    if (SearchAgainAfterSetting && !set.isEmpty())
-        searchAgainAfterSetting(set);
     if (batch.ended())
         return; // the operator chose to end it: no summary box
 
     const QString outcome = QString::fromStdString(batch.outcome());
-    if (batch.failed() == 0)
+    if (batch.failed() == 0 && batch.counted(zclient::Outcome::NotConfirmed) == 0)
         AppMessageBox::show(this, QStringLiteral("Information"), outcome, QMessageBox::Information, QMessageBox::Ok);
     else
         AppMessageBox::show(this, QStringLiteral("Warning"), outcome, QMessageBox::Warning, QMessageBox::Ok);

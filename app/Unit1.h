@@ -54,9 +54,10 @@ public:
     // limit), as kept in option.ini and handed to the library.
     uint32_t SearchTimeOut = 2000;
     int32_t SearchNumber = 0;
-    // option.ini's "SearchAgain": a short search follows a successful
-    // configuration and the log says what each configured module reports.
-    bool SearchAgainAfterSetting = false;
+    // option.ini's "SearchAgain": a search confirms each configuration and
+    // the log says what each configured module reports; off, the outcome is
+    // "acknowledged" at best.
+    bool SearchAgainAfterSetting = true;
     QString VersionText;
     // Number of modules listed by the last search.
     int Tag = 0;
@@ -116,8 +117,12 @@ private:
     // Lets the window repaint, without user input, until no search runs.
     void waitWhileSearching(int maxMs);
     void takeSearchResults();
-    // The short search after setting; `macs` are the modules set.
-    void searchAgainAfterSetting(const QStringList &macs);
+    // The confirming search after setting: it ends once every configured
+    // module has answered, refills the grid and judges each module by what
+    // it reports.
+    void searchAgainAfterSetting(zclient::Configuration &configured);
+    // The outcome of each configured module: the check when it is on.
+    void confirmConfigured(zclient::Configuration &configured);
 
     // Configuring one module: the number of changed fields (DHCP as the
     // module is to get it in `dhcp`), and sending what the dialog chose.
@@ -130,7 +135,7 @@ private:
     // summary.
     void runBatch(zclient::Configuration &batch);
     bool continueAfterFailure(QWidget *progress, int number);
-    void reportBatch(const zclient::Configuration &batch);
+    void reportBatch(zclient::Configuration &batch);
 
     QLabel *StatusBarPanel0 = nullptr;
     QLabel *StatusBarPanel1 = nullptr;
@@ -144,5 +149,4 @@ private:
     bool m_configuring = false;
     std::vector<zclient::Record> m_records; // of the last search, by module number - 1
     QStringList m_moduleAdapters;           // by module number - 1; empty when unknown
-    QStringList m_setInBatch;               // MACs of the modules that acknowledged
 };

@@ -36,6 +36,30 @@ std::vector<PlanItem> batchPlan(const std::vector<Pair> &pairs, const std::vecto
 // left out, so that a list applied unchanged sends nothing.
 PlanItem fileItem(std::int32_t module, const Record &reported, Settings give);
 
+// What a configured module is told to have ended as. The module's own report
+// in the confirming search is the truth; an acknowledgement alone proves
+// nothing, as it carries no MAC.
+enum class Outcome {
+    Set,          // the confirming search saw the new settings
+    NotConfirmed, // acknowledged, but reports its old settings or did not answer
+    Refused,
+    Failed,       // no acknowledgement, not sent, nothing sent
+    Acknowledged, // accepted, and no check asked for
+};
+// "set", "not confirmed", "refused", "failed", "acknowledged".
+const char *outcomeText(Outcome outcome);
+// Whether a module's report shows every setting of `give` (addresses by
+// value, MACs in any case).
+bool reportsGiven(const Record &seen, const Settings &give);
+// One module's outcome from Zarfel_ConfigModule's result and the records of
+// the confirming search (null: no check). `mac` is the MAC the module is to
+// answer under; every record with it must show the new settings.
+Outcome judgeOutcome(std::int32_t result, const Settings &give, const std::string &mac,
+                     const std::vector<Record> *after);
+// What a module not confirmed reports instead, for the operator: "reports IP
+// ..., mask ..." or "did not answer".
+std::string reportedInstead(const std::string &mac, const std::vector<Record> &after);
+
 class Configuration {
 public:
     Configuration(Session &session, std::vector<PlanItem> items) : session_(session), items_(std::move(items)) {}
@@ -61,17 +85,35 @@ public:
     const std::vector<std::int32_t> &results() const { return results_; }
     const std::vector<PlanItem> &items() const { return items_; }
 
-    // The log line: "Batch complete: 2 of 3 modules set, 1 failed. Search
-    // again to see what each module took.", "Batch ended: ..., 1 not tried".
+    // The MACs the confirming search waits for: each module a request went
+    // to, under the MAC it is to have.
+    std::vector<std::string> awaited() const;
+    // The MAC item k is to answer under.
+    std::string macAfter(int k) const;
+    // Judges every module tried by the records of the confirming search;
+    // null when the check is off. Until then each outcome is the
+    // acknowledgement's.
+    void confirm(const std::vector<Record> *after);
+    bool confirmed() const { return confirmed_; }
+    const std::vector<Outcome> &outcomes() const { return outcomes_; }
+    int counted(Outcome outcome) const;
+
+    // The log line: "Batch complete: 2 of 3 modules set, 1 not confirmed,
+    // 1 failed. Search again to see what each module took.", "Batch ended:
+    // ..., 1 not tried"; "acknowledged" instead of "set" without a check.
     std::string summary() const;
-    // The closing box's text: "Setting complete", or how many failed.
+    // The closing box's text: "Setting complete", or how many failed or
+    // were not confirmed.
     std::string outcome() const;
 
 private:
     Session &session_;
     std::vector<PlanItem> items_;
     std::vector<std::int32_t> results_;
+    std::vector<Settings> sent_; // as they went out, for the check
+    std::vector<Outcome> outcomes_;
     bool ended_ = false;
+    bool confirmed_ = false;
 };
 
 } // namespace zclient

@@ -41,6 +41,11 @@ public:
     // Calls idle() while a search runs, for at most `limit`; true once it has
     // ended. The program passes its event processing, a console a sleep.
     bool waitWhileSearching(std::chrono::milliseconds limit, const std::function<void()> &idle) const;
+    // The search that confirms a configuration: it ends as soon as every MAC
+    // of `awaited` is in the table (any case or separator), else at the
+    // library's time-out. False when no request went out and no search ran.
+    bool confirmingSearch(const std::string &address, std::int32_t port, const std::vector<std::string> &awaited,
+                          const std::function<void()> &idle);
 
     std::int32_t count() const;
     std::vector<Record> records() const;

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <tuple>
 
 namespace zclient {
 
@@ -46,6 +47,51 @@ AddressConflicts findAddressConflicts(const std::vector<std::string> &moduleAddr
             result.shared.emplace_back(addressText(*a), n);
     }
     return result;
+}
+
+MacConflicts findMacConflicts(const std::vector<Record> &records)
+{
+    const auto key = [](const Record &r) { return canonicalMac(r.mac).value_or(r.mac); };
+    // The settings a module reports, without the adapter it answered by.
+    const auto settings = [](const Record &r) {
+        return std::tie(r.name, r.alias, r.dhcp, r.ip, r.mask, r.gateway);
+    };
+    std::map<std::string, std::vector<std::size_t>> byMac;
+    std::vector<std::string> order;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        auto &rows = byMac[key(records[i])];
+        if (rows.empty())
+            order.push_back(key(records[i]));
+        rows.push_back(i);
+    }
+    MacConflicts result;
+    for (const Record &r : records)
+        result.othersSharing.push_back(static_cast<int>(byMac[key(r)].size()) - 1);
+    for (const std::string &mac : order) {
+        const auto &rows = byMac[mac];
+        if (rows.size() < 2)
+            continue;
+        bool same = true;
+        for (const std::size_t i : rows)
+            same = same && settings(records[i]) == settings(records[rows.front()]);
+        result.shared.push_back({records[rows.front()].mac, static_cast<int>(rows.size()), same});
+    }
+    return result;
+}
+
+const char *sharedMacText(const MacConflicts::Shared &shared)
+{
+    return shared.sameSettings ? "answered twice" : "several modules share this MAC";
+}
+
+std::string sharedMacProblem(const std::vector<Record> &records, const std::string &mac)
+{
+    const auto wanted = canonicalMac(mac).value_or(mac);
+    for (const MacConflicts::Shared &s : findMacConflicts(records).shared)
+        if (!s.sameSettings && canonicalMac(s.mac).value_or(s.mac) == wanted)
+            return std::to_string(s.records) + " modules with different settings report MAC " + s.mac +
+                   ": several modules share this MAC, and a configuration of it changes every one of them.";
+    return {};
 }
 
 } // namespace zclient

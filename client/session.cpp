@@ -1,5 +1,9 @@
 #include "Session.h"
 
+#include "Rules.h"
+
+#include <algorithm>
+
 namespace zclient {
 
 Session::~Session()
@@ -51,6 +55,35 @@ bool Session::waitWhileSearching(std::chrono::milliseconds limit, const std::fun
             return false;
         idle();
     }
+    return true;
+}
+
+bool Session::confirmingSearch(const std::string &address, std::int32_t port,
+                               const std::vector<std::string> &awaited, const std::function<void()> &idle)
+{
+    // 0: nothing went out and no search runs; -1: the search listens anyway.
+    if (startSearch(address, port) == 0)
+        return false;
+    std::vector<std::string> missing;
+    for (const std::string &mac : awaited)
+        missing.push_back(canonicalMac(mac).value_or(mac));
+    // Bounded even if the library's search never ended by itself.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_ + 2000);
+    std::int32_t seen = 0;
+    while (searching() && std::chrono::steady_clock::now() < end) {
+        // Records are read again only when new ones came in.
+        if (const std::int32_t n = count(); n != seen) {
+            seen = n;
+            for (const Record &r : records())
+                std::erase(missing, canonicalMac(r.mac).value_or(r.mac));
+            if (missing.empty())
+                break;
+        }
+        idle();
+    }
+    if (searching())
+        stop();
+    waitWhileSearching(std::chrono::seconds(5), idle);
     return true;
 }
 

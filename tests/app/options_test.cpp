@@ -267,33 +267,38 @@ private Q_SLOTS:
         QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=101\nSTimeOut=0\n"));
     }
 
-    void searchAgainIsOffByDefaultAndKeptOnceSet()
+    void searchAgainIsOnByDefaultAndKeptOnceTurnedOff()
     {
+        // A file without the key: the check is on, and the file stays as it is.
         apptest::writeOptionFile("[option]\nSNumber=2\nSTimeOut=1500\n");
-        QVERIFY(apptest::startProgram());
-        QVERIFY(!Form1->SearchAgainAfterSetting);
-        QVERIFY(withOptionsDialog([] {
-            QCheckBox *again = ui<QCheckBox>(frm_Configuration, "chk_SearchAgain");
-            QVERIFY(!again->isChecked());
-            QCOMPARE(again->geometry(), QRect(24, 184, 233, 17));
-            apptest::clickEnabled(again);
-            apptest::clickNamed(frm_Configuration, "btnSet");
-        }));
-        QVERIFY(Form1->SearchAgainAfterSetting);
-        QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=2\nSTimeOut=1500\nSearchAgain=1\n"));
-
-        // Read back at the next start, and turned off again as 0.
-        apptest::stopProgram();
         QVERIFY(apptest::startProgram());
         QVERIFY(Form1->SearchAgainAfterSetting);
         QVERIFY(withOptionsDialog([] {
             QCheckBox *again = ui<QCheckBox>(frm_Configuration, "chk_SearchAgain");
             QVERIFY(again->isChecked());
-            again->setChecked(false);
+            QCOMPARE(again->geometry(), QRect(24, 184, 233, 17));
+            apptest::clickNamed(frm_Configuration, "btnSet");
+        }));
+        QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=2\nSTimeOut=1500\n"));
+        QVERIFY(withOptionsDialog([] {
+            apptest::clickEnabled(ui<QCheckBox>(frm_Configuration, "chk_SearchAgain"));
             apptest::clickNamed(frm_Configuration, "btnSet");
         }));
         QVERIFY(!Form1->SearchAgainAfterSetting);
         QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=2\nSTimeOut=1500\nSearchAgain=0\n"));
+
+        // Read back at the next start, and turned on again as 1.
+        apptest::stopProgram();
+        QVERIFY(apptest::startProgram());
+        QVERIFY(!Form1->SearchAgainAfterSetting);
+        QVERIFY(withOptionsDialog([] {
+            QCheckBox *again = ui<QCheckBox>(frm_Configuration, "chk_SearchAgain");
+            QVERIFY(!again->isChecked());
+            again->setChecked(true);
+            apptest::clickNamed(frm_Configuration, "btnSet");
+        }));
+        QVERIFY(Form1->SearchAgainAfterSetting);
+        QCOMPARE(apptest::readOptionFile(), QByteArray("[option]\nSNumber=2\nSTimeOut=1500\nSearchAgain=1\n"));
     }
 
     void cancelChangesNothing()

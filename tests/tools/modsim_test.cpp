@@ -313,6 +313,25 @@ TEST(ModsimSearch, LateDelaysOnlyItsOwnReply) {
   EXPECT_GE(Clock::now() - sent, 500ms);
 }
 
+TEST(ModsimConfig, AckLateDelaysOnlyTheAcknowledgementAndDeafIgnoresRequests) {
+  Rig rig({"name=SLOW,behave=acklate:500", "name=DEAF,behave=deaf"});
+  EXPECT_EQ(modsim::format_behaviour(rig.sim.modules()[0].behave), "acklate:500");
+  auto sent = Clock::now();
+  rig.send(kSearch);
+  ASSERT_EQ(rig.host.receive_n(2).size(), 2u);
+  EXPECT_LT(Clock::now() - sent, 400ms);
+  sent = Clock::now();
+  rig.send("VELKORQZ510,01,TO=00:0E:C6:00:00:01,IP=198.18.0.8\r");
+  rig.send("VELKORQZ510,01,TO=00:0E:C6:00:00:02,IP=198.18.0.7\r");
+  // Applied at once, acknowledged late; the deaf one neither.
+  auto ack = rig.host.receive();
+  ASSERT_TRUE(ack);
+  EXPECT_GE(Clock::now() - sent, 500ms);
+  EXPECT_EQ(rig.sim.modules()[0].ip, "198.18.0.8");
+  EXPECT_FALSE(rig.host.receive(kQuietMs));
+  EXPECT_NE(rig.sim.modules()[1].ip, "198.18.0.7");
+}
+
 TEST(ModsimSearch, JunkComesBeforeEachReply) {
   Rig rig({"name=J,behave=garbage+empty+oversize"});
   rig.send(kSearch);

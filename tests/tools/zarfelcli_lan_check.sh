@@ -2,7 +2,9 @@
 # Runs in the host namespace of a test LAN (see tools/CMakeLists.txt): module
 # namespace 1 holds A (00:0E:C6:00:01:01) and B (…:01:02, never acknowledges),
 # namespace 2 holds OUT (…:02:01) outside the host's subnet.
-# Usage: zarfelcli_lan_check.sh ID_FILE ZARFELCLI
+# With a third word "outcomes", the layout of zarfelcli.testlan_outcomes
+# instead (see there).
+# Usage: zarfelcli_lan_check.sh ID_FILE ZARFELCLI [outcomes]
 set -uo pipefail
 echo "$TESTLAN_ID" >"$1"
 cli=$2
@@ -10,6 +12,51 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 bad=0
 fail() { echo "zarfelcli_lan_check: $*" >&2; bad=1; }
+
+if [[ ${3-} == outcomes ]]; then
+  # Only what a module reports makes it set: the refusing module may take
+  # the late module's acknowledgement, but never ends as set.
+  cat >"$work/batch.csv" <<'CSV'
+mac,ip
+00:0E:C6:00:05:01,198.18.0.11
+00:0E:C6:00:05:02,198.18.0.12
+00:0E:C6:00:05:03,198.18.0.13
+CSV
+  rc=0
+  "$cli" --timeout 2000 apply "$work/batch.csv" >"$work/batch.out" 2>"$work/batch.err" || rc=$?
+  cat "$work/batch.out"
+  while read -r line; do
+    mac=$(awk '{print $3}' <<<"$line")
+    grep -i "mac=${mac%:}" "$TESTLAN_DIR/m1.state" | grep -q 'ip=198.18.0.1[123],' ||
+      fail "reported set, but unchanged: $line"
+  done < <(grep ': set (' "$work/batch.out")
+  grep -Eq '^line 4: 00:0E:C6:00:05:03: (not confirmed|refused by the module) \(R\)' "$work/batch.out" ||
+    fail "the refusing module: $(cat "$work/batch.out")"
+  grep -Eq '^line 3: 00:0E:C6:00:05:02: no acknowledgement' "$work/batch.out" || fail "the deaf module: $(cat "$work/batch.out")"
+  if grep -q 'not confirmed' "$work/batch.out"; then want=4; else want=2; fi
+  ((rc == want)) || fail "batch exited with $rc, not $want: $(cat "$work/batch.err")"
+
+  # A MAC of two modules with different settings: bad input unless all are
+  # to change, and then both do.
+  rc=0
+  "$cli" --timeout 1000 set 00:0E:C6:00:06:01 alias=both 2>"$work/dup.err" || rc=$?
+  ((rc == 3)) && grep -q 'several modules share this MAC' "$work/dup.err" || fail "shared MAC set exited $rc: $(cat "$work/dup.err")"
+  if grep -q 'TO=00:0E:C6:00:06:01' "$TESTLAN_DIR/m2.log"; then fail "a request went to the shared MAC"; fi
+  "$cli" --timeout 1000 --all-with-mac set 00:0E:C6:00:06:01 alias=both 2>"$work/dup.err" ||
+    fail "--all-with-mac set exited $?: $(cat "$work/dup.err")"
+  [[ $(grep -c 'alias=both' "$TESTLAN_DIR/m2.state") == 2 ]] || fail "shared MAC: $(cat "$TESTLAN_DIR/m2.state")"
+
+  # Acknowledged, then gone: not confirmed (4); without the check, 0.
+  rc=0
+  "$cli" --timeout 1000 set 00:0E:C6:00:06:03 alias=gone 2>"$work/gone.err" || rc=$?
+  ((rc == 4)) && grep -q 'not confirmed: acknowledged, but it did not answer' "$work/gone.err" ||
+    fail "vanishing module exited $rc: $(cat "$work/gone.err")"
+  rc=0
+  "$cli" --timeout 1000 --no-verify --all-with-mac set 00:0E:C6:00:06:01 alias=again 2>"$work/nov.err" || rc=$?
+  ((rc == 0)) || fail "--no-verify set exited $rc: $(cat "$work/nov.err")"
+  ((bad == 0)) && echo "zarfelcli_lan_check: ok"
+  exit "$bad"
+fi
 
 # A search as JSON: every module once, the stable keys, the host's adapter.
 "$cli" --timeout 1000 --format json search >"$work/search.json" || fail "search exited with $?"
@@ -27,7 +74,8 @@ PY
   fail "directed broadcast: $(cat "$work/directed.csv")"
 
 # apply: one row set, one malformed, one module that is not there, one that
-# never acknowledges; the worst of them is the exit status.
+# never acknowledges but takes its settings (set: the check sees them); the
+# worst of them is the exit status.
 cat >"$work/plant.csv" <<'CSV'
 mac,ip,mask,gateway,dhcp,alias
 00:0e:c6:00:01:01,198.18.0.150,,,0,"pump"
@@ -42,7 +90,7 @@ cat "$work/apply.out"
 for line in '^line 2: 00:0E:C6:00:01:01: set \(A\)$' \
   "^line 3: 00:0E:C6:00:02:01: bad input, not sent: ip: '198.19.5.300'" \
   '^line 4: 00:0E:C6:00:09:09: not found, not set$' \
-  '^line 5: 00:0E:C6:00:01:02: no acknowledgement' \
+  '^line 5: 00:0E:C6:00:01:02: set \(B\)$' \
   '^line 2: 00:0E:C6:00:01:01: now ip=198.18.0.150 .*alias=pump$'; do
   grep -Eq "$line" "$work/apply.out" || fail "no line matching $line"
 done

@@ -66,6 +66,10 @@ Behaviours (combine with '+', e.g. behave=late:300+twice):
   vanish      apply and acknowledge one configuration, then be mute (a
               module that does not come back after its restart)
   late:MS     send replies and acknowledgements MS milliseconds late
+  acklate:MS  send acknowledgements MS milliseconds late (replies to
+              searches as late:MS says); the settings apply at once
+  deaf        answer searches but ignore configuration requests (a module
+              the request never reached)
   twice       send every reply and acknowledgement twice
   garbage     send a non-protocol datagram before each reply or ack
   empty       send an empty datagram before each reply or ack

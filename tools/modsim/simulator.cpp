@@ -141,6 +141,14 @@ bool parse_behaviour(std::string_view text, Behaviour& out, std::string& error) 
     } else if (word == "oversize") {
       if (!no_arg()) return false;
       b.oversize = true;
+    } else if (word == "deaf") {
+      if (!no_arg()) return false;
+      b.deaf = true;
+    } else if (word == "acklate") {
+      if (!parse_uint(arg, 3'600'000, b.ack_late_ms)) {
+        error = "acklate:MS needs milliseconds (0..3600000), got '" + std::string(item) + "'";
+        return false;
+      }
     } else if (word == "late") {
       if (!parse_uint(arg, 3'600'000, b.late_ms)) {
         error = "late:MS needs milliseconds (0..3600000), got '" + std::string(item) + "'";
@@ -173,7 +181,9 @@ std::string format_behaviour(const Behaviour& b) {
   if (b.refuse) add("refuse");
   if (b.silent) add("silent");
   if (b.vanish) add("vanish");
+  if (b.deaf) add("deaf");
   if (b.late_ms) add("late:" + std::to_string(b.late_ms));
+  if (b.ack_late_ms) add("acklate:" + std::to_string(b.ack_late_ms));
   if (b.twice) add("twice");
   if (b.garbage) add("garbage");
   if (b.empty) add("empty");
@@ -636,7 +646,7 @@ void ModuleSimulator::handle_config(std::string_view text) {
     std::lock_guard lock(mutex_);
     bool changed = false;
     for (auto& m : modules_) {
-      if (!mac_equal(to, m.mac) || m.behave.mute) continue;
+      if (!mac_equal(to, m.mac) || m.behave.mute || m.behave.deaf) continue;
       if (m.behave.refuse || !valid) {
         if (!m.behave.silent) answers.push_back(Action{Kind::AckRefused, m});
         continue;
@@ -659,8 +669,11 @@ void ModuleSimulator::handle_config(std::string_view text) {
 }
 
 void ModuleSimulator::dispatch(Action action) {
-  if (action.module.behave.late_ms > 0) {
-    auto due = Clock::now() + std::chrono::milliseconds(action.module.behave.late_ms);
+  const Behaviour& b = action.module.behave;
+  const std::uint32_t delay =
+      action.kind != Kind::SearchReply && b.ack_late_ms > 0 ? b.ack_late_ms : b.late_ms;
+  if (delay > 0) {
+    auto due = Clock::now() + std::chrono::milliseconds(delay);
     pending_.emplace(due, std::move(action));  // equal times keep arrival order
   } else {
     emit(action);

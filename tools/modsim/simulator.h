@@ -41,6 +41,8 @@ struct Behaviour {
   bool mute = false;           // ignores everything, like a switched-off module
   bool vanish = false;         // acknowledges one configuration, then is mute
   std::uint32_t late_ms = 0;   // delays replies and acknowledgements
+  std::uint32_t ack_late_ms = 0; // delays acknowledgements only (instead of late_ms)
+  bool deaf = false;           // answers searches, ignores configuration requests
   bool twice = false;          // sends every reply and acknowledgement twice
   bool garbage = false;        // sends a non-protocol datagram before each reply
   bool empty = false;          // sends an empty datagram before each reply

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "client/Configure.h"
+#include "client/Conflicts.h"
 #include "client/Csv.h"
 #include "client/Exports.h"
 #include "client/ResultText.h"
@@ -59,8 +60,12 @@ Options (anywhere on the line):
                       or one module's address
   --timeout MS        search time-out in milliseconds (at least 1000)
   --port PORT         reply port (default 54321)
-  --verify            after set or apply, search again and report what each
-                      module reports now
+  --no-verify         after set or apply, take a module's acknowledgement as
+                      its result ("acknowledged") instead of confirming it by
+                      a search; --verify, the default, is still accepted
+  --all-with-mac      set or apply also a MAC that several modules with
+                      different settings report: every one of them changes
+                      (without it such a MAC is bad input, nothing is sent)
 
 Commands:
   init [PORT]         start the library with reply port PORT (1-65535,
@@ -81,11 +86,15 @@ Commands:
                       the alias is sent only when given.
   set MAC KEY=VALUE...
                       search, then change the settings of the module with
-                      that MAC address (letter case ignored). Keys: ip, mask,
-                      gateway, dhcp, alias. Exit status: 0 set (or nothing
-                      to change), 1 not found, 2 no acknowledgement (or
-                      refused, not sent, or the library could not start), 3 bad input
-                      (nothing is sent)
+                      that MAC address (letter case ignored), then search
+                      until the module answers (at most the time-out): it is
+                      set only when it reports the new settings. Keys: ip,
+                      mask, gateway, dhcp, alias. Exit status: 0 set (or
+                      nothing to change, or acknowledged with --no-verify),
+                      1 not found, 2 no acknowledgement (or refused, not
+                      sent, or the library could not start), 3 bad input
+                      (nothing is sent), 4 not confirmed (acknowledged, but
+                      the module reports its old settings or did not answer)
   apply FILE.csv      search, then configure every module the file lists.
                       Header row with the columns mac, ip, mask, gateway,
                       dhcp, alias in any order and letter case (no, name
@@ -94,9 +103,10 @@ Commands:
                       be Enable/Disable, alias N/A is none); an empty cell
                       keeps the module's value, an alias equal to the
                       module's is not sent. UTF-8. One result line
-                      per row; a malformed row is named by line and field
-                      and not sent, a module that did not answer is never
-                      set. Exit status: the highest of the rows' (as set)
+                      per row once every row is sent and confirmed; a
+                      malformed row is named by line and field and not
+                      sent, a module that did not answer is never set. Exit
+                      status: the highest of the rows' (as set)
   -h, --help          show this text
 
 Addresses (ADDR, ip, mask, gateway) are read as the system's inet_addr
@@ -108,7 +118,7 @@ What is sent and printed is the dotted decimal form.
 Examples:
   zarfelcli init 54321 search 255.255.255.255 list configure 2 ip=192.168.1.20 alias=pump
   zarfelcli --format json search
-  zarfelcli --verify set 00:0e:c6:00:00:01 ip=192.168.1.21 alias=press
+  zarfelcli set 00:0e:c6:00:00:01 ip=192.168.1.21 alias=press
   zarfelcli --to 192.168.7.255 apply plant.csv
 
 Exit status of command lists: 0 when every command succeeded; 1 when one
@@ -117,7 +127,7 @@ run).
 )";
 
 // Exit statuses of set and apply.
-enum Outcome { Set = 0, NotFound = 1, NotAcknowledged = 2, BadInput = 3 };
+enum Outcome { Set = 0, NotFound = 1, NotAcknowledged = 2, BadInput = 3, NotConfirmed = 4 };
 
 #ifdef _WIN32
 template <typename F>
@@ -196,7 +206,8 @@ struct Globals {
     Destination to;
     std::optional<unsigned long> timeoutMs;
     long replyPort = ZARFEL_REPLY_PORT;
-    bool verify = false;
+    bool verify = true;
+    bool allWithMac = false;
 };
 
 // A command line: a list of steps, or one set or apply.
@@ -327,8 +338,10 @@ std::vector<std::string> readOptions(int argc, char **argv, Globals &g)
             if (!port)
                 throw UsageError{"--port must be a number from 1 to 65535"};
             g.replyPort = *port;
-        } else if (a == "--verify") {
-            g.verify = true;
+        } else if (a == "--verify" || a == "--no-verify") {
+            g.verify = a == "--verify";
+        } else if (a == "--all-with-mac") {
+            g.allWithMac = true;
         } else {
             words.push_back(a);
         }
@@ -485,11 +498,29 @@ Plan parse(int argc, char **argv)
     return plan;
 }
 
-// -9, nothing to change, counts as set. Every text was checked before: what
-// is left of -1 is a send that failed.
-Outcome outcomeOf(int32_t r)
+// Acknowledged counts as set only when no check was asked for.
+Outcome statusOf(zclient::Outcome o)
 {
-    return r == 0 || r == -9 ? Set : NotAcknowledged;
+    switch (o) {
+    case zclient::Outcome::Set:
+    case zclient::Outcome::Acknowledged: return Set;
+    case zclient::Outcome::NotConfirmed: return NotConfirmed;
+    case zclient::Outcome::Refused:
+    case zclient::Outcome::Failed: break;
+    }
+    return NotAcknowledged;
+}
+
+// The result line of one configured module: the outcome, and why where it
+// is not set. -9, nothing to change, says so.
+std::string resultText(int32_t r, zclient::Outcome o, const std::string &mac, const std::vector<Record> &after)
+{
+    if (o == zclient::Outcome::Set || o == zclient::Outcome::Acknowledged)
+        return r == -9 ? zclient::configOutcome(r) : zclient::outcomeText(o);
+    if (o == zclient::Outcome::NotConfirmed)
+        return std::string("not confirmed: ") + (r == -9 ? "nothing to change, but it " : "acknowledged, but it ") +
+               zclient::reportedInstead(mac, after);
+    return zclient::configOutcome(r);
 }
 
 void write(const std::string &text)
@@ -571,7 +602,29 @@ public:
         }
         searched_ = true;
         std::fprintf(stderr, "search: %d module(s) found\n", static_cast<int>(s_.count()));
+        for (const auto &shared : zclient::findMacConflicts(s_.records()).shared)
+            std::fprintf(stderr, "search: %s: %s (%d replies)\n", shared.mac.c_str(), zclient::sharedMacText(shared),
+                         shared.records);
         return true;
+    }
+    // Confirms what the steps configured by a search that ends once every
+    // module has answered; the records it found (none when it could not run).
+    std::vector<Record> confirm(zclient::Configuration &steps)
+    {
+        if (!g_.verify) {
+            steps.confirm(nullptr);
+            return {};
+        }
+        const auto tick = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+        std::fprintf(stderr, "check: %s:%ld ...\n", g_.to.address.c_str(), g_.to.port);
+        std::vector<Record> after;
+        if (steps.awaited().empty() ||
+            s_.confirmingSearch(g_.to.address, static_cast<int32_t>(g_.to.port), steps.awaited(), tick))
+            after = s_.records();
+        else
+            std::fprintf(stderr, "zarfelcli: check: no search request sent\n");
+        steps.confirm(&after);
+        return after;
     }
     bool searched() const { return searched_; }
     std::vector<Record> records() const { return s_.records(); }
@@ -659,17 +712,26 @@ int runSet(Session &session, const Plan &plan)
         std::fprintf(stderr, "zarfelcli: set: no module with MAC %s answered\n", mac.c_str());
         return NotFound;
     }
-    const Record &current = found[static_cast<std::size_t>(n - 1)];
-    const int32_t r = configureOne(session, n, current, plan.settings);
-    std::fprintf(stderr, "set: %s (%s): %s\n", mac.c_str(), current.name.c_str(), zclient::configOutcome(r));
-    if (plan.globals.verify && session.search(plan.globals.to)) {
-        const auto after = session.records();
-        if (const int32_t now = zclient::findByMac(after, mac))
-            printRecords({after[static_cast<std::size_t>(now - 1)]}, plan.globals.format);
-        else
-            std::fprintf(stderr, "zarfelcli: verify: %s did not answer\n", mac.c_str());
+    if (const std::string why = zclient::sharedMacProblem(found, mac); !why.empty() && !plan.globals.allWithMac) {
+        std::fprintf(stderr, "zarfelcli: set: %s Nothing sent; --all-with-mac changes all of them.\n", why.c_str());
+        return BadInput;
     }
-    return outcomeOf(r);
+    const Record &current = found[static_cast<std::size_t>(n - 1)];
+    zclient::Configuration steps(session.client(), {{n, current, plan.settings}});
+    if (const std::string problem = steps.check(); !problem.empty())
+        std::fprintf(stderr, "zarfelcli: %s\n", problem.c_str());
+    const int32_t r = steps.next();
+    std::fprintf(stderr, "set: %s (%s): %s\n", mac.c_str(), current.name.c_str(), zclient::configOutcome(r));
+    const auto after = session.confirm(steps);
+    const zclient::Outcome o = steps.outcomes().front();
+    if (plan.globals.verify) {
+        const std::string now = steps.macAfter(0);
+        for (const Record &m : after)
+            if (zclient::findByMac({m}, now))
+                printRecords({m}, plan.globals.format);
+        std::fprintf(stderr, "set: %s: %s\n", now.c_str(), resultText(r, o, now, after).c_str());
+    }
+    return statusOf(o);
 }
 
 // The apply file as read and parsed; null (after a message) when it cannot
@@ -716,7 +778,7 @@ struct Verdicts {
     std::vector<zclient::PlanItem> items;
 };
 
-Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &found)
+Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &found, bool allWithMac)
 {
     Verdicts v{std::vector<std::string>(file.rows.size()), std::vector<Outcome>(file.rows.size(), BadInput), {}};
     for (std::size_t k = 0; k < file.rows.size(); ++k) {
@@ -730,6 +792,8 @@ Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &fo
         else if (!current) {
             v.text[k] = "not found, not set";
             v.outcome[k] = NotFound;
+        } else if (const std::string why = zclient::sharedMacProblem(found, row.mac); !why.empty() && !allWithMac) {
+            v.text[k] = "bad input, not sent: " + why + " (--all-with-mac changes all of them)";
         } else {
             v.items.push_back(zclient::fileItem(n, *current, row.give));
         }
@@ -737,24 +801,37 @@ Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &fo
     return v;
 }
 
-// Sends the planned rows and prints every row's result as it comes; the
-// highest outcome. `configured` gets the rows that were sent.
-int sendRows(Session &session, const zclient::ApplyFile &file, Verdicts &v, std::vector<std::size_t> &configured)
+// Sends the planned rows, confirms them, then prints every row's result;
+// the highest outcome. `configured` gets the rows that were sent, `after`
+// what the check found.
+int sendRows(Session &session, const zclient::ApplyFile &file, Verdicts &v, std::vector<std::size_t> &configured,
+             std::vector<Record> &after)
 {
     zclient::Configuration steps(session.client(), std::move(v.items));
+    while (!steps.finished()) {
+        std::fprintf(stderr, "apply: %s ...\n", steps.current().reported.mac.c_str());
+        steps.next();
+    }
+    after = session.confirm(steps);
     int status = Set;
+    int sent = 0;
     for (std::size_t k = 0; k < file.rows.size(); ++k) {
         if (v.text[k].empty()) {
-            const std::string name = steps.current().reported.name;
-            const int32_t r = steps.next();
-            v.outcome[k] = outcomeOf(r);
-            v.text[k] = std::string(r == 0 ? "set" : zclient::configOutcome(r)) + " (" + name + ")";
+            const auto i = static_cast<std::size_t>(sent);
+            const zclient::Outcome o = steps.outcomes()[i];
+            v.outcome[k] = statusOf(o);
+            v.text[k] = resultText(steps.results()[i], o, steps.macAfter(sent), after);
+            const std::string name = " (" + steps.items()[i].reported.name + ")";
+            // The reason after a colon follows the module's name.
+            const auto colon = v.text[k].find(':');
+            v.text[k] = colon == std::string::npos ? v.text[k] + name : v.text[k].insert(colon, name);
             configured.push_back(k);
+            ++sent;
         }
         std::printf("%s: %s\n", rowHead(file.rows[k]).c_str(), v.text[k].c_str());
-        std::fflush(stdout);
         status = std::max(status, static_cast<int>(v.outcome[k]));
     }
+    std::fflush(stdout);
     return status;
 }
 
@@ -779,11 +856,12 @@ int runApply(Session &session, const Plan &plan)
     if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to)))
         return reportBadRows(*file);
     const auto found = anyGood ? session.records() : std::vector<Record>();
-    Verdicts verdicts = judgeRows(*file, found);
+    Verdicts verdicts = judgeRows(*file, found, plan.globals.allWithMac);
     std::vector<std::size_t> configured; // rows to verify
-    const int status = sendRows(session, *file, verdicts, configured);
-    if (plan.globals.verify && !configured.empty() && session.search(plan.globals.to))
-        printNowReported(*file, configured, session.records());
+    std::vector<Record> after;
+    const int status = sendRows(session, *file, verdicts, configured, after);
+    if (plan.globals.verify && !configured.empty())
+        printNowReported(*file, configured, after);
     return status;
 }
 
