@@ -12,7 +12,7 @@ build=${BUILD_DIR:-$root/build}
 bench=$build/bench/autoset_bench
 [[ -x $bench ]] || { echo "run-autoset-bench.sh: build the target autoset_bench in $build first" >&2; exit 1; }
 silent=198.18.0.102
-for o in 7 23 35 47 58 71 83 95 110 122 137 149 158 166 178 190 203 215 231; do silent+=" 198.18.0.$o"; done
+for o in 7 23 35 47 58 71 83 95 110 122 137 149 158 166 178 190 199 203 215; do silent+=" 198.18.0.$o"; done
 extra=${silent#198.18.0.102 }
 exec "$root/scripts/with-testlan.sh" --timeout 180 \
   --module-ns ip=198.18.0.101/24,extra=198.18.0.5+198.18.0.12+198.18.0.19+198.18.0.64+198.18.0.130 --no-sim \
