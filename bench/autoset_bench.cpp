@@ -24,6 +24,7 @@
 #include <cstdio>
 
 #include "platform/HostNetwork.h"
+#include "platform/NeighbourCheck.h"
 
 using apptest::ui;
 
@@ -76,7 +77,8 @@ Figures dialogSearch(int wanted)
     return f;
 }
 
-// The walk of one echo request at a time over the same range.
+// The walk of one request at a time over the same range, with the same
+// checks (echo, then the neighbour table).
 Figures sequentialWalk(int wanted)
 {
     Figures f;
@@ -84,7 +86,7 @@ Figures sequentialWalk(int wanted)
     clock.start();
     const auto found = hostnet::SequentialFreeAddressWalk(
         hostnet::RangeSearch(hostnet::AddressFromText(kStart), hostnet::AddressFromText(kEnd), wanted),
-        [](std::uint32_t address) { return hostnet::PingAddress(hostnet::AddressToText(address)); });
+        [](std::uint32_t address) { return hostnet::ProbeFreeAddress(address); });
     f.ms = clock.elapsed();
     for (std::uint32_t a : found)
         f.listed << QString::fromStdString(hostnet::AddressToText(a));
