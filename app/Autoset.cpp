@@ -384,6 +384,8 @@ void Tfrm_AutoSet::btnSearchClick()
     } else {
         outcome = QStringLiteral("%1 found").arg(found);
     }
+    if (walk.neighbourTableOnly())
+        m_services.ReportNeighbourTableOnly();
     setLabelText(lblSearchStatus, outcome);
     Q_EMIT searchFinished();
 }

@@ -144,3 +144,12 @@ void THostServices::ReportEchoUnusable()
     m_log(QStringLiteral("No free address can be proposed: ping not permitted "
                          "(README: Permission to send ICMP echo requests)."));
 }
+
+void THostServices::ReportNeighbourTableOnly()
+{
+    if (m_tableOnlyReported)
+        return;
+    m_tableOnlyReported = true;
+    m_log(QStringLiteral("Ping not permitted: free addresses are proposed by the neighbour table alone "
+                         "(README: Permission to send ICMP echo requests)."));
+}

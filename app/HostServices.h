@@ -76,6 +76,9 @@ public:
     void NoteAddressGiven(const QString &address);
     // Tells the operator, once per run, why no free address can be proposed.
     void ReportEchoUnusable();
+    // Tells the operator, once per run, that free addresses were proposed
+    // without echo, by the host's neighbour table alone.
+    void ReportNeighbourTableOnly();
 
 private:
     void reportNoAdapterList();
@@ -85,5 +88,6 @@ private:
     std::function<void(const QString &)> m_log;
     QString m_searchAdapter;
     bool m_echoUnusableReported = false;
+    bool m_tableOnlyReported = false;
     std::unordered_set<std::uint32_t> m_given;
 };

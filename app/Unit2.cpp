@@ -302,6 +302,8 @@ std::optional<QString> TForm2::probeFreeAddress(quint64 token)
     hostnet::FreeAddressWalk walk(std::move(search));
     if (walk.echoUnusable())
         m_services.ReportEchoUnusable();
+    else if (walk.neighbourTableOnly())
+        m_services.ReportNeighbourTableOnly();
     while (!walk.finished()) {
         walk.pump(kProbeStepMs);
         QCoreApplication::processEvents();

@@ -46,12 +46,15 @@ up      builds a LAN and prints its names as shell assignments:
                          host's interface order, as a container bridge is
         --module DESC    one module namespace (repeatable); DESC is
                            ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR][,seg=K]
+                                  [,echo=drop]
                          seg puts the module on segment K (default 1)
                          ip defaults to 198.18.0.(100+n)/24; extra addresses
                          (default prefix /32) also answer echo; the default
                          route goes via gw (or the LAN's gateway when it is in
                          the module's subnet), else straight out of the
-                         module's interface
+                         module's interface. echo=drop: none of the
+                         namespace's addresses answers echo (they still
+                         answer ARP), as a host behind a firewall
         On failure everything made so far is removed again.
 down    removes LAN ID (its processes, namespaces, interfaces); safe to
         repeat and after a partial up
@@ -257,10 +260,10 @@ cmd_up() {
   fi
 
   # Parse every module before touching anything.
-  local -a m_ip=() m_extra=() m_gw=() m_seg=()
+  local -a m_ip=() m_extra=() m_gw=() m_seg=() m_echo=()
   local desc item key value
   for i in "${!modules[@]}"; do
-    local ipv="198.18.0.$((101 + i))/24" extra="" gw="" seg=1
+    local ipv="198.18.0.$((101 + i))/24" extra="" gw="" seg=1 echo=""
     desc=${modules[$i]}
     IFS=, read -r -a items <<<"$desc"
     for item in "${items[@]}"; do
@@ -273,6 +276,8 @@ cmd_up() {
         extra) extra=$value ;;
         gw) gw=$value ;;
         seg) seg=$value ;;
+        echo) [[ $value == drop ]] || die "module $((i + 1)): echo can only be drop"
+          echo=$value ;;
         *) die "module $((i + 1)): unknown key '$key'" ;;
       esac
     done
@@ -286,6 +291,7 @@ cmd_up() {
     m_gw+=("$gw")
     [[ $seg =~ ^[1-9]$ ]] && ((seg <= ${#segments[@]} + 1)) || die "module $((i + 1)): no segment '$seg'"
     m_seg+=("$seg")
+    m_echo+=("$echo")
   done
 
   command -v ip >/dev/null || { echo "$PROG: iproute2 'ip' not found" >&2; exit 77; }
@@ -353,6 +359,8 @@ cmd_up() {
       [[ $e == */* ]] || e="$e/32"
       ip -n "$ns" addr add "$e" dev "$dev"
     done
+    # The setting is the namespace's own: the machine's stays as it is.
+    [[ ${m_echo[$i]} != drop ]] || ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
     # A default route lets the module send to 255.255.255.255.
     if [[ -n ${m_gw[$i]} ]]; then
       ip -n "$ns" route add default via "${m_gw[$i]}" dev "$dev" onlink

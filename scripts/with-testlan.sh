@@ -42,7 +42,8 @@ Options:
   --empty-adapter CIDR a host adapter with no modules, first in kernel order
   --module-ns DESC     add a module namespace, numbered 1, 2, ... in order;
                        DESC is ip=CIDR[,extra=CIDR+CIDR...][,gw=ADDR]
-                       (ip defaults to 198.18.0.(100+n)/24, see testlan.sh)
+                       [,echo=drop] (ip defaults to 198.18.0.(100+n)/24;
+                       echo=drop: its addresses ignore echo; see testlan.sh)
   --sim "ARGS"         simulator arguments for the preceding --module-ns, as
                        shell words (quotes allowed). Default: one module with
                        the namespace's address, mask and gateway and the MAC

@@ -163,6 +163,9 @@ public:
     virtual std::vector<EchoResult> pump(int maxWaitMs) = 0;
     // Forgets every pending request; their late replies are ignored.
     virtual void cancel() = 0;
+    // True when no echo goes out and only the host's neighbour table tells
+    // used addresses from free ones (NeighbourCheck.h).
+    virtual bool tableOnly() const { return false; }
 };
 
 // Many echo requests over one non-blocking socket, at most `window` in
@@ -257,7 +260,9 @@ public:
     // Probes through `probes`, which must outlive the walk and have nothing
     // pending.
     FreeAddressWalk(FreeAddressSearch search, EchoProbes &probes);
-    // Probes through an EchoProber of its own.
+    // Probes through probes of its own: echo requests checked against the
+    // host's neighbour table, never the host's own addresses
+    // (FreeAddressProbes of NeighbourCheck.h).
     explicit FreeAddressWalk(FreeAddressSearch search, std::size_t window = kDefaultEchoWindow,
                              const EchoOptions &options = {});
     ~FreeAddressWalk();
@@ -277,6 +282,9 @@ public:
     // The echo service could not be used: nothing can be listed, so the walk
     // ended at once (the sequential walk would list nothing either).
     bool echoUnusable() const;
+    // Echo could not be used, so datagrams went out and only the host's
+    // neighbour table told used addresses from free ones.
+    bool neighbourTableOnly() const;
     const std::vector<std::uint32_t> &found() const;
     std::uint64_t stepsDone() const;
     std::uint64_t totalSteps() const;
@@ -315,7 +323,7 @@ private:
     bool unusable_ = false;
 };
 
-// Runs a FreeAddressWalk to its end (blocking).
+// Runs a FreeAddressWalk (with probes of its own) to its end (blocking).
 std::vector<std::uint32_t> FindFreeAddresses(const FreeAddressSearch &search,
                                              std::size_t window = kDefaultEchoWindow,
                                              const EchoOptions &options = {});

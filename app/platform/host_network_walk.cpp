@@ -1,6 +1,7 @@
 // The free-address walk over concurrent echo probes. Portable: the probes
 // come from the platform's EchoProber (or a test's stand-in).
 #include "HostNetwork.h"
+#include "NeighbourCheck.h"
 
 #include <algorithm>
 #include <chrono>
@@ -98,7 +99,7 @@ FreeAddressWalk::FreeAddressWalk(FreeAddressSearch search, EchoProbes &probes)
 }
 
 FreeAddressWalk::FreeAddressWalk(FreeAddressSearch search, std::size_t window, const EchoOptions &options)
-    : search_(std::move(search)), own_(std::make_unique<EchoProber>(window, options)), probes_(*own_)
+    : search_(std::move(search)), own_(std::make_unique<FreeAddressProbes>(window, options)), probes_(*own_)
 {
     start();
 }
@@ -271,6 +272,11 @@ bool FreeAddressWalk::cancelled() const
 bool FreeAddressWalk::echoUnusable() const
 {
     return unusable_;
+}
+
+bool FreeAddressWalk::neighbourTableOnly() const
+{
+    return probes_.tableOnly();
 }
 
 const std::vector<std::uint32_t> &FreeAddressWalk::found() const

@@ -6,6 +6,7 @@
 //   silent:    every other address of 198.18.0.0/24
 #include "netns_support.h"
 #include "platform/HostNetwork.h"
+#include "platform/NeighbourCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -283,4 +284,30 @@ TEST_P(TestLanKind, CancelStopsTheWalk)
     EXPECT_TRUE(walk.found().empty());
     EXPECT_TRUE(walk.pump(600).empty());
     EXPECT_TRUE(prober.pump(600).empty()) << "late replies or time-outs of cancelled requests are not reported";
+}
+
+// A LAN of its own (net.echo.silent-hosts): .102 to .105 are hosts that drop
+// echo but answer address resolution; nothing else is there but the host
+// and the gateway.
+TEST(SilentHostLan, HostsThatDropEchoAreNotProposed)
+{
+    REQUIRE_TEST_LAN();
+    const std::vector<std::uint32_t> expected = addresses({99, 100, 101, 106, 107, 108, 109});
+    EXPECT_EQ(hostnet::FindFreeAddresses(hostnet::RangeSearch(addr("198.18.0.109"), addr("198.18.0.99"), 100)),
+              expected);
+    EXPECT_EQ(hostnet::ProbeFreeAddress(addr("198.18.0.103")), hostnet::kNeighbourKnown);
+    EXPECT_EQ(hostnet::ProbeFreeAddress(addr("198.18.0.10")), kEchoAnswered) << "the host's own address";
+
+    // Without ping permission (this namespace's own setting) datagrams go
+    // out and the neighbour table alone decides: the same list.
+    nettest::SysctlOverride noPing(nettest::kPingGroupRange, nettest::kNoGroup);
+    ASSERT_TRUE(noPing.ok());
+    hostnet::EchoProber echo(64, {EchoSocketKind::Datagram});
+    const auto datagrams = hostnet::OpenDatagramProbes(64, {});
+    const auto table = hostnet::OpenNeighbourTable();
+    hostnet::FreeAddressProbes probes(echo, datagrams.get(), table.get(), hostnet::ListHostAdapters());
+    EXPECT_TRUE(probes.tableOnly());
+    FreeAddressWalk walk(hostnet::RangeSearch(addr("198.18.0.99"), addr("198.18.0.109"), 100), probes);
+    EXPECT_TRUE(walk.neighbourTableOnly());
+    EXPECT_EQ(walkToEnd(walk), expected);
 }

@@ -33,6 +33,7 @@
 #include "client/ResultText.h"
 #include "client/Rules.h"
 #include "client/Session.h"
+#include "platform/HostNetwork.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ using zclient::Settings;
 constexpr const char *kUsage = R"(Usage: zarfelcli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...
        zarfelcli [OPTIONS] set MAC KEY=VALUE...
        zarfelcli [OPTIONS] apply FILE.csv
+       zarfelcli [OPTIONS] free START END [N]
 
 Finds and configures networked I/O modules through the Zarfel library. The
 commands run in the order given, in one session of the library: the list of
@@ -107,6 +109,20 @@ Commands:
                       malformed row is named by line and field and not
                       sent, a module that did not answer is never set. Exit
                       status: the highest of the rows' (as set)
+  free START END [N]  list up to N (default: all) free addresses from START
+                      to END (either order), as the program's auto
+                      configuration finds them: addresses whose last four
+                      bits are zero are passed over; an address is free when
+                      it gives no echo reply and, on a segment of one of
+                      the host's adapters, the host's neighbour table holds
+                      no hardware address for it (a host that drops echo
+                      still answers address resolution). The host's own
+                      addresses, gateway and its subnets' network and
+                      broadcast addresses are never listed. Where echo is
+                      not permitted the neighbour table alone decides (said
+                      on standard error). Needs no library. Exit status: 0
+                      listed (maybe none), 1 nothing can be probed, 2 bad
+                      input
   -h, --help          show this text
 
 Addresses (ADDR, ip, mask, gateway) are read as the system's inet_addr
@@ -120,6 +136,7 @@ Examples:
   zarfelcli --format json search
   zarfelcli set 00:0e:c6:00:00:01 ip=192.168.1.21 alias=press
   zarfelcli --to 192.168.7.255 apply plant.csv
+  zarfelcli --format csv free 192.168.1.20 192.168.1.99 5
 
 Exit status of command lists: 0 when every command succeeded; 1 when one
 failed (the commands after it are not run); 2 on a usage error (nothing is
@@ -213,9 +230,11 @@ struct Globals {
 // A command line: a list of steps, or one set or apply.
 struct Plan {
     Globals globals;
-    enum { Steps, SetByMac, Apply } mode = Steps;
+    enum { Steps, SetByMac, Apply, Free } mode = Steps;
     std::vector<Step> steps;
     std::string mac, file;
+    std::uint32_t first = 0, last = 0; // free
+    long long wanted = 0;
     Settings settings;
 };
 
@@ -231,7 +250,7 @@ std::optional<long> number(const char *text, long low, long high)
 
 bool isCommand(const char *a)
 {
-    for (const char *c : {"init", "options", "search", "list", "configure", "set", "apply"})
+    for (const char *c : {"init", "options", "search", "list", "configure", "set", "apply", "free"})
         if (std::strcmp(a, c) == 0)
             return true;
     return false;
@@ -387,6 +406,28 @@ void readSingle(Words &words, Plan &plan)
         throw UsageError{command + " is a command line of its own: '" + words.peek() + "' cannot follow"};
 }
 
+// free START END [N], alone on its command line.
+void readFree(Words &words, Plan &plan)
+{
+    words.take();
+    plan.mode = Plan::Free;
+    for (std::uint32_t *end : {&plan.first, &plan.last}) {
+        const std::string text = words.hasArgument() ? words.take() : std::string();
+        if (!zclient::isValidAddress(text))
+            throw UsageError{"free needs START and END addresses: '" + text + "' is not an IPv4 address"};
+        *end = hostnet::AddressFromText(text);
+    }
+    plan.wanted = std::max(plan.first, plan.last) - std::min(plan.first, plan.last) + 1LL;
+    if (words.hasArgument()) {
+        const auto n = number(words.take().c_str(), 1, 0x7fffffffL);
+        if (!n)
+            throw UsageError{"free: N must be a number from 1"};
+        plan.wanted = *n;
+    }
+    if (!words.done())
+        throw UsageError{"free is a command line of its own: '" + words.peek() + "' cannot follow"};
+}
+
 Step stepOf(Step::Kind kind)
 {
     Step step{};
@@ -462,7 +503,7 @@ Step readStep(Words &words)
         return stepOf(Step::List);
     if (command == "configure")
         return configureStep(words);
-    if (command == "set" || command == "apply")
+    if (command == "set" || command == "apply" || command == "free")
         throw UsageError{command + " is a command line of its own"};
     throw UsageError{"unknown command '" + command + "'"};
 }
@@ -488,6 +529,10 @@ Plan parse(int argc, char **argv)
     if (list.empty())
         throw UsageError{"no command given"};
     Words words(list);
+    if (list[0] == "free") {
+        readFree(words, plan);
+        return plan;
+    }
     if (list[0] == "set" || list[0] == "apply") {
         readSingle(words, plan);
         return plan;
@@ -865,6 +910,43 @@ int runApply(Session &session, const Plan &plan)
     return status;
 }
 
+// The walk of the auto configuration over the range, to its end.
+int runFree(const Plan &plan)
+{
+    hostnet::FreeAddressSearch search = hostnet::RangeSearch(plan.first, plan.last, plan.wanted);
+    const hostnet::HostAdapterSettings host = hostnet::ReadHostAdapterSettings();
+    if (host.result == 0 && !host.gateway.empty())
+        search.inUse.insert(hostnet::AddressFromText(host.gateway));
+    for (const hostnet::HostAdapter &a : hostnet::ListHostAdapters())
+        search.inUse.merge(hostnet::ReservedAddresses(a.address, a.mask, 0));
+    hostnet::FreeAddressWalk walk(std::move(search));
+    if (walk.echoUnusable()) {
+        std::fprintf(stderr, "zarfelcli: free: no echo request and no neighbour table: nothing can be probed\n");
+        return 1;
+    }
+    if (walk.neighbourTableOnly())
+        std::fprintf(stderr, "free: ping not permitted: the neighbour table alone decides\n");
+    while (!walk.finished())
+        walk.pump(1000);
+    const std::vector<std::uint32_t> &found = walk.found();
+    if (plan.globals.format == Format::Csv) {
+        write("ip\r\n");
+        for (const std::uint32_t a : found)
+            write(hostnet::AddressToText(a) + "\r\n");
+    } else if (plan.globals.format == Format::Json) {
+        write("[");
+        for (std::size_t k = 0; k < found.size(); ++k)
+            write(std::string(k ? "," : "") + "{\"ip\":\"" + hostnet::AddressToText(found[k]) + "\"}");
+        write("]\n");
+    } else {
+        std::printf("%-3s %s\n", "NO", "IP");
+        for (std::size_t k = 0; k < found.size(); ++k)
+            std::printf("%-3zu %s\n", k + 1, hostnet::AddressToText(found[k]).c_str());
+    }
+    std::fprintf(stderr, "free: %zu found\n", found.size());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -889,6 +971,12 @@ int main(int argc, char **argv)
         _setmode(_fileno(stdout), _O_BINARY); // the rows end in CRLF already
 #endif
 
+    if (plan.mode == Plan::Free) {
+        const int status = runFree(plan);
+        std::fflush(stdout);
+        return status;
+    }
+
 #ifdef _WIN32
     zclient::Exports z;
     const HMODULE dll = bind(z);
@@ -906,6 +994,7 @@ int main(int argc, char **argv)
         case Plan::Steps: status = runSteps(session, plan); break;
         case Plan::SetByMac: status = runSet(session, plan); break;
         case Plan::Apply: status = runApply(session, plan); break;
+        case Plan::Free: break; // ran before the library was bound
         }
     }
     std::fflush(stdout);
