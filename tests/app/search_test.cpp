@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QElapsedTimer>
@@ -386,6 +387,35 @@ private Q_SLOTS:
         AppFileDialog::setNextAnswer(QString());
         exportCsv->trigger();
         QCOMPARE(AppMessageBox::shown().size(), 1);
+
+        // A link in the file's place: asked once, naming what it links to;
+        // No leaves that file as it was, Yes replaces it and keeps the link.
+        const QString victim = folder.filePath(QStringLiteral("victim.txt"));
+        const QString link = folder.filePath(QStringLiteral("link.csv"));
+        {
+            QFile keep(victim);
+            QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write("keep\n") == 5);
+        }
+        QVERIFY(QFile::link(victim, link));
+        AppMessageBox::reset();
+        AppFileDialog::setNextAnswer(link);
+        AppMessageBox::setNextAnswer(QMessageBox::No);
+        exportCsv->trigger();
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QVERIFY2(AppMessageBox::shown()[0].text.contains(QFileInfo(victim).canonicalFilePath()),
+                 qPrintable(AppMessageBox::shown()[0].text));
+        QCOMPARE(AppMessageBox::shown()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QFile target(victim);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("keep\n"));
+        target.close();
+        AppFileDialog::setNextAnswer(link);
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        exportCsv->trigger();
+        QCOMPARE(AppMessageBox::shown().size(), 2);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QVERIFY(target.readAll().startsWith("NO,IP,"));
     }
 
 private:
