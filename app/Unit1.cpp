@@ -430,8 +430,9 @@ void TForm1::GridExportClick()
     if (target.link || target.foreign) {
         const QString real = QFileInfo(target.real).filePath();
         const QString question =
-            target.link ? QStringLiteral("'%1' is a link to '%2'.\nDo you want to replace '%2' with the list?").arg(path, real)
-                        : QStringLiteral("'%1' belongs to another user.\nDo you want to replace it with the list?").arg(path);
+            target.link
+                ? QStringLiteral("'%1' is a link to '%2'.\nDo you want to replace '%2' with the list?").arg(path, real)
+                : QStringLiteral("'%1' belongs to another user.\nDo you want to replace it with the list?").arg(path);
         if (AppMessageBox::show(this, QStringLiteral("Confirm"), question, QMessageBox::Question,
                                 QMessageBox::Yes | QMessageBox::No)
             != QMessageBox::Yes)
