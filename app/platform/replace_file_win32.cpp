@@ -63,10 +63,10 @@ std::filesystem::path finalPath(const std::filesystem::path &path)
     if (n == 0 || n >= text.size())
         return {};
     text.resize(n);
-    // "\\?\C:\..." for the operator is "C:\...".
-    if (text.rfind(L"\\?\UNC\", 0) == 0)
-        text = L"\\" + text.substr(8);
-    else if (text.rfind(L"\\?\", 0) == 0)
+    // "\\?\C:\..." is "C:\..." to the operator, "\\?\UNC\host\..." is "\\host\...".
+    if (text.rfind(LR"(\\?\UNC\)", 0) == 0)
+        text = LR"(\\)" + text.substr(8);
+    else if (text.rfind(LR"(\\?\)", 0) == 0)
         text = text.substr(4);
     return text;
 }
