@@ -2,6 +2,7 @@
 
 #include "AppMessageBox.h"
 #include "ModuleTable.h"
+#include "Options.h"
 
 #include <QApplication>
 
@@ -15,6 +16,9 @@
 THostServices::THostServices(QWidget *parent, const ModuleTable &modules, std::function<void(const QString &)> log)
     : m_parent(parent), m_modules(modules), m_log(std::move(log))
 {
+    for (const auto &[address, mac] : options::readGiven())
+        if (IsValidAddressText(address))
+            m_given[zclient::addressValue(address.toLatin1().toStdString())] = mac;
 }
 
 void THostServices::SetSearchAdapter(const QString &id)
@@ -119,7 +123,9 @@ THostServices::HostSettings THostServices::ReadHostSettings()
 
 std::unordered_set<std::uint32_t> THostServices::AddressesInUse() const
 {
-    std::unordered_set<std::uint32_t> addresses = m_given;
+    std::unordered_set<std::uint32_t> addresses;
+    for (const auto &entry : m_given)
+        addresses.insert(entry.first);
     for (int n = 1; n <= m_modules.ModuleCount(); ++n) {
         const QString ip = m_modules.ModuleCell(ModuleTable::Ip, n);
         if (IsValidAddressText(ip))
@@ -128,10 +134,63 @@ std::unordered_set<std::uint32_t> THostServices::AddressesInUse() const
     return addresses;
 }
 
-void THostServices::NoteAddressGiven(const QString &address)
+void THostServices::NoteAddressGiven(const QString &address, const QString &mac)
 {
-    if (IsValidAddressText(address))
-        m_given.insert(zclient::addressValue(address.toLatin1().toStdString()));
+    if (!IsValidAddressText(address))
+        return;
+    m_given[zclient::addressValue(address.toLatin1().toStdString())] = mac;
+    saveGivenAddresses();
+}
+
+void THostServices::ReleaseSeenAddresses()
+{
+    bool released = false;
+    for (int n = 1; n <= m_modules.ModuleCount(); ++n) {
+        const QString ip = m_modules.ModuleCell(ModuleTable::Ip, n);
+        if (!IsValidAddressText(ip))
+            continue;
+        const auto given = m_given.find(zclient::addressValue(ip.toLatin1().toStdString()));
+        // Only the module it went to: another one there is a conflict, not a
+        // release, and the address stays in use either way.
+        if (given != m_given.end()
+            && given->second.compare(m_modules.ModuleCell(ModuleTable::Mac, n), Qt::CaseInsensitive) == 0) {
+            m_given.erase(given);
+            released = true;
+        }
+    }
+    if (released)
+        saveGivenAddresses();
+}
+
+void THostServices::AskToForgetGivenAddresses()
+{
+    if (m_given.empty())
+        return;
+    const QString question =
+        QStringLiteral("Forget the %1 address(es) given to modules that no search has seen there yet?\n"
+                       "They may then be proposed as free again.")
+            .arg(m_given.size());
+    if (AppMessageBox::show(m_parent, QStringLiteral("Confirm"), question, QMessageBox::Question,
+                            QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    m_given.clear();
+    saveGivenAddresses();
+    m_log(QStringLiteral("Given addresses forgotten"));
+}
+
+void THostServices::saveGivenAddresses()
+{
+    options::GivenAddresses given;
+    for (const auto &[address, mac] : m_given)
+        given.emplace_back(QString::fromStdString(hostnet::AddressToText(address)), mac);
+    const options::WriteResult saved = options::writeGiven(given);
+    // Said once until a save succeeds again: a batch would repeat it per module.
+    const bool failed = saved.where == options::WriteResult::Nowhere;
+    if (failed && !m_givenSaveFailed)
+        m_log(QStringLiteral("The given addresses cannot be kept for the next run: %1")
+                  .arg(saved.userReason.isEmpty() ? saved.programReason : saved.userReason));
+    m_givenSaveFailed = failed;
 }
 
 void THostServices::ReportEchoUnusable()

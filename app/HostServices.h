@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <unordered_set>
 
 class ModuleTable;
@@ -66,14 +67,20 @@ public:
     static QString NoHostAddressMessage();
     static QString NoHostGatewayMessage();
 
-    // Addresses no module may be given until the next search: those the
-    // modules of the last search report, and those given since by a batch
-    // or a single configuration (a module that did not acknowledge may
-    // still have taken its address).
+    // Addresses no module may be given: those the modules of the last
+    // search report, and those given by a batch or a single configuration
+    // (a module that did not acknowledge may still have taken its address).
     std::unordered_set<std::uint32_t> AddressesInUse() const;
-    // After a search the modules say which addresses they hold.
-    void ForgetGivenAddresses() { m_given.clear(); }
-    void NoteAddressGiven(const QString &address);
+    // A given address is remembered with the MAC of the module it went to,
+    // in option.ini, across runs: the module may be switched off at the
+    // next search and still hold it.
+    void NoteAddressGiven(const QString &address, const QString &mac);
+    // After a search: an address whose module answered from it is the
+    // module's own now and no longer needs remembering.
+    void ReleaseSeenAddresses();
+    bool HasGivenAddresses() const { return !m_given.empty(); }
+    // The operator's clearing, after one confirmation.
+    void AskToForgetGivenAddresses();
     // Tells the operator, once per run, why no free address can be proposed.
     void ReportEchoUnusable();
     // Tells the operator, once per run, that free addresses were proposed
@@ -82,6 +89,7 @@ public:
 
 private:
     void reportNoAdapterList();
+    void saveGivenAddresses();
 
     QWidget *m_parent;
     const ModuleTable &m_modules;
@@ -89,5 +97,6 @@ private:
     QString m_searchAdapter;
     bool m_echoUnusableReported = false;
     bool m_tableOnlyReported = false;
-    std::unordered_set<std::uint32_t> m_given;
+    std::map<std::uint32_t, QString> m_given; // address -> MAC, by address
+    bool m_givenSaveFailed = false;
 };

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@ const std::string kNumberKey = "SNumber";
 const std::string kTimeOutKey = "STimeOut";
 const std::string kAdapterKey = "Adapter";
 const std::string kSearchAgainKey = "SearchAgain";
+const std::string kGivenSection = "given";
 
 // The keys in the order the program writes them into a new file.
 std::vector<std::pair<std::string, std::string>> entries(const Values &values)
@@ -49,6 +51,61 @@ bool writeTo(const QString &path, const Values &values, QString *reason)
     return false;
 }
 
+bool writeGivenTo(const QString &path, const GivenAddresses &given, QString *reason)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (const auto &[address, mac] : given)
+        pairs.emplace_back(address.toStdString(), mac.toStdString());
+    std::string why;
+    if (platform::writeProfileSection(nativePath(path), kGivenSection, pairs, &why))
+        return true;
+    *reason = QString::fromLocal8Bit(why.c_str());
+    return false;
+}
+
+// The file read() reads.
+QString readPath()
+{
+    for (const QString &candidate : readOrder()) {
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    }
+    return filePath();
+}
+
+using Store = std::function<bool(const QString &path, QString *reason)>;
+
+// `store` into the user's file when it exists (it is what is read first),
+// else the program's; when that fails, the user's. A user's file made here
+// is read first from then on, so `carry` first gives it what the program's
+// file held of the other part.
+WriteResult storeWith(const Store &store, const Store &carry)
+{
+    WriteResult result;
+    const QString user = userFilePath();
+    const bool userExists = QFileInfo::exists(user);
+    if (!userExists) {
+        if (store(filePath(), &result.programReason)) {
+            result.where = WriteResult::BesideProgram;
+            result.path = filePath();
+            return result;
+        }
+    }
+    const QString folder = QFileInfo(user).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        result.userReason = QStringLiteral("cannot create the folder %1").arg(folder);
+        return result;
+    }
+    QString ignored; // the part asked for is what the result reports on
+    if (!userExists)
+        carry(user, &ignored);
+    if (store(user, &result.userReason)) {
+        result.where = WriteResult::UserFolder;
+        result.path = user;
+    }
+    return result;
+}
+
 } // namespace
 
 QString filePath()
@@ -70,14 +127,7 @@ QStringList readOrder()
 
 Values read()
 {
-    QString chosen = filePath();
-    for (const QString &candidate : readOrder()) {
-        if (QFileInfo::exists(candidate)) {
-            chosen = candidate;
-            break;
-        }
-    }
-    const auto path = nativePath(chosen);
+    const auto path = nativePath(readPath());
     Values values;
     values.number = platform::readProfileInt(path, kSection, kNumberKey, kDefaultNumber);
     // A hand-edited negative time-out is taken as the unsigned number it spells.
@@ -90,25 +140,24 @@ Values read()
 
 WriteResult write(const Values &values)
 {
-    WriteResult result;
-    const QString user = userFilePath();
-    if (!QFileInfo::exists(user)) {
-        if (writeTo(filePath(), values, &result.programReason)) {
-            result.where = WriteResult::BesideProgram;
-            result.path = filePath();
-            return result;
-        }
-    }
-    const QString folder = QFileInfo(user).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        result.userReason = QStringLiteral("cannot create the folder %1").arg(folder);
-        return result;
-    }
-    if (writeTo(user, values, &result.userReason)) {
-        result.where = WriteResult::UserFolder;
-        result.path = user;
-    }
-    return result;
+    const GivenAddresses given = readGiven();
+    return storeWith([&values](const QString &path, QString *reason) { return writeTo(path, values, reason); },
+                     [&given](const QString &path, QString *reason) { return writeGivenTo(path, given, reason); });
+}
+
+GivenAddresses readGiven()
+{
+    GivenAddresses given;
+    for (const auto &[address, mac] : platform::readProfileSection(nativePath(readPath()), kGivenSection))
+        given.emplace_back(QString::fromStdString(address), QString::fromStdString(mac));
+    return given;
+}
+
+WriteResult writeGiven(const GivenAddresses &given)
+{
+    const Values values = read();
+    return storeWith([&given](const QString &path, QString *reason) { return writeGivenTo(path, given, reason); },
+                     [&values](const QString &path, QString *reason) { return writeTo(path, values, reason); });
 }
 
 } // namespace options

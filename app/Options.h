@@ -4,13 +4,16 @@
 // propose; empty or missing: the first adapter) and "SearchAgain" (0: no search
 // confirms a configuration; default, and a file without the key, 1). It lives beside the program file; where that folder or file
 // cannot be written, a copy in the user's configuration folder takes over
-// and is read first from then on.
+// and is read first from then on. Section "given" holds the addresses this
+// program gave to modules, one "address=MAC" line each.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace options {
 
@@ -53,5 +56,14 @@ struct WriteResult {
 // is marked read-only, the user's file. A file that was not written is left
 // as it was. Never throws.
 WriteResult write(const Values &values);
+
+// Addresses given to modules, with the MAC of the module each went to.
+using GivenAddresses = std::vector<std::pair<QString, QString>>;
+// The "given" section of the file read() reads; none when it has none.
+GivenAddresses readGiven();
+// Makes the "given" section hold `given` (none: the section goes), in the
+// file write() would choose, with the same fallback. A file without the
+// section is not touched while there is nothing to keep.
+WriteResult writeGiven(const GivenAddresses &given);
 
 } // namespace options

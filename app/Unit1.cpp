@@ -19,6 +19,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -155,6 +156,11 @@ void TForm1::createGridMenu()
     GridExport->setObjectName(QStringLiteral("GridExport"));
     connect(GridCopy, &QAction::triggered, StringGrid1, &TStringGrid::CopySelection);
     connect(GridExport, &QAction::triggered, this, &TForm1::GridExportClick);
+    QAction *forgetGiven = GridMenu->addAction(QStringLiteral("&Forget given addresses"));
+    forgetGiven->setObjectName(QStringLiteral("GridForgetGiven"));
+    connect(forgetGiven, &QAction::triggered, this, [this] { m_services.AskToForgetGivenAddresses(); });
+    connect(GridMenu, &QMenu::aboutToShow, forgetGiven,
+            [this, forgetGiven] { forgetGiven->setEnabled(m_services.HasGivenAddresses()); });
     StringGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(StringGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
         GridCopy->setEnabled(!StringGrid1->SelectedRows().isEmpty());
@@ -301,10 +307,9 @@ void TForm1::takeSearchResults()
     m_records = m_session.records();
     const int count = int(m_records.size());
     Tag = count;
-    // The modules now say which addresses they hold.
-    m_services.ForgetGivenAddresses();
     ToolButton2->setEnabled(count != 0);
     fillGrid();
+    m_services.ReleaseSeenAddresses();
     const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
     showSearchAdapters(adapters);
     showAddressConflicts(adapters);
@@ -474,9 +479,23 @@ void TForm1::GridExportClick()
                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
+    // Run with privileges, a link or a file someone else put there would
+    // have the list replace a file the operator never named.
+    const platform::FileTarget target = platform::inspectFileTarget(nativePath(path));
+    if (target.link || target.foreign) {
+        const QString real = QFileInfo(target.real).filePath();
+        const QString question =
+            target.link
+                ? QStringLiteral("'%1' is a link to '%2'.\nDo you want to replace '%2' with the list?").arg(path, real)
+                : QStringLiteral("'%1' belongs to another user.\nDo you want to replace it with the list?").arg(path);
+        if (AppMessageBox::show(this, QStringLiteral("Confirm"), question, QMessageBox::Question,
+                                QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::Yes)
+            return;
+    }
     // A new file renamed over the old one: a failure leaves nothing half-written.
     std::string why;
-    if (!platform::replaceFileContents(nativePath(path), GridCsv().toUtf8().toStdString(), &why)) {
+    if (!platform::replaceFileContents(target.real, GridCsv().toUtf8().toStdString(), &why)) {
         AppMessageBox::show(this, QStringLiteral("Warning"),
                             QStringLiteral("The list could not be saved in '%1': %2.")
                                 .arg(path, QString::fromLocal8Bit(why.c_str())),
@@ -679,7 +698,7 @@ void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
     single.next();
     QApplication::restoreOverrideCursor();
     // Taken even without an acknowledgement: the module may have applied it.
-    m_services.NoteAddressGiven(chosen.ip);
+    m_services.NoteAddressGiven(chosen.ip, chosen.mac);
 
     // What the module reports decides, not its acknowledgement, which may be
     // another module's.
@@ -780,7 +799,7 @@ void TForm1::runBatch(zclient::Configuration &batch)
         QApplication::restoreOverrideCursor();
         // The address is used up, whether the module took it or not; what
         // it took is for the check to say.
-        m_services.NoteAddressGiven(ip);
+        m_services.NoteAddressGiven(ip, mac);
         progress.ShowDone(batch.done());
         appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
                       .arg(n)

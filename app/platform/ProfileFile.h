@@ -30,10 +30,26 @@ std::optional<std::string> readProfileString(const std::filesystem::path &path, 
 // order of lines and the line-ending style are kept. The file is replaced as
 // a whole (written beside it, flushed to disk, renamed over it), so it is
 // either the old or the new file, never a truncated one. A file marked
-// read-only (no write permission for anyone) is not replaced. On failure
+// read-only (no write permission for anyone) is not replaced, nor is a link
+// written through (the last component of `path` a symbolic link, or on
+// Windows any reparse point): both fail. On failure
 // returns false with a reason in *error and leaves the old file as it was;
 // never throws.
 bool writeProfileStrings(const std::filesystem::path &path, const std::string &section,
+                         const std::vector<std::pair<std::string, std::string>> &values,
+                         std::string *error = nullptr);
+
+// Every key and value (as written after '=') of the first section of that
+// name, in file order; none when the file or the section is missing.
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::filesystem::path &path,
+                                                                    const std::string &section);
+
+// Makes the first `section` hold `values`: its other keys are removed, the
+// rest as writeProfileStrings does. A section left with nothing but blank
+// lines goes with its header; with no values and no such section, the file
+// is not touched (nor created). The same replacement, links and failures as
+// writeProfileStrings.
+bool writeProfileSection(const std::filesystem::path &path, const std::string &section,
                          const std::vector<std::pair<std::string, std::string>> &values,
                          std::string *error = nullptr);
 

@@ -190,33 +190,54 @@ std::optional<std::string> readStringOrThrow(const std::filesystem::path &path, 
     return std::nullopt;
 }
 
-// Everything of writeProfileStrings after the names have been checked.
-bool editAndReplace(const std::filesystem::path &path, const std::string &section,
-                    const std::vector<std::pair<std::string, std::string>> &values, std::string *error)
+// The file's lines ready to be edited; false with a reason when it must
+// not or cannot be replaced.
+bool loadForEdit(const std::filesystem::path &path, Lines &file, bool &exists, std::string *error)
 {
     const auto fail = [error](std::string reason) {
         if (error)
             *error = std::move(reason);
         return false;
     };
+    // Never through a link: run with privileges, the program would change
+    // whatever file the link names.
+    if (inspectFileTarget(path).link)
+        return fail("the file is a link");
     if (markedReadOnly(path))
         return fail("the file is read-only");
     std::string text;
-    bool exists = false;
     if (!readWholeFile(path, text, exists))
         return fail("the file cannot be read");
-    Lines file = splitLines(text);
+    file = splitLines(text);
+    return true;
+}
 
+bool store(const std::filesystem::path &path, const Lines &file, std::string *error)
+{
+    std::string out(file.byteOrderMark ? kByteOrderMark : std::string_view());
+    for (const auto &line : file.lines) {
+        out += line;
+        out += file.lineEnd;
+    }
+    return replaceFileContents(path, out, error);
+}
+
+// Index of the first header of `section`; lines.size() when there is none.
+std::size_t findSection(const std::vector<std::string> &lines, const std::string &section)
+{
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (const auto name = sectionName(lines[i]); name && equalsNoCase(*name, section))
+            return i;
+    }
+    return lines.size();
+}
+
+void setKeys(Lines &file, const std::string &section, const std::vector<std::pair<std::string, std::string>> &values)
+{
+    auto &lines = file.lines;
     for (const auto &[key, value] : values) {
         const std::string entry = key + "=" + value;
-        auto &lines = file.lines;
-        std::size_t header = lines.size();
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (const auto name = sectionName(lines[i]); name && equalsNoCase(*name, section)) {
-                header = i;
-                break;
-            }
-        }
+        const std::size_t header = findSection(lines, section);
         if (header == lines.size()) {
             lines.push_back("[" + section + "]");
             lines.push_back(entry);
@@ -236,13 +257,76 @@ bool editAndReplace(const std::filesystem::path &path, const std::string &sectio
         if (!replaced)
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entry);
     }
+}
 
-    std::string out(file.byteOrderMark ? kByteOrderMark : std::string_view());
-    for (const auto &line : file.lines) {
-        out += line;
-        out += file.lineEnd;
+// Everything of writeProfileStrings after the names have been checked.
+bool editAndReplace(const std::filesystem::path &path, const std::string &section,
+                    const std::vector<std::pair<std::string, std::string>> &values, std::string *error)
+{
+    Lines file;
+    bool exists = false;
+    if (!loadForEdit(path, file, exists, error))
+        return false;
+    setKeys(file, section, values);
+    return store(path, file, error);
+}
+
+// Everything of writeProfileSection after the names have been checked.
+bool replaceSection(const std::filesystem::path &path, const std::string &section,
+                    const std::vector<std::pair<std::string, std::string>> &values, std::string *error)
+{
+    Lines file;
+    bool exists = false;
+    if (!loadForEdit(path, file, exists, error))
+        return false;
+    auto &lines = file.lines;
+    const std::size_t header = findSection(lines, section);
+    if (header == lines.size() && values.empty())
+        return true; // nothing to remove: the file stays as it is, or missing
+    if (header < lines.size()) {
+        const auto kept = [&values](std::string_view key) {
+            for (const auto &value : values)
+                if (equalsNoCase(value.first, key))
+                    return true;
+            return false;
+        };
+        std::size_t end = header + 1;
+        bool content = false;
+        while (end < lines.size() && !sectionName(lines[end])) {
+            if (const auto kv = keyValue(lines[end]); kv && !kept(kv->first)) {
+                lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(end));
+                continue;
+            }
+            content = content || !trim(lines[end]).empty();
+            ++end;
+        }
+        // An emptied section goes with its header, so that a file that
+        // gained it and lost it again is as it was.
+        if (!content && values.empty())
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(header));
     }
-    return replaceFileContents(path, out, error);
+    setKeys(file, section, values);
+    return store(path, file, error);
+}
+
+// The checks of every write: names that would break the file's lines.
+bool validEntries(const std::string &section, const std::vector<std::pair<std::string, std::string>> &values,
+                  std::string *error)
+{
+    const auto fail = [error](std::string reason) {
+        if (error)
+            *error = std::move(reason);
+        return false;
+    };
+    if (!validName(section, "[]\r\n"))
+        return fail("invalid section name");
+    for (const auto &[key, value] : values) {
+        if (!validName(key, "=[]\r\n") || key.front() == ';' || key.front() == '#')
+            return fail("invalid key name");
+        if (value.find_first_of("\r\n") != std::string::npos)
+            return fail("invalid value");
+    }
+    return true;
 }
 
 } // namespace
@@ -268,26 +352,50 @@ bool writeProfileStrings(const std::filesystem::path &path, const std::string &s
                          const std::vector<std::pair<std::string, std::string>> &values,
                          std::string *error)
 {
-    const auto fail = [error](std::string reason) {
-        if (error)
-            *error = std::move(reason);
+    if (!validEntries(section, values, error))
         return false;
-    };
-    if (!validName(section, "[]\r\n"))
-        return fail("invalid section name");
-    for (const auto &[key, value] : values) {
-        if (!validName(key, "=[]\r\n") || key.front() == ';' || key.front() == '#')
-            return fail("invalid key name");
-        if (value.find_first_of("\r\n") != std::string::npos)
-            return fail("invalid value");
-    }
-
     try {
         return editAndReplace(path, section, values, error);
     } catch (const std::exception &e) {
         // The caller names the file; its name may not even convert to narrow text.
-        return fail(std::string("cannot write: ") + e.what());
+        if (error)
+            *error = std::string("cannot write: ") + e.what();
+        return false;
     }
+}
+
+bool writeProfileSection(const std::filesystem::path &path, const std::string &section,
+                         const std::vector<std::pair<std::string, std::string>> &values, std::string *error)
+{
+    if (!validEntries(section, values, error))
+        return false;
+    try {
+        return replaceSection(path, section, values, error);
+    } catch (const std::exception &e) {
+        if (error)
+            *error = std::string("cannot write: ") + e.what();
+        return false;
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::filesystem::path &path,
+                                                                    const std::string &section)
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    try {
+        std::string text;
+        bool exists = false;
+        if (!readWholeFile(path, text, exists) || !exists)
+            return found;
+        const Lines file = splitLines(text);
+        const std::size_t header = findSection(file.lines, section);
+        for (std::size_t i = header + 1; i < file.lines.size() && !sectionName(file.lines[i]); ++i)
+            if (const auto kv = keyValue(file.lines[i]))
+                found.emplace_back(kv->first, kv->second);
+    } catch (const std::exception &) {
+        found.clear(); // no memory for the text: as an unreadable file
+    }
+    return found;
 }
 
 } // namespace platform

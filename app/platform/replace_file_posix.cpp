@@ -1,12 +1,15 @@
 // POSIX replacement of a whole file: temporary file beside it, fsync, rename,
-// fsync of the folder.
+// fsync of the folder; links in the last component are looked at, never
+// followed.
 #include "ReplaceFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -17,26 +20,11 @@ std::string reason(const char *step, const std::string &file, int err)
     return std::string(step) + " " + file + ": " + std::strerror(err);
 }
 
-// The file that a write to `path` must replace: a symbolic link stays a link
-// and its target gets the new contents.
-std::filesystem::path resolveTarget(const std::filesystem::path &path)
-{
-    std::error_code ec;
-    std::filesystem::path target = path;
-    for (int depth = 0; depth < 16 && std::filesystem::is_symlink(target, ec); ++depth) {
-        const auto next = std::filesystem::read_symlink(target, ec);
-        if (ec)
-            break;
-        target = next.is_absolute() ? next : target.parent_path() / next;
-    }
-    return target;
-}
-
 // The new file keeps the permissions and owner of the one it replaces.
 void takePermissions(int fd, const std::filesystem::path &target)
 {
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
+    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         ::fchmod(fd, old.st_mode & 07777);
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             // Only the owner may keep another owner; the file stays usable.
@@ -66,7 +54,37 @@ int writeAll(int fd, const std::string &contents)
     return 0;
 }
 
+bool isLink(const std::filesystem::path &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 } // namespace
+
+FileTarget inspectFileTarget(const std::filesystem::path &path)
+{
+    FileTarget found;
+    found.real = path;
+    found.link = isLink(path);
+    std::error_code ec;
+    // A chain of links, each relative to the folder of the one naming it; the
+    // kernel gives up after 40, and so does this.
+    for (int depth = 0; depth < 40 && isLink(found.real); ++depth) {
+        const auto next = std::filesystem::read_symlink(found.real, ec);
+        if (ec)
+            break;
+        found.real = next.is_absolute() ? next : found.real.parent_path() / next;
+    }
+    if (found.link) {
+        // The name the operator is asked about: no ".." or linked folders.
+        if (auto plain = std::filesystem::weakly_canonical(found.real, ec); !ec)
+            found.real = std::move(plain);
+    }
+    struct stat st {};
+    found.foreign = ::stat(path.c_str(), &st) == 0 && st.st_uid != ::geteuid();
+    return found;
+}
 
 bool replaceFileContents(const std::filesystem::path &path, const std::string &contents,
                          std::string *error)
@@ -76,7 +94,11 @@ bool replaceFileContents(const std::filesystem::path &path, const std::string &c
             *error = std::move(why);
         return false;
     };
-    const std::filesystem::path target = resolveTarget(path);
+    // Neither followed nor replaced: rename() would turn the link into a
+    // plain file, silently cutting what someone set up on purpose.
+    if (isLink(path))
+        return fail("cannot replace " + path.string() + ": it is a symbolic link");
+    const std::filesystem::path &target = path;
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";

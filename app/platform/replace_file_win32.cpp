@@ -1,9 +1,14 @@
 // Windows replacement of a whole file: temporary file beside it, flushed,
-// then moved over the old one with write-through.
+// then moved over the old one with write-through. Reparse points (symbolic
+// links, junctions) are looked at, never written through. Ownership is not
+// checked here: whom a file belongs to says little on Windows, where rights
+// come from its access list.
 #include "ReplaceFile.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include <utility>
 
 namespace platform {
 namespace {
@@ -38,7 +43,47 @@ std::string narrow(const std::wstring &text)
     return out;
 }
 
+bool isReparsePoint(const std::filesystem::path &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// The file the system opens for `path`, all reparse points followed; none
+// when it cannot be opened (a dangling link, for one).
+std::filesystem::path finalPath(const std::filesystem::path &path)
+{
+    const HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return {};
+    std::wstring text(32768, L'\0');
+    const DWORD n = GetFinalPathNameByHandleW(h, text.data(), DWORD(text.size()), FILE_NAME_NORMALIZED);
+    CloseHandle(h);
+    if (n == 0 || n >= text.size())
+        return {};
+    text.resize(n);
+    // "\\?\C:\..." is "C:\..." to the operator, "\\?\UNC\host\..." is "\\host\...".
+    if (text.rfind(LR"(\\?\UNC\)", 0) == 0)
+        text = LR"(\\)" + text.substr(8);
+    else if (text.rfind(LR"(\\?\)", 0) == 0)
+        text = text.substr(4);
+    return text;
+}
+
 } // namespace
+
+FileTarget inspectFileTarget(const std::filesystem::path &path)
+{
+    FileTarget found;
+    found.real = path;
+    found.link = isReparsePoint(path);
+    if (found.link) {
+        if (auto real = finalPath(path); !real.empty())
+            found.real = std::move(real);
+    }
+    return found;
+}
 
 bool replaceFileContents(const std::filesystem::path &path, const std::string &contents,
                          std::string *error)
@@ -48,6 +93,12 @@ bool replaceFileContents(const std::filesystem::path &path, const std::string &c
             *error = step + " " + narrow(file.native()) + ": " + lastErrorText(code);
         return false;
     };
+    // MoveFileEx would replace the link itself; refused like on POSIX.
+    if (isReparsePoint(path)) {
+        if (error)
+            *error = "cannot replace " + narrow(path.native()) + ": it is a link";
+        return false;
+    }
     std::filesystem::path folder = path.parent_path();
     if (folder.empty())
         folder = L".";

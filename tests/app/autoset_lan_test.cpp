@@ -222,7 +222,8 @@ private Q_SLOTS:
 
         // A new search lists the three with distinct addresses, and those
         // are in use for the next free address search although nobody
-        // answers echo on them.
+        // answers echo on them; so is .50, given to the module that refused
+        // it, which the search found elsewhere.
         QVERIFY(apptest::search(5));
         QSet<QString> listed;
         for (const QString &mac : kFactoryMacs)
@@ -230,7 +231,7 @@ private Q_SLOTS:
         QCOMPARE(listed, given);
         frm_AutoSet->show();
         searchFree(kNet + "50", kNet + "55", QStringLiteral("100"));
-        QCOMPARE(addresses(), range(kNet, {50, 54, 55}));
+        QCOMPARE(addresses(), range(kNet, {54, 55}));
         frm_AutoSet->hide();
     }
 };

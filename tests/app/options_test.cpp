@@ -379,13 +379,15 @@ private Q_SLOTS:
 
     // Where option.ini beside the program cannot take the values: a folder
     // in its place (which must not stop the start either), a file marked
-    // read-only, a folder the user may not write.
+    // read-only, a folder the user may not write, a link (read, never
+    // written through).
     void setFallsBackToTheUserFolder_data()
     {
         QTest::addColumn<QString>("obstacle");
         QTest::newRow("folder in place") << "folder";
         QTest::newRow("read-only file") << "file";
         QTest::newRow("read-only folder") << "dir";
+        QTest::newRow("link") << "link";
     }
     void setFallsBackToTheUserFolder()
     {
@@ -393,6 +395,12 @@ private Q_SLOTS:
         const QString programDir = QCoreApplication::applicationDirPath();
         if (obstacle == QLatin1String("folder")) {
             QVERIFY(QDir().mkpath(apptest::optionFilePath() + QStringLiteral("/inside")));
+        } else if (obstacle == QLatin1String("link")) {
+            const QString elsewhere = configHome.filePath(QStringLiteral("elsewhere.ini"));
+            QFile file(elsewhere);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kCommented) == kCommented.size());
+            file.close();
+            QVERIFY(QFile::link(elsewhere, apptest::optionFilePath()));
         } else {
             apptest::writeOptionFile(kCommented);
             if (obstacle == QLatin1String("file"))
@@ -421,6 +429,8 @@ private Q_SLOTS:
                  qPrintable(outcome.shown[0].text));
         if (obstacle != QLatin1String("folder"))
             QCOMPARE(apptest::readOptionFile(), kCommented); // not overwritten
+        if (obstacle == QLatin1String("link"))
+            QVERIFY(QFileInfo(apptest::optionFilePath()).isSymLink());
         QVERIFY(QFileInfo(options::userFilePath()).isFile());
 
         // The next start reads the user's copy first.

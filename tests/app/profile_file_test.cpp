@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ProfileFile.h"
+#include "platform/ReplaceFile.h"
 
 #include <chrono>
 #include <csignal>
@@ -10,15 +11,22 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
+using platform::inspectFileTarget;
 using platform::readProfileInt;
+using platform::readProfileSection;
+using platform::replaceFileContents;
 using platform::writeProfileString;
+using platform::writeProfileSection;
 using platform::writeProfileStrings;
 
 namespace {
@@ -155,13 +163,6 @@ TEST_F(ProfileFile, ReplacesTheFileAtomically)
     EXPECT_NE(before.st_ino, after.st_ino) << "a new file was renamed over the old one";
     EXPECT_EQ(after.st_mode & 07777, 0640u) << "permissions are kept";
 
-    // A link to the options file stays a link; its target is replaced.
-    const fs::path real = dir / "real.ini";
-    fs::rename(path, real);
-    fs::create_symlink("real.ini", path);
-    ASSERT_TRUE(writeProfileString(path, "option", "SNumber", "3"));
-    EXPECT_TRUE(fs::is_symlink(path));
-    EXPECT_EQ(readProfileInt(real, "option", "SNumber", 0), 3);
 #endif
 }
 
@@ -220,6 +221,102 @@ TEST_F(ProfileFile, AFolderOrAReadOnlyFileIsLeftAlone)
     EXPECT_EQ(contents(), "[option]\nSNumber=1\n");
     EXPECT_EQ(entries(), 1u);
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A symbolic link named `link` to `target` (relative to the link's folder).
+// MinGW's standard library has none, so Windows asks the system directly.
+bool makeLink(const fs::path &target, const fs::path &link, std::string &why)
+{
+#if defined(_WIN32)
+    if (!CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+        why = "error " + std::to_string(GetLastError());
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return true;
+    // Wine makes a host link that every file function follows unseen.
+    why = "the link made is no reparse point";
+    DeleteFileW(link.c_str());
+    return false;
+#else
+    std::error_code ec;
+    fs::create_symlink(target, link, ec);
+    why = ec.message();
+    return !ec;
+#endif
+}
+
+// Run as root, a write through a link would replace whatever it names
+// (/etc/passwd, for one). The link is seen and neither followed nor
+// replaced; a dangling one does not create its target.
+TEST_F(ProfileFile, ALinkIsNeverWrittenThrough)
+{
+    const fs::path real = dir / "real.ini";
+    std::ofstream(real, std::ios::binary) << "[option]\nSNumber=1\n";
+    std::string why;
+    if (!makeLink("real.ini", path, why))
+        GTEST_SKIP() << "no symbolic links here: " << why;
+
+    const platform::FileTarget target = inspectFileTarget(path);
+    EXPECT_TRUE(target.link);
+    EXPECT_EQ(fs::weakly_canonical(target.real), fs::weakly_canonical(real));
+    EXPECT_FALSE(inspectFileTarget(real).link);
+    EXPECT_EQ(inspectFileTarget(real).real, real);
+
+    std::string error;
+    EXPECT_FALSE(writeProfileString(path, "option", "SNumber", "2", &error));
+    EXPECT_NE(error.find("link"), std::string::npos) << error;
+    EXPECT_FALSE(writeProfileSection(path, "given", {{"198.18.0.21", "00:0E:C6:F0:00:01"}}));
+    error.clear();
+    EXPECT_FALSE(replaceFileContents(path, "x", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(inspectFileTarget(path).link) << "the link itself stays";
+    EXPECT_EQ(readProfileInt(real, "option", "SNumber", 0), 1);
+    EXPECT_EQ(entries(), 2u) << "no temporary file is left behind";
+
+    const fs::path dangling = dir / "dangling.csv";
+    ASSERT_TRUE(makeLink("made.csv", dangling, why)) << why;
+    EXPECT_TRUE(inspectFileTarget(dangling).link);
+#if !defined(_WIN32)
+    EXPECT_EQ(inspectFileTarget(dangling).real.filename(), "made.csv"); // Windows cannot open it to tell
+#endif
+    EXPECT_FALSE(replaceFileContents(dangling, "x", &error));
+    EXPECT_FALSE(fs::exists(dir / "made.csv"));
+#if !defined(_WIN32)
+    // A file planted by another user is told apart from the user's own.
+    EXPECT_FALSE(inspectFileTarget(real).foreign);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(real.c_str(), 65534, 65534), 0);
+        EXPECT_TRUE(inspectFileTarget(real).foreign);
+        EXPECT_TRUE(inspectFileTarget(path).foreign) << "the owner of what the link names";
+    }
+#endif
+}
+
+// A section of its own that comes and goes: keys beyond the new values are
+// removed, and a file that gained it and lost it again is byte for byte
+// the same.
+TEST_F(ProfileFile, ASectionIsReplacedAndRemovedAsAWhole)
+{
+    EXPECT_TRUE(writeProfileSection(path, "given", {}));
+    EXPECT_FALSE(fs::exists(path)) << "nothing to remove creates no file";
+
+    const std::string before = "[option]\r\nSNumber=1\r\n\r\n[other]\r\nKey=value\r\n";
+    put(before);
+    ASSERT_TRUE(writeProfileSection(path, "given", {{"198.18.0.21", "00:0E:C6:F0:00:01"}, {"198.18.0.22", "00:0E:C6:F0:00:02"}}));
+    EXPECT_EQ(contents(), before + "[given]\r\n198.18.0.21=00:0E:C6:F0:00:01\r\n198.18.0.22=00:0E:C6:F0:00:02\r\n");
+    ASSERT_TRUE(writeProfileSection(path, "given", {{"198.18.0.22", "00:0E:C6:F0:00:09"}}));
+    EXPECT_EQ(readProfileSection(path, "GIVEN"),
+              (std::vector<std::pair<std::string, std::string>>{{"198.18.0.22", "00:0E:C6:F0:00:09"}}));
+    ASSERT_TRUE(writeProfileSection(path, "given", {}));
+    EXPECT_EQ(contents(), before);
+
+    // A section in the middle keeps its neighbours, and a comment in it stays.
+    put("[given]\n; by hand\n1.2.3.4=x\n[option]\nSNumber=1\n");
+    ASSERT_TRUE(writeProfileSection(path, "given", {}));
+    EXPECT_EQ(contents(), "[given]\n; by hand\n[option]\nSNumber=1\n");
+    EXPECT_TRUE(readProfileSection(path, "given").empty());
 }
 
 // Dropping the mark would make a second one (or text that starts like one)

@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include "platform/HostNetwork.h"
 #include "zarfel.h"
 
 using apptest::cellCentre;
@@ -386,6 +388,72 @@ private Q_SLOTS:
         AppFileDialog::setNextAnswer(QString());
         exportCsv->trigger();
         QCOMPARE(AppMessageBox::shown().size(), 1);
+
+        // A link in the file's place: asked once, naming what it links to;
+        // No leaves that file as it was, Yes replaces it and keeps the link.
+        const QString victim = folder.filePath(QStringLiteral("victim.txt"));
+        const QString link = folder.filePath(QStringLiteral("link.csv"));
+        {
+            QFile keep(victim);
+            QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write("keep\n") == 5);
+        }
+        QVERIFY(QFile::link(victim, link));
+        AppMessageBox::reset();
+        AppFileDialog::setNextAnswer(link);
+        AppMessageBox::setNextAnswer(QMessageBox::No);
+        exportCsv->trigger();
+        QCOMPARE(AppMessageBox::shown().size(), 1);
+        QVERIFY2(AppMessageBox::shown()[0].text.contains(QFileInfo(victim).canonicalFilePath()),
+                 qPrintable(AppMessageBox::shown()[0].text));
+        QCOMPARE(AppMessageBox::shown()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QFile target(victim);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("keep\n"));
+        target.close();
+        AppFileDialog::setNextAnswer(link);
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        exportCsv->trigger();
+        QCOMPARE(AppMessageBox::shown().size(), 2);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QVERIFY(target.readAll().startsWith("NO,IP,"));
+    }
+
+    // Addresses given to modules outlive the run in option.ini's own section,
+    // until a search finds the module they went to at that address; the
+    // operator may forget them, after one confirmation.
+    void givenAddressesOutliveTheRunUntilASearchSeesThem()
+    {
+        const QByteArray options = "[option]\nSNumber=0\nSTimeOut=1000\n";
+        apptest::writeOptionFile(options);
+        simulator = apptest::startSimulator({module(1, "A", "", 0), module(2, "B", "", 0)});
+        QVERIFY(simulator);
+        QVERIFY(apptest::startProgram());
+        const auto inUse = [](const char *address) {
+            return Form1->Services().AddressesInUse().count(hostnet::AddressFromText(address)) == 1;
+        };
+        // B is found at .102; A is found at .101, not at .150.
+        Form1->Services().NoteAddressGiven(QStringLiteral("198.18.0.150"), QStringLiteral("00:0E:C6:00:00:01"));
+        Form1->Services().NoteAddressGiven(QStringLiteral("198.18.0.102"), QStringLiteral("00:0e:c6:00:00:02"));
+        QCOMPARE(apptest::readOptionFile(),
+                 options + "[given]\n198.18.0.150=00:0E:C6:00:00:01\n198.18.0.102=00:0e:c6:00:00:02\n");
+
+        apptest::stopProgram();
+        QVERIFY(apptest::startProgram());
+        QVERIFY(inUse("198.18.0.150") && inUse("198.18.0.102"));
+        QVERIFY(apptest::search(2));
+        QVERIFY(inUse("198.18.0.150"));
+        QCOMPARE(apptest::readOptionFile(), options + "[given]\n198.18.0.150=00:0E:C6:00:00:01\n");
+
+        QAction *forget = ui<QAction>(Form1, "GridForgetGiven");
+        AppMessageBox::setNextAnswer(QMessageBox::No);
+        forget->trigger();
+        QVERIFY(inUse("198.18.0.150"));
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        forget->trigger();
+        QCOMPARE(AppMessageBox::shown().size(), 2);
+        QVERIFY(!inUse("198.18.0.150"));
+        QCOMPARE(apptest::readOptionFile(), options);
     }
 
 private:
