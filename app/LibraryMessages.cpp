@@ -34,8 +34,9 @@ void ZARFEL_CALL onLibraryMessage(const char *text)
         showOnGuiThread(message);
         return;
     }
-    // The receive thread stands still until the operator has dismissed the box.
-    QMetaObject::invokeMethod(app, [message] { showOnGuiThread(message); }, Qt::BlockingQueuedConnection);
+    // Queued, and the raising thread goes on at once: the window thread may
+    // be in Zarfel_Close waiting for that very thread to end.
+    QMetaObject::invokeMethod(app, [message] { showOnGuiThread(message); }, Qt::QueuedConnection);
 }
 
 } // namespace

@@ -7,8 +7,9 @@ class QString;
 
 // Installs the library's message handler. A message raised on the
 // user-interface thread is shown there directly; one raised on the library's
-// receive thread is shown on the user-interface thread while the raising
-// thread waits until the box is dismissed, as the library expects.
+// receive thread is queued to the user-interface thread and the raising
+// thread returns at once, so that it never waits on a window thread that is
+// closing the library and waiting for it.
 void installLibraryMessageHandler();
 void removeLibraryMessageHandler();
 

@@ -186,9 +186,17 @@ void TForm1::FormCreate()
     SearchNumber = saved.number;
     SearchTimeOut = saved.timeOut;
     SearchAgainAfterSetting = saved.searchAgain;
-    if (m_session.start(ZARFEL_REPLY_PORT) != 0) {
-        // The library has told the operator why; the program goes on
-        // without the search command.
+    if (const std::int32_t started = m_session.start(ZARFEL_REPLY_PORT); started != 0) {
+        // The library has told the operator why in its box; the log says
+        // what that means here. The program goes on without the search
+        // command.
+        const QString reason = QString::fromStdString(m_session.socketFailure().text());
+        if (started == -3)
+            appendLog(QStringLiteral("Reply port %1 is held by another program, probably a second copy of this one: %2")
+                          .arg(ZARFEL_REPLY_PORT)
+                          .arg(reason));
+        else if (m_session.socketFailure())
+            appendLog(QStringLiteral("The library could not start: %1").arg(reason));
         ToolButton3->setEnabled(false);
     } else {
         m_session.setOptions(SearchTimeOut, SearchNumber);
@@ -286,10 +294,22 @@ void TForm1::ToolButton3Click()
     ToolButton2->setEnabled(false);
     endLeftoverSearch();
     // No request text: the library sends the standard search request.
-    m_session.startSearch(kBroadcastAddress);
+    const std::int32_t sent = m_session.startSearch(kBroadcastAddress);
     appendLog(QStringLiteral("Search..."));
+    if (sent < 0) {
+        // Nobody was asked: an empty grid must not pass for "no module".
+        const QString reason = QString::fromStdString(m_session.socketFailure().text());
+        endLeftoverSearch();
+        Tag = 0;
+        appendLog(QStringLiteral("No search request could be sent: %1").arg(reason));
+        scrollLogToEnd();
+        StatusBarPanel0->setText(QStringLiteral("Not sent: %1").arg(reason));
+        StatusBarPanel0->setToolTip(QStringLiteral("No search request could be sent: %1").arg(reason));
+        return;
+    }
     scrollLogToEnd();
     StatusBarPanel0->setText(QStringLiteral("Searching"));
+    StatusBarPanel0->setToolTip(QString());
 
     m_dialogs.progress->SetSearchOptions(SearchTimeOut, SearchNumber);
     if (m_dialogs.progress->exec() == mrIgnore) {
@@ -298,6 +318,11 @@ void TForm1::ToolButton3Click()
     } else {
         StatusBarPanel0->setText(QStringLiteral("Search complete"));
     }
+    // The read-error box has shown the library's words; the log keeps the
+    // system's reason.
+    if (const zclient::Session::SocketFailure failure = m_session.socketFailure();
+        failure.operation == ZARFEL_FAILED_RECEIVE)
+        appendLog(QStringLiteral("Reading the replies failed: %1").arg(QString::fromStdString(failure.text())));
 
     takeSearchResults();
 }

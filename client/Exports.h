@@ -19,6 +19,8 @@ struct Exports {
     decltype(&Zarfel_SetOptions) setOptions = nullptr;               // 10
     decltype(&Zarfel_SetMessageHandler) setMessageHandler = nullptr; // 11
     decltype(&Zarfel_GetModuleAdapter) getModuleAdapter = nullptr;   // 12
+    decltype(&Zarfel_GetIgnoredAcknowledgement) getIgnoredAcknowledgement = nullptr; // 13
+    decltype(&Zarfel_GetSocketFailure) getSocketFailure = nullptr;                   // 14
 };
 
 // For callers that link the library: inline, so that only they need it.
@@ -26,7 +28,8 @@ inline Exports linkedExports()
 {
     return {&Zarfel_Init,       &Zarfel_Close,    &Zarfel_BroadcastStart, &Zarfel_BroadcastStop,
             &Zarfel_GetModuleInfo, &Zarfel_GetState, &Zarfel_GetCount,   &Zarfel_ConfigModule,
-            &Zarfel_SetOptions, &Zarfel_SetMessageHandler, &Zarfel_GetModuleAdapter};
+            &Zarfel_SetOptions, &Zarfel_SetMessageHandler, &Zarfel_GetModuleAdapter,
+            &Zarfel_GetIgnoredAcknowledgement, &Zarfel_GetSocketFailure};
 }
 
 } // namespace zclient

@@ -53,6 +53,21 @@ public:
     // Zarfel_ConfigModule for record n; absent texts are not given, an
     // absent DHCP mode keeps `reportedDhcp`.
     std::int32_t configure(std::int32_t n, const Settings &give, bool reportedDhcp) const;
+    // The sources of the acknowledgements the last configuration ignored,
+    // as dotted text: not the module's address, so not its answer.
+    std::vector<std::string> ignoredAcknowledgements() const;
+
+    // The last failed socket operation of the library's last start, search
+    // or configuration, with the system's reason; none when nothing failed.
+    struct SocketFailure {
+        std::int32_t operation = ZARFEL_FAILED_NONE;
+        std::int32_t error = 0;
+        std::string reason;
+        explicit operator bool() const { return operation != ZARFEL_FAILED_NONE; }
+        // "Network is unreachable (error 101)"
+        std::string text() const;
+    };
+    SocketFailure socketFailure() const;
 
 private:
     Exports x_;

@@ -116,4 +116,35 @@ std::int32_t Session::configure(std::int32_t n, const Settings &give, bool repor
                            give.dhcp.value_or(reportedDhcp) ? 1 : 0, text(give.alias));
 }
 
+std::vector<std::string> Session::ignoredAcknowledgements() const
+{
+    std::vector<std::string> out;
+    // A library without export 13 (fakes in tests) ignores none.
+    if (!x_.getIgnoredAcknowledgement)
+        return out;
+    const std::int32_t n = x_.getIgnoredAcknowledgement(0, nullptr);
+    for (std::int32_t k = 1; k <= n; ++k) {
+        char address[ZARFEL_ADDRESS_SIZE] = {};
+        x_.getIgnoredAcknowledgement(k, address);
+        out.emplace_back(address);
+    }
+    return out;
+}
+
+Session::SocketFailure Session::socketFailure() const
+{
+    SocketFailure f;
+    if (!x_.getSocketFailure)
+        return f;
+    char reason[256] = {};
+    f.operation = x_.getSocketFailure(&f.error, reason, sizeof reason);
+    f.reason = reason;
+    return f;
+}
+
+std::string Session::SocketFailure::text() const
+{
+    return (reason.empty() ? std::string("unknown reason") : reason) + " (error " + std::to_string(error) + ")";
+}
+
 } // namespace zclient

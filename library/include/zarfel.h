@@ -98,8 +98,10 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetOptions(uint32_t timeoutMs, int32_t wis
 
 /* 11: installs the function that shows the library's messages (one OK
  * button). It is called on whichever thread raised the message, possibly the
- * library's receive thread, and must return only once the message has been
- * dismissed. Null restores the default: on Windows a message box with one OK
+ * library's receive thread. It may return before the message is dismissed,
+ * and on the receive thread it should: Zarfel_Close waits for that thread, so
+ * a handler that waits there on the thread calling Zarfel_Close never
+ * returns. Null restores the default: on Windows a message box with one OK
  * button, elsewhere the text written to standard error. Returns 0. */
 typedef void(ZARFEL_CALL *ZarfelMessageHandler)(const char *text);
 ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetMessageHandler(ZarfelMessageHandler handler);
@@ -110,6 +112,30 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetMessageHandler(ZarfelMessageHandler han
  * configuration of that record leaves by the same interface. 0 filled, -1 no
  * such record. */
 ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetModuleAdapter(int32_t number, char *address);
+
+/* 13: the source addresses of the acknowledgements that the last
+ * Zarfel_ConfigModule ignored because they came neither from the module's
+ * reported address nor from the address being given to it; each source once,
+ * in order of arrival, at most 64. Returns how many there are and copies
+ * number `number` (1-based) as dotted text into `address`, a buffer of at
+ * least ZARFEL_ADDRESS_SIZE (empty when there is no such number; a null
+ * buffer is skipped). */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetIgnoredAcknowledgement(int32_t number, char *address);
+
+/* Failed socket operations, as Zarfel_GetSocketFailure names them. */
+#define ZARFEL_FAILED_NONE 0
+#define ZARFEL_FAILED_SOCKET 1  /* a socket could not be created */
+#define ZARFEL_FAILED_BIND 2    /* the reply port could not be bound */
+#define ZARFEL_FAILED_SEND 3    /* no search request, or the configuration request, could be sent */
+#define ZARFEL_FAILED_RECEIVE 4 /* reading the reply port failed */
+
+/* 14: the last failed socket operation of the last Zarfel_Init,
+ * Zarfel_BroadcastStart (with the search it started, also while it runs) or
+ * Zarfel_ConfigModule, whichever was called last. Returns the operation
+ * (ZARFEL_FAILED_NONE when none failed), stores the system's error number in
+ * *error and copies the system's text for it into `reason`, cut to
+ * reasonSize bytes with the NUL. Null pointers are skipped. */
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetSocketFailure(int32_t *error, char *reason, int32_t reasonSize);
 
 #ifdef __cplusplus
 }

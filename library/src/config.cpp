@@ -23,6 +23,8 @@ constexpr uint32_t kGraceAfterUnansweredMs = 2000;
 constexpr uint32_t kSuspectMs = 4000;
 // Bounds the grace period's reading even while a flood keeps arriving.
 constexpr int kMaxStaleDatagrams = 100000;
+// Sources of ignored acknowledgements kept for the caller to report.
+constexpr size_t kMaxIgnoredSources = 64;
 
 // An address text as the module would answer from; 0 when it names none.
 uint32_t addressOf(const char *text)
@@ -42,26 +44,31 @@ struct Target {
 enum class Verdict { Credit, Ignore, Ambiguous };
 
 // Acknowledgements carry no MAC; their source address is all that tells one
-// module from another.
+// module from another. Only the target's two addresses can be its own: any
+// host on the segment can send the same bytes.
 Verdict judge(const State &s, const Target &t, uint32_t source)
 {
     if (source == 0)
-        return Verdict::Credit;
-    bool suspect = false; // a module with an unanswered request may answer from there
+        return Verdict::Credit; // the system did not say
+    if (source != t.reported && source != t.given)
+        return Verdict::Ignore;
+    // A module with an unanswered request may answer from there too.
     const uint32_t now = platform::tickMs();
     for (const State::Unanswered &u : s.unanswered)
         if (u.mac != t.record->fields.mac && (u.reported == source || u.given == source) &&
             now - u.sentAt < kSuspectMs)
-            suspect = true;
-    if (source == t.reported || source == t.given)
-        return suspect ? Verdict::Ambiguous : Verdict::Credit;
-    if (suspect)
-        return Verdict::Ignore;
-    for (const ModuleRecord *r = s.table.first(); r; r = r->next.load(std::memory_order_acquire))
-        if (r != t.record && addressOf(r->fields.ip) == source)
-            return Verdict::Ignore; // another module we know of
-    // From nobody we know: no module with a request outstanding sent it.
+            return Verdict::Ambiguous;
     return Verdict::Credit;
+}
+
+void noteIgnored(State &s, uint32_t source)
+{
+    if (s.ignoredSources.size() >= kMaxIgnoredSources)
+        return;
+    for (const uint32_t known : s.ignoredSources)
+        if (known == source)
+            return;
+    s.ignoredSources.push_back(source);
 }
 
 int32_t awaitAcknowledgement(State &s, const Target &target)
@@ -86,11 +93,13 @@ int32_t awaitAcknowledgement(State &s, const Target &target)
                     // whose late answer is to be waited for.
                     return -2;
                 case Verdict::Ignore:
+                    noteIgnored(s, source);
                     break;
                 }
             }
         } else if (got == platform::ReceiveStatus::Error && !readErrorShown) {
             readErrorShown = true;
+            noteFailure(s, ZARFEL_FAILED_RECEIVE, platform::lastError());
             showMessage(text::kReceiveFailed);
         }
 
@@ -171,10 +180,12 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
                                                               const char *alias)
 {
     State &s = state();
+    s.ignoredSources.clear();
     if (s.sender == platform::kNoSocket) {
         showMessage(socketErrorMessage(s.lastSocketError).c_str());
         return -10;
     }
+    noteFailure(s, ZARFEL_FAILED_NONE);
     // A search still running would read the acknowledgement off the same
     // socket and measure its time-out from this call's start.
     endSearch(s);
@@ -210,7 +221,21 @@ extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_ConfigModule(int32_t number, co
                                 s.destinationPort, via.index, via.localAddress)
             : platform::sendTo(s.sender, request.data(), request.size(), s.destinationAddress,
                                s.destinationPort);
-    if (sent < 0)
+    if (sent < 0) {
+        noteFailure(s, ZARFEL_FAILED_SEND, platform::lastError());
         return -1;
+    }
     return awaitAcknowledgement(s, Target{record, addressOf(record->fields.ip), addressOf(ip)});
+}
+
+extern "C" ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetIgnoredAcknowledgement(int32_t number, char *address)
+{
+    const std::vector<uint32_t> &sources = state().ignoredSources;
+    const int32_t count = static_cast<int32_t>(sources.size());
+    if (address) {
+        const std::string text =
+            number >= 1 && number <= count ? platform::addressText(sources[static_cast<size_t>(number - 1)]) : "";
+        std::memcpy(address, text.c_str(), text.size() + 1);
+    }
+    return count;
 }

@@ -17,6 +17,12 @@ void storeText(char *field, size_t width, const char *from, size_t length)
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// The code after "VELKORQZ510," runs to the next comma or the end.
+bool isAcknowledgementCode(const char *code)
+{
+    return code[0] == '8' && code[1] == '1' && (code[2] == ',' || code[2] == '\0');
+}
+
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 } // namespace
@@ -77,7 +83,11 @@ bool parseReply(char *text, size_t length, ModuleFields &out)
         }
         const char *value = at + std::strlen(k.key);
         switch (k.kind) {
-        case Kind::Prefix: // the code after the prefix is not examined
+        case Kind::Prefix:
+            // An acknowledgement that arrives during a search is no module;
+            // any other code after the prefix is not examined.
+            if (*value == ',' && isAcknowledgementCode(value + 1))
+                return false;
             break;
         case Kind::Text:
             storeText(k.field, k.width, value, static_cast<size_t>(comma - value));

@@ -45,7 +45,8 @@ struct ModuleFields {
 // `text`, which must have room for length + 1 bytes. The reply's last byte is
 // its terminator and is overwritten with a NUL. Fills the zero-initialised
 // `out` and returns true when the text is a search reply; values longer than
-// their field are cut to the field's width.
+// their field are cut to the field's width. An acknowledgement (code 81
+// after the prefix and its comma) is no search reply.
 bool parseReply(char *text, size_t length, ModuleFields &out);
 
 // Leading-decimal conversion: blanks, optional sign, digits; no digits give 0.

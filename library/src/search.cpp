@@ -91,6 +91,7 @@ void receiveLoop(State &s)
             }
         } else if (got == platform::ReceiveStatus::Error && !readErrorShown) {
             readErrorShown = true;
+            noteFailure(s, ZARFEL_FAILED_RECEIVE, platform::lastError());
             showMessage(text::kReceiveFailed);
         }
 
@@ -130,11 +131,9 @@ void receiveLoop(State &s)
     }
 }
 
-// Sends the search request. The kernel routes a limited broadcast out of one
-// interface only, so it goes out of every interface that can carry it; any
-// other destination is sent once. The bytes sent, or -1 when every send
-// failed.
-int sendSearchRequest(State &s, const char *text, size_t length)
+// The sends of one search request; the bytes sent, or -1 with the last
+// failed send's error as platform::lastError().
+int sendSearchRequestOnce(State &s, const char *text, size_t length)
 {
     if (s.destinationAddress != 0xffffffffu)
         return platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
@@ -151,6 +150,18 @@ int sendSearchRequest(State &s, const char *text, size_t length)
             result = sent;
     }
     return viaAdapter ? result : platform::sendTo(s.sender, text, length, s.destinationAddress, s.destinationPort);
+}
+
+// Sends the search request. The kernel routes a limited broadcast out of one
+// interface only, so it goes out of every interface that can carry it; any
+// other destination is sent once. The bytes sent, or -1 when every send
+// failed (the failure is noted).
+int sendSearchRequest(State &s, const char *text, size_t length)
+{
+    const int sent = sendSearchRequestOnce(s, text, length);
+    if (sent < 0)
+        noteFailure(s, ZARFEL_FAILED_SEND, platform::lastError());
+    return sent;
 }
 
 } // namespace
@@ -184,6 +195,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_BroadcastStart(const char *address, int32_
     // One search at a time: a thread of an earlier search is ended and joined
     // before its table is touched.
     endSearch(s);
+    noteFailure(s, ZARFEL_FAILED_NONE);
 
     s.destinationPort = port == 0 || port > 65535
                             ? protocol::kDevicePort

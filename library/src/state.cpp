@@ -1,5 +1,8 @@
 #include "state.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "clock.h"
 #include "messages.h"
 #include "zarfel.h"
@@ -42,6 +45,13 @@ State &state()
 {
     static State *s = new State;
     return *s;
+}
+
+void noteFailure(State &s, int32_t operation, int error)
+{
+    std::lock_guard lock(s.failureMutex);
+    s.failedOperation = operation;
+    s.failedError = error;
 }
 
 void setReceiveBufferRequest(int bytes) { g_receiveBufferRequest.store(bytes); }
@@ -115,6 +125,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_Init(int32_t replyPort)
     s.stopEvent.reset();
     // A failure below names its own error, not one of an earlier call.
     s.lastSocketError = platform::notOpenError();
+    noteFailure(s, ZARFEL_FAILED_NONE);
 
     uint16_t granted = 0;
     const int startError = platform::startup(kSocketVersion, &granted);
@@ -131,6 +142,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_Init(int32_t replyPort)
     s.receiver = platform::openUdp(platform::protocolNumber("udp", kUdpProtocolNumber));
     if (s.receiver == platform::kNoSocket) {
         s.lastSocketError = platform::lastError();
+        noteFailure(s, ZARFEL_FAILED_SOCKET, s.lastSocketError);
         showMessage(text::kServerSocketFailed);
         return -2;
     }
@@ -143,6 +155,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_Init(int32_t replyPort)
         platform::setReceiveBuffer(s.receiver, bytes);
     if (!platform::bindAny(s.receiver, portOr(replyPort, protocol::kReplyPort))) {
         s.lastSocketError = platform::lastError();
+        noteFailure(s, ZARFEL_FAILED_BIND, s.lastSocketError);
         showMessage(text::kBindFailed);
         return -3;
     }
@@ -152,6 +165,7 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_Init(int32_t replyPort)
     s.sender = platform::openUdp(0);
     if (s.sender == platform::kNoSocket) {
         s.lastSocketError = platform::lastError();
+        noteFailure(s, ZARFEL_FAILED_SOCKET, s.lastSocketError);
         showMessage(text::kClientSocketFailed);
         return -4;
     }
@@ -189,6 +203,27 @@ ZARFEL_API int32_t ZARFEL_CALL Zarfel_SetMessageHandler(ZarfelMessageHandler han
 {
     setMessageHandler(handler);
     return 0;
+}
+
+ZARFEL_API int32_t ZARFEL_CALL Zarfel_GetSocketFailure(int32_t *error, char *reason, int32_t reasonSize)
+{
+    State &s = state();
+    int32_t operation = 0;
+    int number = 0;
+    {
+        std::lock_guard lock(s.failureMutex);
+        operation = s.failedOperation;
+        number = s.failedError;
+    }
+    if (error)
+        *error = operation != 0 ? number : 0;
+    if (reason && reasonSize > 0) {
+        const std::string text = operation != 0 ? platform::errorText(number) : std::string();
+        const size_t n = std::min(text.size(), static_cast<size_t>(reasonSize) - 1);
+        std::memcpy(reason, text.data(), n);
+        reason[n] = '\0';
+    }
+    return operation;
 }
 
 } // extern "C"

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,10 +70,20 @@ struct State {
         uint32_t sentAt = 0; // tick of the request
     };
     std::vector<Unanswered> unanswered;
+    // Distinct sources of the acknowledgements the last configuration
+    // ignored, in order of arrival; bounded so that a flood costs nothing.
+    // Caller's thread only.
+    std::vector<uint32_t> ignoredSources;
     // After an unanswered request the next one first waits until this tick
     // for the late acknowledgement; `graceDue` says whether it is set.
     bool graceDue = false;
     uint32_t graceUntil = 0;
+
+    // The last failed socket operation (ZARFEL_FAILED_...) and the system's
+    // error number; the receive thread writes it too.
+    std::mutex failureMutex;
+    int32_t failedOperation = 0;
+    int failedError = 0;
 
     std::unique_ptr<platform::Event> stopEvent;
     // Wakes a waiting receive thread when the options change, so that it
@@ -95,6 +106,10 @@ int receiveBufferRequest();
 // that measure what it is worth).
 void setDrainBeforeSearch(bool drain);
 bool drainBeforeSearch();
+
+// Records a failed socket operation with the error the system gave for it,
+// or forgets the last one (operation 0).
+void noteFailure(State &s, int32_t operation, int error = 0);
 
 // Stops a running search and waits for its thread; joins a finished one.
 void endSearch(State &s);

@@ -29,8 +29,10 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <future>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -274,7 +276,15 @@ private Q_SLOTS:
         const auto shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, QStringLiteral("bind() failed"));
+        QCOMPARE(shown[0].title, libraryMessageTitle());
         QCOMPARE(shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        // The log says what the box cannot: who holds the port, and why.
+        const QStringList said = logLines();
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].startsWith(QStringLiteral("Reply port 54321 is held by another program, probably a second "
+                                                   "copy of this one: ")) &&
+                     said[0].contains(QString::fromLatin1(std::strerror(EADDRINUSE))),
+                 qPrintable(said[0]));
 
         QVERIFY(!ui(Form1, "ToolButton3")->isEnabled());
         QVERIFY(!ui(Form1, "ToolButton2")->isEnabled());
@@ -292,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(!ui(Form1, "ToolButton3")->isEnabled());
         QVERIFY(apptest::clickNamed(Form1, "ToolButton5"));
         QVERIFY(!Form1->isVisible());
-        QCOMPARE(logLines(), QStringList{QStringLiteral("Exit")});
+        QCOMPARE(logLines(), said + QStringList{QStringLiteral("Exit")});
     }
 
     void exitWritesItsLineAndClosesTheLibrary()
@@ -329,7 +339,7 @@ private Q_SLOTS:
         QCOMPARE(logLines(), QStringList{QStringLiteral("Exit")});
     }
 
-    void libraryMessagesAreShownOnTheInterfaceThread()
+    void libraryMessagesAreShownOnTheInterfaceThreadWithoutHoldingTheRaiser()
     {
         QVERIFY(apptest::startProgram());
         const ZarfelMessageHandler handler = libraryMessageHandler();
@@ -339,26 +349,25 @@ private Q_SLOTS:
         handler("Windows Sockets can not be closed.");
         QCOMPARE(AppMessageBox::shown().size(), 1);
 
-        // Raised on another thread, as the library's receive thread does:
-        // shown by the user-interface thread, while the raising thread waits
-        // until the operator has dismissed the box.
-        std::atomic<bool> returned {false};
-        bool waitedWhileShown = false;
+        // Raised on the library's receive thread while the window thread is
+        // in Zarfel_Close, waiting for that thread without processing
+        // events: the raiser must return by itself, and the box follows on
+        // the window thread.
+        auto raised = std::async(std::launch::async, [&] { handler("Socket Error: 10, Test !!"); });
+        const bool joined = raised.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        if (!joined) {
+            // Let the stuck raiser go, so that the failure ends the test.
+            AppMessageBox::setNextAnswer(QMessageBox::Ok);
+            QCoreApplication::processEvents();
+        }
+        QVERIFY2(joined, "the raising thread waited for the window thread, which was waiting for it");
+        QCOMPARE(AppMessageBox::shown().size(), 1);
         auto answered = apptest::whenModal([](QWidget *w) { return qobject_cast<QMessageBox *>(w) != nullptr; },
-                                           [&](QWidget *box) {
-                                               QTest::qWait(500);
-                                               waitedWhileShown = !returned.load() && box->isVisible();
+                                           [](QWidget *box) {
                                                auto *messageBox = qobject_cast<QMessageBox *>(box);
                                                QTest::mouseClick(messageBox->button(QMessageBox::Ok), Qt::LeftButton);
                                            });
-        std::thread raiser([&] {
-            handler("Socket Error: 10, Test !!");
-            returned = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 20000);
-        raiser.join();
-        QVERIFY(*answered);
-        QVERIFY(waitedWhileShown);
+        QTRY_VERIFY_WITH_TIMEOUT(*answered, 20000);
 
         const auto shown = AppMessageBox::shown();
         QCOMPARE(shown.size(), 2);

@@ -26,6 +26,9 @@
 #include "platform/HostNetwork.h"
 #include "zarfel.h"
 
+#include <cerrno>
+#include <cstring>
+
 using apptest::cellCentre;
 using apptest::drag;
 using apptest::gridRow;
@@ -138,6 +141,31 @@ private Q_SLOTS:
         QCOMPARE(progressBar()->maximum(), 1100);
         QCOMPARE(progressBar()->value(), 1100);
         QCOMPARE(label(2)->text(), QStringLiteral(" / 1000 ms"));
+    }
+
+    void searchWithTheAdapterDownSaysNoRequestWasSent()
+    {
+        // The private namespace's one adapter pair, down: no route is left.
+        QVERIFY(apptest::ip({"link", "set", "tv0", "down"}) && apptest::ip({"link", "set", "tv1", "down"}));
+        struct Restore {
+            ~Restore()
+            {
+                apptest::ip({"link", "set", "tv1", "up"});
+                apptest::ip({"link", "set", "tv0", "up"});
+                apptest::ip({"route", "replace", "default", "via", "198.18.0.1", "dev", "tv0"});
+            }
+        } restore;
+        QVERIFY(apptest::startProgram());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(apptest::search(0));
+        QVERIFY2(clock.elapsed() < 1000, "no progress dialog waits for replies to nothing");
+        const QString reason = QString::fromLatin1(std::strerror(ENETUNREACH));
+        QVERIFY2(statusPanel(0)->text() != kComplete && statusPanel(0)->text().contains(reason),
+                 qPrintable(statusPanel(0)->text()));
+        QCOMPARE(apptest::logLines(),
+                 QStringList({QStringLiteral("Search..."),
+                              QStringLiteral("No search request could be sent: %1 (error %2)").arg(reason).arg(ENETUNREACH)}));
     }
 
     void stopBeepsAndListsTheModulesCountedSoFar()

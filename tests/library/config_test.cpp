@@ -10,6 +10,9 @@ using namespace std::chrono_literals;
 
 namespace {
 constexpr char kMac[] = "00:0E:C6:00:00:07";
+// The modules report the peer's address: acknowledgements count only from
+// there (or from the address given).
+constexpr char kPeer[] = "127.0.0.1";
 
 class ConfigTest : public LibraryTest {
 protected:
@@ -18,8 +21,8 @@ protected:
         LibraryTest::SetUp();
         init();
         search(1000);
-        answer(reply("QZ", "pump", 0, "198.18.0.20", kMac));
-        answer(reply("QZ2", "", 1, "198.18.0.21", "00:0E:C6:00:00:08"));
+        answer(reply("QZ", "pump", 0, kPeer, kMac));
+        answer(reply("QZ2", "", 1, kPeer, "00:0E:C6:00:00:08"));
         ASSERT_TRUE(waitSearchEnd());
         ASSERT_EQ(Zarfel_GetCount(), 2);
     }
@@ -74,7 +77,7 @@ TEST_F(ConfigTest, RefusalTimeOutAndNothingToDo)
     EXPECT_LT(msSince(t), 3000);
 
     // nothing differs and no alias: nothing is sent
-    EXPECT_EQ(Zarfel_ConfigModule(1, "198.18.0.20", "255.255.255.0", "198.18.0.1", kMac, 0, nullptr), -9);
+    EXPECT_EQ(Zarfel_ConfigModule(1, kPeer, "255.255.255.0", "198.18.0.1", kMac, 0, nullptr), -9);
     EXPECT_FALSE(peer.receive(300));
 }
 
@@ -197,6 +200,34 @@ TEST_F(AckSourceTest, LateAcknowledgementIsNotCreditedToTheNextModule)
               0);
 }
 
+TEST_F(AckSourceTest, AForgedAcknowledgementIsIgnoredAndItsSourceNamed)
+{
+    UdpPeer forger("127.0.0.66");
+    const auto started = Clock::now();
+    EXPECT_EQ(configure(2, "127.0.0.31", [&] {
+                  ASSERT_TRUE(peer.receive(5000));
+                  ackFrom(forger);
+                  ackFrom(a); // a module we know, but not this one
+                  ackFrom(forger);
+              }),
+              -2);
+    EXPECT_GE(msSince(started), 1000) << "the wait went on";
+    char address[ZARFEL_ADDRESS_SIZE] = "x";
+    EXPECT_EQ(Zarfel_GetIgnoredAcknowledgement(1, address), 2) << "each source once";
+    EXPECT_STREQ(address, "127.0.0.66");
+    Zarfel_GetIgnoredAcknowledgement(2, address);
+    EXPECT_STREQ(address, "127.0.0.20");
+    Zarfel_GetIgnoredAcknowledgement(3, address);
+    EXPECT_STREQ(address, "");
+    // The next configuration starts its own list.
+    EXPECT_EQ(configure(2, "127.0.0.31", [&] {
+                  ASSERT_TRUE(peer.receive(5000));
+                  ackFrom(b);
+              }),
+              0);
+    EXPECT_EQ(Zarfel_GetIgnoredAcknowledgement(0, nullptr), 0);
+}
+
 TEST_F(AckSourceTest, AnAcknowledgementThatCannotBeToldApartIsNoSuccess)
 {
     EXPECT_EQ(configure(1, "127.0.0.30"), -2); // A stays silent
@@ -226,7 +257,7 @@ TEST_F(ConfigTest, TextsThatWouldAddPiecesAreRefusedAndNothingIsSent)
 TEST_F(ConfigTest, ConfigurationDuringASearchEndsTheSearchFirst)
 {
     search(20000);
-    answer(reply("QZ", "pump", 0, "198.18.0.20", kMac));
+    answer(reply("QZ", "pump", 0, kPeer, kMac));
     for (int i = 0; i < 500 && Zarfel_GetCount() < 1; ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(Zarfel_GetState(), 1);

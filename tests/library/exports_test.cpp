@@ -2,6 +2,7 @@
 // on loopback inside a private network namespace.
 #include "library_fixture.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -78,6 +79,16 @@ TEST_F(LibraryTest, BindConflictReportsAndFails)
     UdpPeer holder("0.0.0.0", 0);
     EXPECT_EQ(Zarfel_Init(holder.port()), -3);
     EXPECT_EQ(Messages::taken(), std::vector<std::string>{"bind() failed"});
+    // the system's reason, for the caller's log
+    int32_t error = 0;
+    char reason[8] = "x";
+    EXPECT_EQ(Zarfel_GetSocketFailure(&error, reason, sizeof reason), ZARFEL_FAILED_BIND);
+#ifdef _WIN32
+    EXPECT_EQ(error, WSAEADDRINUSE);
+#else
+    EXPECT_EQ(error, EADDRINUSE);
+    EXPECT_EQ(std::string(reason), std::string(std::strerror(EADDRINUSE)).substr(0, 7)) << "cut to fit";
+#endif
     // without a sending socket, searches and configuration report -10
     EXPECT_EQ(Zarfel_BroadcastStart("127.0.0.1", peer.port(), nullptr), -10);
     EXPECT_EQ(Zarfel_ConfigModule(1, "1.2.3.4", nullptr, nullptr, nullptr, 0, nullptr), -10);
@@ -150,6 +161,67 @@ TEST_F(LibraryTest, SearchCollectsRepliesInOrderUntilTimeOut)
     EXPECT_EQ(Zarfel_GetModuleInfo(2, name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_STREQ(name, "B");
     EXPECT_TRUE(Messages::taken().empty());
+}
+
+TEST_F(LibraryTest, AcknowledgementsDuringASearchAreNoModules)
+{
+    init();
+    search(1000);
+    for (int i = 0; i < 20; ++i)
+        answer(i % 2 ? "VELKORQZ510,81,OK\r" : "VELKORQZ510,81,NG\r");
+    answer(reply("A", "", 0, "198.18.0.23", "00:0E:C6:00:00:23"));
+    answer("VELKORQZ510,\r"); // the bare record stays one
+    ASSERT_TRUE(waitSearchEnd());
+    EXPECT_EQ(Zarfel_GetCount(), 2);
+    EXPECT_STREQ(info(1).name, "A");
+}
+
+TEST_F(LibraryTest, SearchLastsItsTimeOutWhenNotEveryAwaitedModuleAnswers)
+{
+    init();
+    const auto start = Clock::now();
+    search(2000, 3);
+    answer(reply("A", "", 0, "198.18.0.24", "00:0E:C6:00:00:24"));
+    answer(reply("B", "", 0, "198.18.0.25", "00:0E:C6:00:00:25"));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(Zarfel_GetState(), 1) << "still waiting for the third";
+    ASSERT_TRUE(waitSearchEnd());
+    EXPECT_GE(msSince(start), 2000);
+    EXPECT_LT(msSince(start), 3500);
+    EXPECT_EQ(Zarfel_GetCount(), 2);
+}
+
+// Readers on the caller's thread against the receive thread taking a flood:
+// every record a count admits is whole (run under ThreadSanitizer too).
+TEST_F(LibraryTest, RecordsACountAdmitsAreWholeDuringAFlood)
+{
+    constexpr int kFlood = 2000;
+    init();
+    search(8000, kFlood);
+    std::thread flood([&] {
+        UdpPeer sender;
+        for (int i = 0; i < kFlood; ++i)
+            sender.sendTo(replyPort, reply("M" + std::to_string(i), "", 0, "198.18.3.1", "00:0E:C6:00:03:00"));
+    });
+    int passes = 0;
+    const auto start = Clock::now();
+    while (msSince(start) < 10000) {
+        const bool running = Zarfel_GetState() != 0;
+        const int32_t n = Zarfel_GetCount();
+        for (int32_t k = 1; k <= n; ++k) {
+            const Record r = info(k);
+            ASSERT_EQ(r.result, 0) << "record " << k << " of " << n << " counted but not in the table";
+            ASSERT_EQ(r.name[0], 'M') << "record " << k;
+            ASSERT_STREQ(r.mac, "00:0E:C6:00:03:00") << "record " << k;
+        }
+        ++passes;
+        if (!running)
+            break;
+    }
+    flood.join();
+    ASSERT_TRUE(waitSearchEnd());
+    EXPECT_GT(Zarfel_GetCount(), kFlood / 2) << "loopback keeps most of a flood";
+    EXPECT_GT(passes, 1);
 }
 
 TEST_F(LibraryTest, DefaultOptionsAfterInitGiveAOneSecondSearch)
@@ -295,9 +367,21 @@ TEST_F(LibraryTest, FailedSendStillRunsTheSearch)
     ASSERT_EQ(std::system("ip route add default via 198.18.0.1"), 0);
     EXPECT_EQ(sent, -1);
     EXPECT_EQ(Zarfel_GetState(), 1);
+    int32_t error = 0;
+    char reason[128] = {};
+    EXPECT_EQ(Zarfel_GetSocketFailure(&error, reason, sizeof reason), ZARFEL_FAILED_SEND);
+#ifndef _WIN32
+    EXPECT_EQ(error, ENETUNREACH);
+    EXPECT_STREQ(reason, std::strerror(ENETUNREACH));
+#endif
     answer(reply("A", "", 0, "198.18.0.91", "00:0E:C6:00:00:91"));
     ASSERT_TRUE(waitSearchEnd());
     EXPECT_EQ(Zarfel_GetCount(), 1);
+    // the next search starts with a clean slate
+    search(1000);
+    EXPECT_EQ(Zarfel_GetSocketFailure(&error, nullptr, 0), ZARFEL_FAILED_NONE);
+    EXPECT_EQ(error, 0);
+    ASSERT_TRUE(waitSearchEnd());
 }
 
 TEST_F(LibraryTest, CloseDuringASearchEndsItFirst)

@@ -72,6 +72,16 @@ TEST(ReplyParser, RejectsWithoutPrefixOrWithoutCommaAfterIt)
     EXPECT_TRUE(parse("junk VELKORQZ510 more,\r").accepted);
 }
 
+TEST(ReplyParser, AcknowledgementsAreNoReplies)
+{
+    EXPECT_FALSE(parse("VELKORQZ510,81,OK\r").accepted);
+    EXPECT_FALSE(parse("VELKORQZ510,81\r").accepted);
+    EXPECT_FALSE(parse("x VELKORQZ510,81,NAME=a,MAC=00:0E:C6:01:02:03\r").accepted);
+    // only the code right after the prefix's comma decides
+    EXPECT_TRUE(parse("VELKORQZ510,80,NAME=81,\r").accepted);
+    EXPECT_TRUE(parse("VELKORQZ510,812,\r").accepted);
+}
+
 TEST(ReplyParser, KeysAreFoundAnywhereAndNeedATrailingComma)
 {
     const Parsed p = parse("VELKORQZ510,80,MAC=AA:BB:CC:DD:EE:FF,IP=1.2.3.4,NAME=x,GATEWAY=9.9.9.9\r");

@@ -94,9 +94,10 @@ Commands:
                       mask, gateway, dhcp, alias. Exit status: 0 set (or
                       nothing to change, or acknowledged with --no-verify),
                       1 not found, 2 no acknowledgement (or refused, not
-                      sent, or the library could not start), 3 bad input
-                      (nothing is sent), 4 not confirmed (acknowledged, but
-                      the module reports its old settings or did not answer)
+                      sent, no search request could be sent, or the library
+                      could not start), 3 bad input (nothing is sent), 4 not
+                      confirmed (acknowledged, but the module reports its old
+                      settings or did not answer)
   apply FILE.csv      search, then configure every module the file lists.
                       Header row with the columns mac, ip, mask, gateway,
                       dhcp, alias in any order and letter case (no, name
@@ -139,7 +140,8 @@ Examples:
   zarfelcli --format csv free 192.168.1.20 192.168.1.99 5
 
 Exit status of command lists: 0 when every command succeeded; 1 when one
-failed (the commands after it are not run); 2 on a usage error (nothing is
+failed (the commands after it are not run), also a search whose request
+could not be sent (adapter down, no route); 2 on a usage error (nothing is
 run).
 )";
 
@@ -186,7 +188,9 @@ HMODULE bind(zclient::Exports &z)
                        importByNumber(dll, 6, z.getModuleInfo) && importByNumber(dll, 7, z.getState) &&
                        importByNumber(dll, 8, z.getCount) && importByNumber(dll, 9, z.configModule) &&
                        importByNumber(dll, 10, z.setOptions) && importByNumber(dll, 11, z.setMessageHandler) &&
-                       importByNumber(dll, 12, z.getModuleAdapter);
+                       importByNumber(dll, 12, z.getModuleAdapter) &&
+                       importByNumber(dll, 13, z.getIgnoredAcknowledgement) &&
+                       importByNumber(dll, 14, z.getSocketFailure);
     if (!bound) {
         FreeLibrary(dll);
         return nullptr;
@@ -629,12 +633,18 @@ public:
     bool search(const Destination &to)
     {
         const int32_t sent = s_.startSearch(to.address, static_cast<int32_t>(to.port));
-        if (sent <= 0 && sent != -1) {
+        if (sent == -1) {
+            // Nobody was asked: an empty list would pass for "no module".
+            s_.stop();
+            s_.waitWhileSearching(std::chrono::seconds(5), [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
+            std::fprintf(stderr, "zarfelcli: search: no search request could be sent: %s\n",
+                         s_.socketFailure().text().c_str());
+            return false;
+        }
+        if (sent <= 0) {
             std::fprintf(stderr, "zarfelcli: search: no request sent (result %d)\n", static_cast<int>(sent));
             return false;
         }
-        if (sent == -1)
-            std::fprintf(stderr, "zarfelcli: search: the request could not be sent; listening anyway\n");
         std::fprintf(stderr, "search: %s:%ld ...\n", to.address.c_str(), to.port);
         // The library ends the search by itself after its time-out; allow it
         // some seconds more before stopping it.
@@ -688,7 +698,10 @@ int32_t configureOne(Session &session, int32_t n, const Record &current, const S
     zclient::Configuration plan(session.client(), {{n, current, give}});
     if (const std::string problem = plan.check(); !problem.empty())
         std::fprintf(stderr, "zarfelcli: %s\n", problem.c_str());
-    return plan.next();
+    const int32_t r = plan.next();
+    for (const std::string &source : session.client().ignoredAcknowledgements())
+        std::fprintf(stderr, "zarfelcli: acknowledgement from %s ignored: not the module's address\n", source.c_str());
+    return r;
 }
 
 bool runStep(Session &session, const Step &step, const Globals &g)
