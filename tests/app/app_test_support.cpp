@@ -160,6 +160,21 @@ std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::Modu
     modsim::SimulatorOptions options;
     options.modules = std::move(modules);
     options.log_path = logPath.toStdString();
+    // Modules answer from their own addresses, as on a plant: the library
+    // credits an acknowledgement only from the module's reported or given
+    // address. Only in a namespace of the test's own, never on the
+    // machine's network.
+    const bool laidOut = qEnvironmentVariable("DALVORA_IN_NETNS") == QLatin1String("1");
+    options.own_source = laidOut || !qEnvironmentVariableIsEmpty("TESTLAN_ID");
+    if (laidOut) {
+        // The layout's veth pair would hand each such broadcast back a second
+        // time through the peer; strict reverse-path filtering drops that copy.
+        QFile filter(QStringLiteral("/proc/sys/net/ipv4/conf/all/rp_filter"));
+        if (!filter.open(QIODevice::WriteOnly) || filter.write("1\n") != 2) {
+            qWarning("cannot turn on reverse-path filtering: modules answer from the host's address");
+            options.own_source = false;
+        }
+    }
     auto simulator = std::make_unique<modsim::ModuleSimulator>(std::move(options));
     std::string error;
     if (!simulator->start(&error)) {

@@ -77,8 +77,9 @@ modsim::ModuleSpec module(std::size_t index, const std::string &name, const std:
                           const std::string &behaviour = "ok");
 
 // Simulated modules answering searches on the device port, replying by
-// broadcast to the reply port, logging what they receive to `logPath` if
-// given. Null (with a test warning) when it cannot bind.
+// broadcast to the reply port from each module's own address (in the test's
+// own namespace), logging what they receive to `logPath` if given. Null
+// (with a test warning) when it cannot bind.
 std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::ModuleSpec> modules,
                                                         const QString &logPath = QString());
 // The configuration requests a simulator logged receiving, in order; its

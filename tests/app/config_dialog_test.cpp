@@ -1,7 +1,8 @@
 // The single-module configuration dialog on real widgets: its layout, the
 // fields it fills from a grid row, the DHCP choice, and the checks of "Set";
-// the command's cases that end before anything is sent. Simulated modules in
-// the test's own network namespace answer the search.
+// the command's cases that end before anything is sent, and a MAC that two
+// modules share. Simulated modules in the test's own network namespace
+// answer the search.
 #include "config_test_support.h"
 
 #include "AppMessageBox.h"
@@ -271,6 +272,59 @@ private Q_SLOTS:
         QCOMPARE(sent, (QStringList{"12345678901", "198.18.0.63", "255.255.255.0", "198.18.0.1"}));
         QVERIFY(AppMessageBox::shown().isEmpty());
         QCOMPARE(simulator->stats().configs, 0u);
+    }
+
+    void sharedMacIsConfiguredOnlyOnTheOperatorsWord()
+    {
+        // Two modules with different settings report one MAC: a request to
+        // it changes both.
+        modsim::ModuleSpec first = module(1, "TWIN-A", "a", 0), second = module(2, "TWIN-B", "b", 0);
+        second.mac = first.mac;
+        const QString mac = QString::fromStdString(first.mac);
+        simulator.reset();
+        simulator = apptest::startSimulator({first, second});
+        QVERIFY(simulator);
+        const int firstLine = apptest::logList()->count();
+        QVERIFY(apptest::search(2));
+        const int a = gridRowOf(QStringLiteral("TWIN-A")), b = gridRowOf(QStringLiteral("TWIN-B"));
+        QVERIFY(a > 0 && b > 0);
+        QVERIFY(apptest::grid()->CellWarning(7, a));
+        QVERIFY(apptest::grid()->CellWarning(7, b));
+        QCOMPARE(apptest::logLines(firstLine).filter(mac).size(), 1);
+
+        // The command as the operator gives it: the row double-clicked, a
+        // new address, "Set", and the usual confirmation.
+        const auto configureRow = [&](QMessageBox::StandardButton allOfThem) {
+            AppMessageBox::reset();
+            AppMessageBox::setNextAnswer(QMessageBox::Yes);
+            AppMessageBox::setNextAnswer(allOfThem);
+            AppMessageBox::setNextAnswer(QMessageBox::Ok);
+            bool set = false;
+            auto ready = configtest::whenDialogReady([&] {
+                edit(8)->setText(QStringLiteral("198.18.0.150"));
+                set = apptest::clickEnabled(ui(Form2, "Button1")) && !Form2->isVisible();
+            });
+            configtest::doubleClickRow(a);
+            return QTest::qWaitFor([&] { return *ready; }, 30000) && set;
+        };
+
+        QVERIFY(configureRow(QMessageBox::No));
+        QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[1].buttons, QMessageBox::Yes | QMessageBox::No);
+        QVERIFY2(shown[1].text.contains(mac), qPrintable(shown[1].text));
+        QTest::qWait(300);
+        QCOMPARE(simulator->stats().configs, 0u);
+        for (const modsim::ModuleSpec &m : simulator->modules())
+            QCOMPARE(m.ip, m.name == "TWIN-A" ? first.ip : second.ip);
+
+        QVERIFY(configureRow(QMessageBox::Yes));
+        shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 3);
+        QCOMPARE(shown[2].text, QStringLiteral("Setting complete"));
+        QCOMPARE(simulator->stats().applied, 2u);
+        for (const modsim::ModuleSpec &m : simulator->modules())
+            QCOMPARE(m.ip, std::string("198.18.0.150"));
     }
 
     void commandWithoutAModuleDoesNothing()
