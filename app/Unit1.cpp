@@ -722,6 +722,7 @@ void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     single.next();
     QApplication::restoreOverrideCursor();
+    logIgnoredAcknowledgements();
     // Taken even without an acknowledgement: the module may have applied it.
     m_services.NoteAddressGiven(chosen.ip, chosen.mac);
 
@@ -746,6 +747,14 @@ void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
                                                        : QStringLiteral("Module failed to set up "));
     }
     scrollLogToEnd();
+}
+
+void TForm1::logIgnoredAcknowledgements()
+{
+    // Another host's answer, or a forged one: not the configured module's word.
+    for (const std::string &source : m_session.ignoredAcknowledgements())
+        appendLog(QStringLiteral("Acknowledgement from %1 ignored: not the module's address")
+                      .arg(QString::fromStdString(source)));
 }
 
 zclient::Record TForm1::recordOf(int number) const
@@ -822,6 +831,7 @@ void TForm1::runBatch(zclient::Configuration &batch)
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const int32_t result = batch.next();
         QApplication::restoreOverrideCursor();
+        logIgnoredAcknowledgements();
         // The address is used up, whether the module took it or not; what
         // it took is for the check to say.
         m_services.NoteAddressGiven(ip, mac);

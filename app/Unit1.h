@@ -130,6 +130,7 @@ private:
     void configureSingle(const TForm2::Settings &chosen, int32_t dhcp);
 
     zclient::Record recordOf(int number) const;
+    void logIgnoredAcknowledgements();
 
     // Configuring many modules: the requests with their progress, then the
     // summary.
