@@ -94,6 +94,22 @@ QStringList sequentialWalk(const QString &start, const QString &end, int wanted)
     return texts;
 }
 
+// The program started with a search that waits for `modules` answers.
+bool startAndSearch(int modules)
+{
+    AppMessageBox::reset();
+    Tfrm_AutoSet::sortAscending = true;
+    apptest::writeOptionFile(QByteArray("[option]\nSNumber=") + QByteArray::number(modules) + "\nSTimeOut=5000\n");
+    return apptest::startProgram() && apptest::search(modules);
+}
+
+void stopAndForget()
+{
+    apptest::stopProgram();
+    apptest::removeOptionFile();
+    AppMessageBox::reset();
+}
+
 } // namespace
 
 class AutosetLanTest : public QObject
@@ -105,17 +121,11 @@ private Q_SLOTS:
     {
         if (!apptest::onTestLan())
             QSKIP("runs on a test LAN only");
-        AppMessageBox::reset();
-        Tfrm_AutoSet::sortAscending = true;
-        apptest::writeOptionFile("[option]\nSNumber=5\nSTimeOut=5000\n");
-        QVERIFY(apptest::startProgram());
-        QVERIFY(apptest::search(5));
+        QVERIFY(startAndSearch(5));
     }
     void cleanupTestCase()
     {
-        apptest::stopProgram();
-        apptest::removeOptionFile();
-        AppMessageBox::reset();
+        stopAndForget();
     }
 
     void dialogShowsTheHostAndProposesWhatTheOneAtATimeWalkProposes()
@@ -256,17 +266,11 @@ private Q_SLOTS:
     {
         if (!apptest::onTestLan())
             QSKIP("runs on a test LAN only");
-        AppMessageBox::reset();
-        Tfrm_AutoSet::sortAscending = true;
-        apptest::writeOptionFile("[option]\nSNumber=3\nSTimeOut=5000\n");
-        QVERIFY(apptest::startProgram());
-        QVERIFY(apptest::search(3));
+        QVERIFY(startAndSearch(3));
     }
     void cleanupTestCase()
     {
-        apptest::stopProgram();
-        apptest::removeOptionFile();
-        AppMessageBox::reset();
+        stopAndForget();
     }
 
     void onlyTheModuleReportingItsNewSettingsIsSet()
