@@ -11,7 +11,7 @@
 #
 # Usage: scripts/deps-windows-qt.sh           build if needed; prints the folder last
 #        scripts/deps-windows-qt.sh --prefix  print the folder if it is complete,
-#                                             else fail; never builds
+#                                             else fail naming it; never builds
 # Environment: DALVORA_CACHE (default /var/cache/dalvora, or
 # ~/.cache/dalvora where that cannot be written), JOBS (default 2).
 set -euo pipefail
@@ -39,7 +39,10 @@ key=$(cat "$conf/versions" "$conf/options.cmake" "$conf/jpeg-options.cmake" \
 prefix=$cache/qt6-mingw-$qt_version-$key
 
 if [ "${1:-}" = --prefix ]; then
-  [ -d "$prefix" ] || exit 1
+  if [ ! -d "$prefix" ]; then
+    echo "deps-windows-qt: not built: $prefix" >&2
+    exit 1
+  fi
   echo "$prefix"
   exit 0
 fi
