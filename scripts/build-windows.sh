@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the library, zarfelcli and the library's tests for 64-bit
-# Windows with mingw-w64, then checks that Zarfel.dll exports its functions
+# Windows with mingw-w64 (and the program search.exe where the Windows Qt of
+# scripts/deps-windows-qt.sh is there; DALVORA_WINDOWS_QT=off leaves it
+# out), then checks that Zarfel.dll exports its functions
 # under their export numbers and needs nothing beside it but system DLLs.
 # Usage: scripts/build-windows.sh [BUILD_DIR]   (default: build-win)
 set -euo pipefail
@@ -8,7 +10,24 @@ cd "$(dirname "$0")/.."
 build=${1:-build-win}
 jobs=${JOBS:-$(nproc)}
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+# The Windows Qt of scripts/deps-windows-qt.sh, where it has been built: its
+# toolchain file finds it and loads ours. Without it the program is left out;
+# this script never starts that long build itself.
+toolchain=$PWD/cmake/mingw-w64-x86_64.cmake
+qt_args=()
+if [ "${DALVORA_WINDOWS_QT:-auto}" != off ] && qt=$(bash scripts/deps-windows-qt.sh --prefix 2>/dev/null); then
+  echo "build-windows: with the Windows Qt in $qt"
+  qt_args=(-DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain")
+  toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
+fi
+# A toolchain is read at the first configure only: a folder configured with
+# the other one starts afresh.
+if [ -f "$build/CMakeCache.txt" ] &&
+  [ "$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")" != "$toolchain" ]; then
+  echo "build-windows: $build was configured with another toolchain; configuring it afresh"
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${qt_args[@]}" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDALVORA_BUILD_BENCH=OFF
 cmake --build "$build" -j"$jobs"
 
@@ -69,4 +88,21 @@ if [ -f "$caller" ]; then
     exit 1
   fi
   echo "build-windows: $caller binds Zarfel.dll by export number ($numbered imports)"
+fi
+
+# The program may import Windows' own DLLs (mingw-w64 ships their import
+# libraries), Qt and Zarfel.dll; no compiler runtime.
+program="$build/bin/search.exe"
+if [ -f "$program" ]; then
+  while IFS= read -r name; do
+    lower=$(tr 'A-Z' 'a-z' <<<"$name")
+    case $lower in
+      qt6*.dll | zarfel.dll | api-ms-win-*.dll) continue ;;
+    esac
+    if [ ! -f "/usr/x86_64-w64-mingw32/lib/lib${lower%.dll}.a" ]; then
+      echo "build-windows: $program imports $name, no system DLL" >&2
+      exit 1
+    fi
+  done < <(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
+  echo "build-windows: $program imports only Windows' DLLs, Qt and Zarfel.dll"
 fi
