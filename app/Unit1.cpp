@@ -648,10 +648,9 @@ void TForm1::pmenuSetClick()
 QString TForm1::ReportedAlias(int number) const
 {
     if (number >= 1 && std::size_t(number) <= m_records.size())
-        return QString::fromLatin1(m_records[std::size_t(number - 1)].alias);
+        return QString::fromLatin1(recordOf(number).alias);
     // A grid not filled by a search: its display text is all there is.
-    const QString shown = StringGrid1->Cells(2, number);
-    return shown == QStringLiteral("N/A") ? QString() : shown;
+    return QString::fromLatin1(zclient::aliasFromGrid(StringGrid1->Cells(2, number).toLatin1().toStdString()));
 }
 
 void TForm1::StringGrid1DblClick()
