@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# Cross-builds the library, zarfelcli and the library's tests for 64-bit
-# Windows with mingw-w64 (and the program search.exe where the Windows Qt of
-# scripts/deps-windows-qt.sh is there; DALVORA_WINDOWS_QT=off leaves it
-# out), then checks that Zarfel.dll exports its functions
-# under their export numbers and needs nothing beside it but system DLLs.
+# Cross-builds the library, zarfelcli, the program search.exe and their
+# tests for 64-bit Windows with mingw-w64, then checks that Zarfel.dll
+# exports its functions under their export numbers and that nothing needs a
+# compiler runtime beside it. The program links the Windows Qt of
+# scripts/deps-windows-qt.sh, built on the first run (15 to 30 minutes) and
+# reused from its cache folder afterwards; DALVORA_WINDOWS_QT=off leaves the
+# program out and never builds Qt.
 # Usage: scripts/build-windows.sh [BUILD_DIR]   (default: build-win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win}
 jobs=${JOBS:-$(nproc)}
 
-# The Windows Qt of scripts/deps-windows-qt.sh, where it has been built: its
-# toolchain file finds it and loads ours. Without it the program is left out;
-# this script never starts that long build itself.
+# Qt's toolchain file finds the Windows Qt and loads ours.
 toolchain=$PWD/cmake/mingw-w64-x86_64.cmake
 qt_args=()
-if [ "${DALVORA_WINDOWS_QT:-auto}" != off ] && qt=$(bash scripts/deps-windows-qt.sh --prefix 2>/dev/null); then
-  echo "build-windows: with the Windows Qt in $qt"
+if [ "${DALVORA_WINDOWS_QT:-on}" != off ]; then
+  mkdir -p "$build"
+  if ! bash scripts/deps-windows-qt.sh | tee "$build/windows-qt.out" ||
+    ! qt=$(tail -n 1 "$build/windows-qt.out") || [ ! -d "$qt" ]; then
+    echo "build-windows: no Windows Qt, so no search.exe; to build it, run: bash scripts/deps-windows-qt.sh" >&2
+    exit 1
+  fi
+  echo "build-windows: with the Windows Qt in $qt ($(cat "$qt/BUILD-TIME" 2>/dev/null || echo "its build time was not recorded"))"
   qt_args=(-DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain")
   toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
 fi

@@ -49,7 +49,7 @@ fi
 
 say() { echo "deps-windows-qt: $*"; }
 if [ -d "$prefix" ]; then
-  say "Qt $qt_version for mingw-w64 is there: $prefix"
+  say "Qt $qt_version for mingw-w64 is there, $(cat "$prefix/BUILD-TIME" 2>/dev/null || echo "build time not recorded"): $prefix"
   echo "$prefix"
   exit 0
 fi
@@ -174,6 +174,8 @@ while IFS= read -r dll; do
 done < <(find "$built" -name '*.dll')
 
 step="moving the Qt into place"
+# Later runs that reuse the folder say what it cost.
+echo "built in $((took / 60))m$((took % 60))s on $(date -u +%Y-%m-%d) with $jobs jobs" >"$built/BUILD-TIME"
 mv "$built" "$prefix"
 rm -rf "$stage" "$work"
 step=""

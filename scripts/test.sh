@@ -33,6 +33,8 @@ bash scripts/fuzz.sh 25
 # without network; the library's C example built against it.
 bash tests/install/install_test.sh build
 
-# The Windows build: Zarfel.dll, zarfelcli.exe and the Qt-free tests
-# cross-built with mingw-w64 and run under Wine (loopback only).
+# The Windows build: the Windows Qt (built once into a cache folder outside
+# the clone, 15 to 30 minutes), Zarfel.dll, zarfelcli.exe, search.exe and
+# their tests cross-built with mingw-w64 and run under Wine in private
+# network namespaces.
 bash scripts/test-windows.sh
