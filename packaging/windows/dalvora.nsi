@@ -7,14 +7,14 @@
 ;   OUTFILE   the installer to write
 ; Per machine, into Program Files; /S installs and uninstalls silently.
 
-Unicode true
+; A 64-bit installer for a 64-bit program: a 32-bit Windows refuses it
+; before it starts, and a Wine without 32-bit support runs it.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 RequestExecutionLevel admin
 
 !include MUI2.nsh
-!include x64.nsh
-!include LogicLib.nsh
 
 !define PRODUCT "Dalvora"
 !define PUBLISHER "Dalvora team"
@@ -46,11 +46,6 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2024 the Dalvora team
 !insertmacro MUI_LANGUAGE "English"
 
 Function .onInit
-  ; The program is a 64-bit one: a 32-bit Windows cannot run it.
-  ${IfNot} ${RunningX64}
-    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs a 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
   SetRegView 64
   SetShellVarContext all
 FunctionEnd
