@@ -76,8 +76,8 @@ drive=$WINEPREFIX/drive_c
 instdir=$drive/"Program Files"/Dalvora
 shortcut=$drive/ProgramData/Microsoft/Windows/"Start Menu"/Programs/Dalvora.lnk
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dalvora'
-appdata=$(wine_run 30 cmd /c echo %APPDATA%)
-appdata=$(winepath -u "$appdata" 2>/dev/null) || fail "no %APPDATA% folder"
+appdata_win=$(wine_run 30 cmd /c echo %APPDATA%)
+appdata=$(timeout -k 5 30 winepath -u "$appdata_win" 2>/dev/null) || fail "no %APPDATA% folder"
 
 # A display of its own: -displayfd takes the first number nobody holds.
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
@@ -102,7 +102,7 @@ shows_window() {
   done
   timeout 30 wineserver -k 2>/dev/null || true
   wait "$launcher" 2>/dev/null || true
-  [ -n "$found" ] || { cat "$tmp/program.log"; fail "$exe showed no window \"Dalvora Version $version (...)\""; }
+  [ -n "$found" ] || { tail -50 "$tmp/program.log"; fail "$exe showed no window \"Dalvora Version $version (...)\""; }
   say "$(basename "$(dirname "$exe")")/search.exe shows its main window"
 }
 
@@ -146,5 +146,12 @@ top=$(ls "$tmp/portable")
 for f in "${files[@]}"; do
   [ "$f" = uninstall.exe ] || [ -f "$tmp/portable/$top/$f" ] || fail "not in the zip: $f"
 done
-shows_window "$tmp/portable/$top/search.exe"
+# Wine's file trace shows where the program looks for its options first:
+# the user's file under %APPDATA%, which the uninstall left there.
+WINEDEBUG=trace+file shows_window "$tmp/portable/$top/search.exe"
+# The trace doubles backslashes; a path may come with the \\?\ prefix.
+first=$(grep -F 'GetFileAttributesExW' "$tmp/program.log" | grep -o -m1 'L"[^"]*option\.ini"' |
+  sed 's/^L"//; s/"$//; s/\\\\/\\/g; s/^\\\\?\\//')
+[ "$first" = "$appdata_win\\search\\option.ini" ] || fail "the program looked for its options first in '$first'"
+say "the program looks for its options first in $first"
 say "passed in $(($(date +%s) - start)) s"
