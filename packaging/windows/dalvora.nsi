@@ -37,7 +37,9 @@ VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2024 the Dalvora team"
 
 !define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_RUN "$INSTDIR\search.exe"
+; No "run the program" box on the last page: started from the elevated
+; installer it would run as administrator and keep its options in Program
+; Files, where the user's own runs cannot change them.
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH

@@ -137,6 +137,14 @@ left=$(cd "$instdir" && find . -mindepth 1 | sort)
 [ ! -e "$shortcut" ] || fail "the Start-menu entry is still there"
 if wine_run 30 reg query "$key" /reg:64 >"$tmp/key.txt"; then cat "$tmp/key.txt"; fail "the uninstall key is still there"; fi
 say "uninstalled: only the user's option.ini files are left"
+# Without the user's file beside the program the folder goes too.
+rm "$instdir/option.ini"
+wine_run 120 "$setup" /S || fail "the second install failed"
+wine_wait 60
+wine_run 60 "$instdir/uninstall.exe" /S || fail "the second uninstall failed"
+wine_wait 60
+[ ! -e "$instdir" ] || fail "the empty install folder is still there"
+say "installed and uninstalled again: the empty folder is gone"
 
 say "portable zip: $(basename "$zip")"
 mkdir "$tmp/portable"
