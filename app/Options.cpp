@@ -115,7 +115,15 @@ QString filePath()
 
 QString userFilePath()
 {
+#ifdef Q_OS_WIN
+    // Settings that follow the user from machine to machine belong in the
+    // roaming folder; Qt's generic config folder is the local one.
+    QString config = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    if (config.isEmpty())
+        config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#else
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#endif
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     return config + QLatin1Char('/') + program + QStringLiteral("/option.ini");
 }

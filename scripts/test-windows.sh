@@ -236,6 +236,8 @@ run_tests() {
       say "SKIP echo without the right to send it: no setpriv, or ICMP datagram sockets are admitted here"
     fi
   fi
+  # The installer and the portable zip, in a Wine prefix of their own.
+  bash tests/windows/installer_test.sh "$build" || fail "the Windows packages"
   say "all passed"
 }
 
