@@ -33,7 +33,6 @@ if [ "${1:-}" != --in-lan ]; then
 fi
 out=$2
 
-# The program's folder as the portable zip lays it out.
 work=$(mktemp -d)
 export WINEPREFIX=$build/wineprefix-screenshots WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
@@ -44,12 +43,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-qt=$(bash "$root/scripts/deps-windows-qt.sh" --prefix)
-app=$work/Dalvora
-mkdir -p "$app/platforms" "$app/styles"
-cp "$build/bin/search.exe" "$build/bin/Zarfel.dll" "$qt"/bin/Qt6{Core,Gui,Widgets}.dll "$app/"
-cp "$qt/plugins/platforms/qwindows.dll" "$app/platforms/"
-cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$app/styles/"
+# The program's folder as the portable zip lays it out.
+bash "$root/scripts/package-windows.sh" --no-build "$build" >/dev/null
+app=$(find "$build/dist/stage" -mindepth 1 -maxdepth 1 -type d -name 'dalvora-*' | head -n 1)
 
 # Wine's server must start in this namespace, where the test LAN's adapter is.
 timeout 30 wineserver -k 2>/dev/null || true
