@@ -165,8 +165,13 @@ std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::Modu
     // address. Only in a namespace of the test's own, never on the
     // machine's network.
     const bool laidOut = qEnvironmentVariable("DALVORA_IN_NETNS") == QLatin1String("1");
+#ifdef _WIN32
+    // Windows sends from the socket's address only.
+    options.own_source = false;
+#else
     options.own_source = laidOut || !qEnvironmentVariableIsEmpty("TESTLAN_ID");
-    if (laidOut) {
+#endif
+    if (options.own_source && laidOut) {
         // The layout's veth pair would hand each such broadcast back a second
         // time through the peer; strict reverse-path filtering drops that copy.
         QFile filter(QStringLiteral("/proc/sys/net/ipv4/conf/all/rp_filter"));
