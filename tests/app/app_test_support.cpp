@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QElapsedTimer>
+#include <QThread>
 
 namespace apptest {
 
@@ -226,7 +227,37 @@ QString netnsLayout()
 
 bool ip(const QStringList &arguments)
 {
+#ifdef _WIN32
+    // Under Wine, which starts a Linux program but neither waits for it
+    // nor reports its exit status: a shell writes the status to a file
+    // beside the test program (drive Z: is the Linux root).
+    const QString status = QCoreApplication::applicationDirPath() + QStringLiteral("/ip.status");
+    QFile::remove(status);
+    if (!status.startsWith(QLatin1String("Z:/"))
+        || !QProcess::startDetached(
+            QStringLiteral("Z:/bin/sh"),
+            QStringList{QStringLiteral("-c"), QStringLiteral("ip \"$@\"; echo $? >\"$0.new\"; mv \"$0.new\" \"$0\""),
+                        status.mid(2)}
+                + arguments)) {
+        qWarning("cannot run ip from %s", qPrintable(status));
+        return false;
+    }
+    QByteArray said;
+    QElapsedTimer clock;
+    clock.start();
+    QFile file(status);
+    while (!file.open(QIODevice::ReadOnly) && clock.elapsed() < 30000)
+        QThread::msleep(20);
+    said = file.readAll().trimmed();
+    file.close();
+    QFile::remove(status);
+    if (said != "0")
+        qWarning("ip %s: %s", qPrintable(arguments.join(QLatin1Char(' '))),
+                 said.isEmpty() ? "no exit status" : said.constData());
+    return said == "0";
+#else
     return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
+#endif
 }
 
 } // namespace apptest
