@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QElapsedTimer>
+#include <QThread>
 
 namespace apptest {
 
@@ -165,8 +166,13 @@ std::unique_ptr<modsim::ModuleSimulator> startSimulator(std::vector<modsim::Modu
     // address. Only in a namespace of the test's own, never on the
     // machine's network.
     const bool laidOut = qEnvironmentVariable("DALVORA_IN_NETNS") == QLatin1String("1");
+#ifdef _WIN32
+    // Windows sends from the socket's address only.
+    options.own_source = false;
+#else
     options.own_source = laidOut || !qEnvironmentVariableIsEmpty("TESTLAN_ID");
-    if (laidOut) {
+#endif
+    if (options.own_source && laidOut) {
         // The layout's veth pair would hand each such broadcast back a second
         // time through the peer; strict reverse-path filtering drops that copy.
         QFile filter(QStringLiteral("/proc/sys/net/ipv4/conf/all/rp_filter"));
@@ -221,7 +227,37 @@ QString netnsLayout()
 
 bool ip(const QStringList &arguments)
 {
+#ifdef _WIN32
+    // Under Wine, which starts a Linux program but neither waits for it
+    // nor reports its exit status: a shell writes the status to a file
+    // beside the test program (drive Z: is the Linux root).
+    const QString status = QCoreApplication::applicationDirPath() + QStringLiteral("/ip.status");
+    QFile::remove(status);
+    if (!status.startsWith(QLatin1String("Z:/"))
+        || !QProcess::startDetached(
+            QStringLiteral("Z:/bin/sh"),
+            QStringList{QStringLiteral("-c"), QStringLiteral("ip \"$@\"; echo $? >\"$0.new\"; mv \"$0.new\" \"$0\""),
+                        status.mid(2)}
+                + arguments)) {
+        qWarning("cannot run ip from %s", qPrintable(status));
+        return false;
+    }
+    QByteArray said;
+    QElapsedTimer clock;
+    clock.start();
+    QFile file(status);
+    while (!file.open(QIODevice::ReadOnly) && clock.elapsed() < 30000)
+        QThread::msleep(20);
+    said = file.readAll().trimmed();
+    file.close();
+    QFile::remove(status);
+    if (said != "0")
+        qWarning("ip %s: %s", qPrintable(arguments.join(QLatin1Char(' '))),
+                 said.isEmpty() ? "no exit status" : said.constData());
+    return said == "0";
+#else
     return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
+#endif
 }
 
 } // namespace apptest

@@ -26,9 +26,11 @@
 
 #include "platform/HostNetwork.h"
 
+#ifndef _WIN32
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 using namespace autosettest;
 using apptest::addressList;
@@ -66,6 +68,7 @@ std::uint32_t addr(const char *text)
     return hostnet::AddressFromText(text);
 }
 
+#ifndef _WIN32
 // Takes the raw-socket capability out of the effective set, or puts it back
 // (it stays permitted). With the kernel's default ping_group_range of a new
 // namespace, no echo socket can then be opened.
@@ -82,6 +85,7 @@ bool setRawSocketCapability(bool on)
         data[0].effective &= ~bit;
     return ::syscall(SYS_capset, &header, data) == 0;
 }
+#endif
 
 } // namespace
 
@@ -721,6 +725,9 @@ private Q_SLOTS:
 
     void withoutEchoOnlyTheNeighbourTableDecides()
     {
+#ifdef _WIN32
+        QSKIP("takes a capability from this process, but Wine sends echo from its server");
+#else
         fillGrid(threeModules());
         frm_AutoSet->show();
         if (!hostnet::EchoProber(1).usable())
@@ -745,6 +752,7 @@ private Q_SLOTS:
         QVERIFY(hostnet::EchoProber(1).usable());
         searchFree(kTest + "1", kTest + "254", QStringLiteral("2"));
         QCOMPARE(addresses(), range(kTest, {1, 2}));
+#endif
     }
 
     void unreadableAdapterShowsZerosAndKeepsTheRange()

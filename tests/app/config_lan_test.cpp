@@ -440,7 +440,11 @@ private Q_SLOTS:
     void adapterChoiceOnSeveralAdapters()
     {
         REQUIRE_LAN("adapters");
-        const QString second = QStringLiteral("tl%1h2").arg(qEnvironmentVariable("TESTLAN_ID"));
+        // The segment's adapter, by its address: on Windows its identifier
+        // (kept in option.ini) is not the name the operator reads.
+        const QString secondAddress = QStringLiteral(", 198.19.7.10");
+        QString second;
+        QString secondLabel;
         QString text;
         QCOMPARE(Form1->Services().ReadHostAdapter(1, text), 0);
         QCOMPARE(text, QStringLiteral("198.19.200.10")); // "First adapter", the default
@@ -450,15 +454,24 @@ private Q_SLOTS:
         QStringList listed;
         apptest::whenModalFor(frm_Configuration, 0, [&](QWidget *) {
             QComboBox *adapters = ui<QComboBox>(frm_Configuration, "cbox_Adapter");
-            for (int i = 0; i < adapters->count(); ++i)
+            for (int i = 0; i < adapters->count(); ++i) {
                 listed << adapters->itemText(i);
+                if (listed.back().endsWith(secondAddress)) {
+                    second = adapters->itemData(i).toString();
+                    secondLabel = listed.back().chopped(secondAddress.size());
+                }
+            }
             adapters->setCurrentIndex(adapters->findData(second));
             apptest::clickNamed(frm_Configuration, "btnSet");
         });
         QVERIFY(apptest::clickNamed(Form1, "ToolButton1"));
         QCOMPARE(listed.size(), 4);
         QCOMPARE(listed.front(), QStringLiteral("First adapter"));
-        QVERIFY(listed.contains(second + QStringLiteral(", 198.19.7.10")));
+        QVERIFY(!second.isEmpty());
+#ifndef _WIN32
+        QCOMPARE(second, QStringLiteral("tl%1h2").arg(qEnvironmentVariable("TESTLAN_ID")));
+        QCOMPARE(secondLabel, second);
+#endif
         QVERIFY(apptest::readOptionFile().contains("Adapter=" + second.toLatin1()));
 
         search();
@@ -466,7 +479,7 @@ private Q_SLOTS:
         QCOMPARE(apptest::statusPanel(1)->text(), QStringLiteral("3 NIC"));
         const int b = gridRowOf(QStringLiteral("B-1"));
         QVERIFY(b > 0);
-        QCOMPARE(apptest::grid()->item(b - 1, 4)->toolTip(), QStringLiteral("via %1, 198.19.7.10").arg(second));
+        QCOMPARE(apptest::grid()->item(b - 1, 4)->toolTip(), QStringLiteral("via %1, 198.19.7.10").arg(secondLabel));
         QStringList recommended;
         showDialog(b - 1, [&] {
             for (int n = 8; n <= 10; ++n)

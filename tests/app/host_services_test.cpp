@@ -58,7 +58,10 @@ private Q_SLOTS:
     {
         if (qgetenv("APP_NO_ADAPTER_NO_ECHO") != "1")
             QSKIP("runs in a namespace without adapter and echo permission only");
+#ifndef _WIN32
+        // Windows opens an echo handle without any right: only sending fails.
         QVERIFY2(!hostnet::EchoProber().usable(), "echo requests are permitted here");
+#endif
         QApplication::setApplicationName(QStringLiteral("Search Configuration"));
     }
     void init()
@@ -89,6 +92,9 @@ private Q_SLOTS:
 
     void noEchoPermissionIsToldOncePerRun()
     {
+#ifdef _WIN32
+        QSKIP("Windows cannot tell the missing echo right before sending (tests/windows tests the -1 then)");
+#endif
         // The dialog: one box for its one read of the adapter, then no
         // address can be probed (no adapter, no segment the neighbour table
         // could tell of), so all three recommended fields are "0.0.0.0".

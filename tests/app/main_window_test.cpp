@@ -35,10 +35,20 @@
 #include <future>
 #include <thread>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 using apptest::logLines;
 using apptest::ui;
@@ -47,19 +57,44 @@ namespace {
 
 const QString kCaption = QStringLiteral("Dalvora Version 1.0.5 (13, November, 2006)");
 
+#ifdef _WIN32
+using PortHolder = SOCKET;
+const PortHolder kNoHolder = INVALID_SOCKET;
+void release(PortHolder holder) { ::closesocket(holder); }
+#else
+using PortHolder = int;
+const PortHolder kNoHolder = -1;
+void release(PortHolder holder) { ::close(holder); }
+#endif
+
 // A UDP socket holding the reply port, as another program would.
-int holdUdpPort(uint16_t port)
+PortHolder holdUdpPort(uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+#ifdef _WIN32
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return kNoHolder;
+#endif
+    const PortHolder fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+    if (fd != kNoHolder && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
         return fd;
-    if (fd >= 0)
-        ::close(fd);
-    return -1;
+    if (fd != kNoHolder)
+        release(fd);
+    return kNoHolder;
+}
+
+// How the library words "address in use" after its explanation.
+QString addressInUseText()
+{
+#ifdef _WIN32
+    return QStringLiteral("(error %1)").arg(WSAEADDRINUSE);
+#else
+    return QString::fromLatin1(std::strerror(EADDRINUSE));
+#endif
 }
 
 } // namespace
@@ -250,10 +285,16 @@ private Q_SLOTS:
             environment.insert(QStringLiteral("APP_LOOKUP_PROBE"), QString::fromLatin1(c.probe));
             environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
             environment.insert(QStringLiteral("QTEST_DISABLE_CORE_DUMP"), QStringLiteral("1"));
+            QStringList arguments{QStringLiteral("widgetLookupStopsOnAMissingAmbiguousOrMistypedName")};
+#ifdef _WIN32
+            // Without a console Qt logs to the debugger, and the platform
+            // comes from the command line only.
+            environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+            arguments << QStringLiteral("-platform") << QStringLiteral("offscreen");
+#endif
             child.setProcessEnvironment(environment);
             child.setProcessChannelMode(QProcess::MergedChannels);
-            child.start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("widgetLookupStopsOnAMissingAmbiguousOrMistypedName")});
+            child.start(QCoreApplication::applicationFilePath(), arguments);
             QVERIFY(child.waitForFinished(30000));
             const QByteArray said = child.readAll();
             QVERIFY2(child.exitStatus() == QProcess::CrashExit || child.exitCode() != 0, said.constData());
@@ -265,12 +306,12 @@ private Q_SLOTS:
     {
         // Another program holds the reply port: the library reports its own
         // failure and the program runs on without the search command.
-        const int holder = holdUdpPort(54321);
-        QVERIFY(holder >= 0);
+        const PortHolder holder = holdUdpPort(54321);
+        QVERIFY(holder != kNoHolder);
         apptest::writeOptionFile("[option]\nSNumber=6\nSTimeOut=1500\n");
         AppMessageBox::setNextAnswer(QMessageBox::Ok);
         const bool started = apptest::startProgram();
-        ::close(holder);
+        release(holder);
         QVERIFY(started);
 
         const auto shown = AppMessageBox::shown();
@@ -283,7 +324,7 @@ private Q_SLOTS:
         QCOMPARE(said.size(), 1);
         QVERIFY2(said[0].startsWith(QStringLiteral("Reply port 54321 is held by another program, probably a second "
                                                    "copy of this one: ")) &&
-                     said[0].contains(QString::fromLatin1(std::strerror(EADDRINUSE))),
+                     said[0].contains(addressInUseText()),
                  qPrintable(said[0]));
 
         QVERIFY(!ui(Form1, "ToolButton3")->isEnabled());
@@ -308,14 +349,14 @@ private Q_SLOTS:
     void exitWritesItsLineAndClosesTheLibrary()
     {
         QVERIFY(apptest::startProgram());
-        QVERIFY(holdUdpPort(54321) < 0); // the library holds the reply port
+        QVERIFY(holdUdpPort(54321) == kNoHolder); // the library holds the reply port
 
         QVERIFY(apptest::clickNamed(Form1, "ToolButton5"));
         QVERIFY(!Form1->isVisible());
         QCOMPARE(logLines(), QStringList{QStringLiteral("Exit")});
-        const int fd = holdUdpPort(54321);
-        QVERIFY2(fd >= 0, "the library released the reply port");
-        ::close(fd);
+        const PortHolder fd = holdUdpPort(54321);
+        QVERIFY2(fd != kNoHolder, "the library released the reply port");
+        release(fd);
     }
 
     void closeBoxClosesTheLibraryWithoutExitLine()
@@ -324,9 +365,9 @@ private Q_SLOTS:
         Form1->close();
         QVERIFY(!Form1->isVisible());
         QVERIFY(logLines().isEmpty());
-        const int fd = holdUdpPort(54321);
-        QVERIFY2(fd >= 0, "the library released the reply port");
-        ::close(fd);
+        const PortHolder fd = holdUdpPort(54321);
+        QVERIFY2(fd != kNoHolder, "the library released the reply port");
+        release(fd);
     }
 
     void exitAcceleratorWorks()

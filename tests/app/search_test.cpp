@@ -29,6 +29,16 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#endif
+
 using apptest::cellCentre;
 using apptest::drag;
 using apptest::gridRow;
@@ -160,12 +170,21 @@ private Q_SLOTS:
         clock.start();
         QVERIFY(apptest::search(0));
         QVERIFY2(clock.elapsed() < 1000, "no progress dialog waits for replies to nothing");
+#ifdef _WIN32
+        // The words are the system's or, where it has none, the library's:
+        // the number decides.
+        const QString reason = statusPanel(0)->text().section(QStringLiteral(": "), 1).section(QStringLiteral(" (error "), 0, 0);
+        const int code = WSAENETUNREACH;
+        QVERIFY2(!reason.isEmpty(), qPrintable(statusPanel(0)->text()));
+#else
         const QString reason = QString::fromLatin1(std::strerror(ENETUNREACH));
+        const int code = ENETUNREACH;
+#endif
         QVERIFY2(statusPanel(0)->text() != kComplete && statusPanel(0)->text().contains(reason),
                  qPrintable(statusPanel(0)->text()));
         QCOMPARE(apptest::logLines(),
                  QStringList({QStringLiteral("Search..."),
-                              QStringLiteral("No search request could be sent: %1 (error %2)").arg(reason).arg(ENETUNREACH)}));
+                              QStringLiteral("No search request could be sent: %1 (error %2)").arg(reason).arg(code)}));
     }
 
     void stopBeepsAndListsTheModulesCountedSoFar()
@@ -426,6 +445,8 @@ private Q_SLOTS:
             QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write("keep\n") == 5);
         }
         QVERIFY(QFile::link(victim, link));
+        if (!QFileInfo(link).isSymbolicLink())
+            QSKIP("the link made is a shortcut file, no symbolic link (Windows without the right to make one)");
         AppMessageBox::reset();
         AppFileDialog::setNextAnswer(link);
         AppMessageBox::setNextAnswer(QMessageBox::No);

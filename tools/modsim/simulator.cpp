@@ -1,5 +1,16 @@
 #include "modsim/simulator.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#else
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -8,6 +19,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -86,6 +98,94 @@ void append_hex_byte(std::string& out, std::uint8_t b) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   out.push_back(kHex[b >> 4]);
   out.push_back(kHex[b & 0x0F]);
+}
+
+// The little that differs between Winsock and POSIX sockets.
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr int kCloexec = 0;  // handles are not inherited unless asked for
+int last_error() { return ::WSAGetLastError(); }
+std::string error_text(int e) {
+  return e >= WSABASEERR ? "Winsock error " + std::to_string(e) : std::strerror(e);
+}
+bool queue_full(int e) { return e == WSAENOBUFS || e == WSAEWOULDBLOCK || e == WSAEINTR; }
+void close_socket(Socket s) { ::closesocket(s); }
+#else
+using Socket = int;
+constexpr int kCloexec = SOCK_CLOEXEC;
+int last_error() { return errno; }
+std::string error_text(int e) { return std::strerror(e); }
+bool queue_full(int e) { return e == ENOBUFS || e == EAGAIN || e == EWOULDBLOCK || e == EINTR; }
+void close_socket(Socket s) { ::close(s); }
+#endif
+
+int set_option(Socket s, int level, int name, int value) {
+  return ::setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// The reply address as the socket calls take it (the header keeps only its
+// bytes on Windows).
+template <class Storage>
+sockaddr_in& in_address(Storage& storage) {
+  static_assert(sizeof(Storage) == sizeof(sockaddr_in));
+  return *reinterpret_cast<sockaddr_in*>(&storage);
+}
+template <class Storage>
+const sockaddr_in& in_address(const Storage& storage) {
+  static_assert(sizeof(Storage) == sizeof(sockaddr_in));
+  return *reinterpret_cast<const sockaddr_in*>(&storage);
+}
+
+// The wake-up channel of step(): [0] is read, [1] written.
+bool open_wake(Socket (&wake)[2]) {
+#ifdef _WIN32
+  // A loopback datagram socket and a second one connected to it; nothing
+  // leaves the machine.
+  Socket reader = ::socket(AF_INET, SOCK_DGRAM, 0);
+  Socket writer = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  u_long nonblocking = 1;
+  if (reader == INVALID_SOCKET || writer == INVALID_SOCKET ||
+      ::bind(reader, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(reader, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      ::connect(writer, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::ioctlsocket(reader, FIONBIO, &nonblocking) != 0) {
+    const int e = last_error();
+    if (reader != INVALID_SOCKET) close_socket(reader);
+    if (writer != INVALID_SOCKET) close_socket(writer);
+    ::WSASetLastError(e);
+    return false;
+  }
+  wake[0] = reader;
+  wake[1] = writer;
+  return true;
+#else
+  return ::pipe2(wake, O_NONBLOCK | O_CLOEXEC) == 0;
+#endif
+}
+
+void poke(Socket writer) {
+  char c = 1;
+#ifdef _WIN32
+  ::send(writer, &c, 1, 0);
+#else
+  ssize_t r = ::write(writer, &c, 1);
+  (void)r;
+#endif
+}
+
+void drain(Socket reader) {
+  char buffer[64];
+#ifdef _WIN32
+  while (::recv(reader, buffer, sizeof buffer, 0) > 0) {
+  }
+#else
+  while (::read(reader, buffer, sizeof buffer) > 0) {
+  }
+#endif
 }
 
 std::string peer_text(const void* peer) {
@@ -407,12 +507,13 @@ ModuleSimulator::ModuleSimulator(SimulatorOptions options) : options_(std::move(
 
 ModuleSimulator::~ModuleSimulator() {
   stop();
-  if (sock_ >= 0) ::close(sock_);
-  for (int fd : wake_)
-    if (fd >= 0) ::close(fd);
+  if (sock_ != kNoSocket) close_socket(sock_);
+  for (Socket fd : wake_)
+    if (fd != kNoSocket) close_socket(fd);
   if (log_) std::fclose(log_);
 }
 
+#ifndef _WIN32
 namespace {
 // The interface a datagram to `to` leaves by, as the routing table says;
 // 0 when it cannot be told.
@@ -444,48 +545,64 @@ int outgoing_interface(const sockaddr_in& to) {
   return index;
 }
 }  // namespace
+#endif
 
 bool ModuleSimulator::bind(std::string* error) {
   auto fail = [&](const std::string& what, int err) {
-    if (error) *error = what + (err ? std::string(": ") + std::strerror(err) : std::string());
+    if (error) *error = what + (err ? std::string(": ") + error_text(err) : std::string());
     return false;
   };
-  if (sock_ >= 0) return true;
+  if (sock_ != kNoSocket) return true;
+#ifdef _WIN32
+  static const int started = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  if (started != 0) return fail("WSAStartup", started);
+#endif
 
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(options_.port);
   if (inet_pton(AF_INET, options_.bind_address.c_str(), &local.sin_addr) != 1)
     return fail("bad bind address '" + options_.bind_address + "'", 0);
-  reply_addr_ = sockaddr_in{};
-  reply_addr_.sin_family = AF_INET;
-  reply_addr_.sin_port = htons(options_.reply_port);
-  if (inet_pton(AF_INET, options_.reply_to.c_str(), &reply_addr_.sin_addr) != 1)
+  sockaddr_in& reply = in_address(reply_addr_);
+  reply = sockaddr_in{};
+  reply.sin_family = AF_INET;
+  reply.sin_port = htons(options_.reply_port);
+  if (inet_pton(AF_INET, options_.reply_to.c_str(), &reply.sin_addr) != 1)
     return fail("bad reply address '" + options_.reply_to + "'", 0);
 
-  if (wake_[0] < 0 && ::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) return fail("pipe", errno);
+  if (wake_[0] == kNoSocket && !open_wake(wake_)) return fail("pipe", last_error());
 
-  int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return fail("socket", errno);
-  int one = 1;
+  Socket s = ::socket(AF_INET, SOCK_DGRAM | kCloexec, 0);
+  if (s == kNoSocket) return fail("socket", last_error());
   // Several simulators on one machine may share the device port and all hear
   // the broadcast.
-  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
-    int e = errno;
-    ::close(s);
+  set_option(s, SOL_SOCKET, SO_REUSEADDR, 1);
+  if (set_option(s, SOL_SOCKET, SO_BROADCAST, 1) != 0) {
+    int e = last_error();
+    close_socket(s);
     return fail("setsockopt(SO_BROADCAST)", e);
   }
+#ifdef _WIN32
+  // Windows sends from the socket's own address only. Reads never wait:
+  // there is no MSG_DONTWAIT.
+  spoof_source_ = false;
+  reply_ifindex_ = 0;
+  u_long nonblocking = 1;
+  ::ioctlsocket(s, FIONBIO, &nonblocking);
+#else
   // Datagrams leave from each module's own address, which the namespace
   // need not hold: the host tells modules apart by it.
-  spoof_source_ = options_.own_source && ::setsockopt(s, SOL_IP, IP_TRANSPARENT, &one, sizeof one) == 0;
-  reply_ifindex_ = outgoing_interface(reply_addr_);
+  spoof_source_ = options_.own_source && set_option(s, SOL_IP, IP_TRANSPARENT, 1) == 0;
+  reply_ifindex_ = outgoing_interface(reply);
+#endif
   // Bursts should not stall on a small send queue.
-  int sndbuf = 4 << 20;
-  ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
+  set_option(s, SOL_SOCKET, SO_SNDBUF, 4 << 20);
   if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-    int e = errno;
-    ::close(s);
+    int e = last_error();
+    close_socket(s);
     return fail("bind " + options_.bind_address + ":" + std::to_string(options_.port), e);
   }
   sockaddr_in actual{};
@@ -497,7 +614,7 @@ bool ModuleSimulator::bind(std::string* error) {
     log_ = std::fopen(options_.log_path.c_str(), "a");
     if (!log_) {
       int e = errno;
-      ::close(s);
+      close_socket(s);
       return fail("open log " + options_.log_path, e);
     }
     log_buffer_.resize(1 << 16);
@@ -513,11 +630,7 @@ bool ModuleSimulator::bind(std::string* error) {
 
 void ModuleSimulator::request_stop() noexcept {
   stop_requested_.store(true);
-  if (wake_[1] >= 0) {
-    char c = 1;
-    ssize_t r = ::write(wake_[1], &c, 1);
-    (void)r;
-  }
+  if (wake_[1] != kNoSocket) poke(wake_[1]);
 }
 
 bool ModuleSimulator::start(std::string* error) {
@@ -547,7 +660,7 @@ void ModuleSimulator::run(double duration_s) {
 }
 
 int ModuleSimulator::step(int timeout_ms) {
-  if (sock_ < 0) return 0;
+  if (sock_ == kNoSocket) return 0;
   if (!pending_.empty()) {
     long long due = std::chrono::ceil<std::chrono::milliseconds>(pending_.begin()->first - Clock::now())
                    .count();
@@ -555,20 +668,25 @@ int ModuleSimulator::step(int timeout_ms) {
     timeout_ms = static_cast<int>(std::clamp<long long>(due, 0, upper));
   }
   pollfd fds[2] = {{sock_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+#ifdef _WIN32
+  int ready = ::WSAPoll(fds, 2, timeout_ms);
+#else
   int ready = ::poll(fds, 2, timeout_ms);
+#endif
   int handled = 0;
   if (ready > 0) {
-    if (fds[1].revents & POLLIN) {
-      char drain[64];
-      while (::read(wake_[0], drain, sizeof drain) > 0) {
-      }
-    }
+    if (fds[1].revents & POLLIN) drain(wake_[0]);
     if (fds[0].revents & POLLIN) {
       for (int i = 0; i < kMaxReadsPerStep && !stop_requested_.load(); ++i) {
         sockaddr_in from{};
         socklen_t from_len = sizeof from;
+#ifdef _WIN32
+        const int n = ::recvfrom(sock_, recv_buffer_.data(), static_cast<int>(recv_buffer_.size()), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &from_len);
+#else
         ssize_t n = ::recvfrom(sock_, recv_buffer_.data(), recv_buffer_.size(), MSG_DONTWAIT,
                                reinterpret_cast<sockaddr*>(&from), &from_len);
+#endif
         if (n < 0) break;
         ++handled;
         received_.fetch_add(1);
@@ -720,20 +838,25 @@ void ModuleSimulator::emit(const Action& action) {
 }
 
 void ModuleSimulator::send_datagram(std::string_view data, const std::string& from) {
-  const auto* to = reinterpret_cast<const sockaddr*>(&reply_addr_);
+  const sockaddr_in& reply = in_address(reply_addr_);
+  const auto* to = reinterpret_cast<const sockaddr*>(&reply);
   // Replies to a loopback address stay on this machine: no source to fake.
   in_addr source{};
-  const bool loopback = (ntohl(reply_addr_.sin_addr.s_addr) >> 24) == 127;
+  const bool loopback = (ntohl(reply.sin_addr.s_addr) >> 24) == 127;
   const bool spoof = spoof_source_ && !loopback && !from.empty() &&
                      inet_pton(AF_INET, from.c_str(), &source) == 1 && source.s_addr != 0;
   for (int attempt = 0;; ++attempt) {
+#ifdef _WIN32
+    (void)spoof;  // never granted here
+    const int n = ::sendto(sock_, data.data(), static_cast<int>(data.size()), 0, to, sizeof reply);
+#else
     ssize_t n;
     if (spoof) {
       iovec vector{const_cast<char*>(data.data()), data.size()};
       alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
       msghdr m{};
       m.msg_name = const_cast<sockaddr*>(to);
-      m.msg_namelen = sizeof reply_addr_;
+      m.msg_namelen = sizeof reply;
       m.msg_iov = &vector;
       m.msg_iovlen = 1;
       m.msg_control = control;
@@ -750,31 +873,36 @@ void ModuleSimulator::send_datagram(std::string_view data, const std::string& fr
       n = ::sendmsg(sock_, &m, 0);
       if (n < 0 && (errno == EINVAL || errno == EPERM || errno == EADDRNOTAVAIL || errno == ENETUNREACH)) {
         // This system will not send from that address: the socket's own.
-        n = ::sendto(sock_, data.data(), data.size(), 0, to, sizeof reply_addr_);
+        n = ::sendto(sock_, data.data(), data.size(), 0, to, sizeof reply);
       }
     } else {
-      n = ::sendto(sock_, data.data(), data.size(), 0, to, sizeof reply_addr_);
+      n = ::sendto(sock_, data.data(), data.size(), 0, to, sizeof reply);
     }
+#endif
     if (n >= 0) {
       sent_.fetch_add(1);
-      log_line("TX", &reply_addr_, data);
+      log_line("TX", &reply, data);
       return;
     }
-    int e = errno;
-    bool full = e == ENOBUFS || e == EAGAIN || e == EWOULDBLOCK || e == EINTR;
+    int e = last_error();
+    bool full = queue_full(e);
     if (!full || attempt >= kSendRetries) {
       send_errors_.fetch_add(1);
       if (log_) {
         double t = std::chrono::duration<double>(Clock::now() - started_).count();
-        std::fprintf(log_, "%.3f ERR %s %zu sendto: %s\n", t, peer_text(&reply_addr_).c_str(),
-                     data.size(), std::strerror(e));
+        std::fprintf(log_, "%.3f ERR %s %zu sendto: %s\n", t, peer_text(&reply).c_str(),
+                     data.size(), error_text(e).c_str());
       }
       return;
     }
+#ifdef _WIN32
+    if (e != WSAEINTR) std::this_thread::sleep_for(std::chrono::nanoseconds(kSendRetryPauseNs));
+#else
     if (e != EINTR) {
       timespec pause{0, kSendRetryPauseNs};
       ::nanosleep(&pause, nullptr);
     }
+#endif
   }
 }
 
@@ -782,13 +910,22 @@ void ModuleSimulator::write_state_locked() {
   if (options_.state_path.empty()) return;
   std::string body;
   for (const auto& m : modules_) body += format_module_spec(m) + "\n";
+#ifdef _WIN32
+  std::string tmp = options_.state_path + ".tmp." + std::to_string(::GetCurrentProcessId());
+#else
   std::string tmp = options_.state_path + ".tmp." + std::to_string(::getpid());
+#endif
   {
     std::ofstream out(tmp, std::ios::trunc | std::ios::binary);
     out << body;
     if (!out.flush()) return;
   }
+#ifdef _WIN32
+  // rename() does not replace an existing file here.
+  ::MoveFileExA(tmp.c_str(), options_.state_path.c_str(), MOVEFILE_REPLACE_EXISTING);
+#else
   std::rename(tmp.c_str(), options_.state_path.c_str());
+#endif
 }
 
 void ModuleSimulator::log_line(const char* direction, const void* peer, std::string_view data) {

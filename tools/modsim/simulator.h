@@ -20,7 +20,9 @@
 #include <utility>
 #include <vector>
 
+#ifndef _WIN32
 #include <netinet/in.h>
+#endif
 
 namespace modsim {
 
@@ -186,12 +188,25 @@ class ModuleSimulator {
   mutable std::mutex mutex_;  // guards modules_
   std::vector<ModuleSpec> modules_;
 
-  int sock_ = -1;
+#ifdef _WIN32
+  // SOCKET and the bytes of a sockaddr_in: users of this header stay free of
+  // the Windows headers and their macros.
+  using Socket = std::uintptr_t;
+  using ReplyAddress = std::array<std::uint32_t, 4>;
+#else
+  using Socket = int;
+  using ReplyAddress = sockaddr_in;
+#endif
+  static constexpr Socket kNoSocket = static_cast<Socket>(-1);
+
+  Socket sock_ = kNoSocket;
   bool spoof_source_ = false; // IP_TRANSPARENT granted: any source address
   int reply_ifindex_ = 0;     // the interface replies leave by
-  int wake_[2] = {-1, -1};
+  // Wakes step() for a stop: a pipe, or on Windows a pair of loopback
+  // sockets (WSAPoll waits on sockets only).
+  Socket wake_[2] = {kNoSocket, kNoSocket};
   std::uint16_t bound_port_ = 0;
-  sockaddr_in reply_addr_{};
+  ReplyAddress reply_addr_{};
   std::FILE* log_ = nullptr;
   std::vector<char> log_buffer_;
   Clock::time_point started_ = Clock::now();
