@@ -12,7 +12,9 @@
 #  - the program's own suites (tests/app) on the offscreen platform, each in
 #    the kind of namespace its Linux run has, with a fresh Wine server there,
 #    and the program on a test LAN of simulated modules: search, list, and
-#    configure one module through its dialog.
+#    configure one module through its dialog,
+#  - the installer and the portable zip (tests/windows/installer_test.sh):
+#    silent install, the program's window, silent uninstall.
 # Left out under Wine (each also said in the output):
 #  - app_screenshots: a documentation tool, not a test;
 #  - app_autoset_batch_test: its modules, simulated in-process, must answer
