@@ -11,23 +11,29 @@
 
 namespace platform {
 
-// Reads one integer key. A missing or unreadable file, a missing section or
-// key, or a value that is not a decimal integer in the signed 32-bit range
-// gives `def`; so does any read error (a folder in the file's place, for
+// Files are plain bytes (UTF-8 or ASCII, a UTF-8 byte-order mark allowed)
+// or UTF-16 with its byte-order mark, as Windows editors save "Unicode";
+// names and values are UTF-8 text either way.
+
+// Reads one integer key: the leading decimal number of the value as
+// readProfileString gives it, so "5 ; five" and "\"5\"" read 5. A missing or
+// unreadable file, a missing section or key, or a value that does not start
+// with a decimal integer in the signed 32-bit range gives `def`; so does any read error (a folder in the file's place, for
 // one). Section and key names compare without regard to case; the first
 // matching section and key win. Never creates or changes the file; never
 // throws.
 int readProfileInt(const std::filesystem::path &path, const std::string &section,
                    const std::string &key, int def);
 
-// Reads one key's value as written after '=' (the same lookup as
-// readProfileInt); none when the file, section or key is missing.
+// Reads one key's value as written after '=', trimmed, less one pair of
+// matching quotes (' or ") around it (the same lookup as readProfileInt);
+// none when the file, section or key is missing.
 std::optional<std::string> readProfileString(const std::filesystem::path &path, const std::string &section,
                                              const std::string &key);
 
 // Sets `values` (key, value) in `section`, creating the file, the section or
 // a key when missing. Comments, blank lines, other sections and keys, the
-// order of lines and the line-ending style are kept. The file is replaced as
+// order of lines, the line-ending style and the encoding are kept. The file is replaced as
 // a whole (written beside it, flushed to disk, renamed over it), so it is
 // either the old or the new file, never a truncated one. A file marked
 // read-only (no write permission for anyone) is not replaced, nor is a link

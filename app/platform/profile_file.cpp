@@ -75,19 +75,125 @@ std::optional<std::pair<std::string_view, std::string_view>> keyValue(std::strin
 }
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+
+// How the file is stored; its lines are edited as UTF-8 (or the bytes as
+// they are) and written back the same way, mark included: a file saved as
+// "Unicode" by an editor must not gain lines in another encoding.
+enum class Encoding { Plain, Utf8Mark, Utf16Le, Utf16Be };
 
 struct Lines {
     std::vector<std::string> lines;
     std::string_view lineEnd = kNewFileLineEnd;
-    bool byteOrderMark = false; // written back: dropping it would turn a second one into text
+    Encoding encoding = Encoding::Plain;
 };
 
-Lines splitLines(std::string_view text)
+void appendUtf8(std::string &out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// UTF-16 without its mark to UTF-8; a lone surrogate or an odd last byte
+// becomes U+FFFD rather than failing the whole file.
+std::string fromUtf16(std::string_view bytes, bool bigEndian)
+{
+    const auto unit = [&](std::size_t i) {
+        const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+        const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+        return static_cast<char32_t>(hi << 8 | lo);
+    };
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    std::size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = kReplacement;
+        }
+        appendUtf8(out, c);
+    }
+    if (i < bytes.size())
+        appendUtf8(out, kReplacement);
+    return out;
+}
+
+// The next code point of UTF-8 text; an invalid sequence gives U+FFFD for
+// its first byte.
+char32_t nextUtf8(std::string_view text, std::size_t &i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char first = byte(i);
+    std::size_t length = first < 0x80 ? 1 : (first >> 5) == 0x6 ? 2 : (first >> 4) == 0xE ? 3 : (first >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) {
+        ++i;
+        return length == 1 ? first : kReplacement;
+    }
+    char32_t c = length == 1 ? first : first & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return kReplacement;
+        }
+        c = c << 6 | (byte(i + k) & 0x3F);
+    }
+    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    i += length;
+    return (c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) ? kReplacement : c;
+}
+
+std::string toUtf16(std::string_view text, bool bigEndian)
+{
+    std::string out;
+    out.reserve(text.size() * 2);
+    const auto put = [&](char32_t u) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = nextUtf8(text, i);
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+    }
+    return out;
+}
+
+Lines splitLines(std::string_view raw)
 {
     Lines out;
-    if (text.starts_with(kByteOrderMark)) {
+    std::string decoded;
+    std::string_view text = raw;
+    if (raw.starts_with(kByteOrderMark)) {
         text.remove_prefix(kByteOrderMark.size());
-        out.byteOrderMark = true;
+        out.encoding = Encoding::Utf8Mark;
+    } else if (raw.starts_with(kUtf16LeMark) || raw.starts_with(kUtf16BeMark)) {
+        out.encoding = raw.starts_with(kUtf16LeMark) ? Encoding::Utf16Le : Encoding::Utf16Be;
+        decoded = fromUtf16(raw.substr(2), out.encoding == Encoding::Utf16Be);
+        text = decoded;
     }
     if (text.find("\r\n") != std::string_view::npos)
         out.lineEnd = "\r\n";
@@ -141,10 +247,21 @@ bool markedReadOnly(const std::filesystem::path &path)
     return (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
-std::optional<int> parseInt(std::string_view value)
+// The value as the private-profile functions return it: one pair of
+// matching quotes around it goes, so that "5" reads as 5.
+std::string_view unquoted(std::string_view value)
 {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-        value = trim(value.substr(1, value.size() - 2));
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+// The leading decimal number, as the private-profile integer reader takes
+// it: "5 ; five" is 5. Without a leading digit, or beyond the signed 32-bit
+// range, the value is not an integer.
+std::optional<int> parseInt(std::string_view value)
+{
+    value = trim(value);
     bool plus = false;
     if (!value.empty() && value.front() == '+') {
         value.remove_prefix(1);
@@ -154,7 +271,7 @@ std::optional<int> parseInt(std::string_view value)
         return std::nullopt;
     std::int32_t result = 0;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), result);
-    if (ec != std::errc() || end != value.data() + value.size())
+    if (ec != std::errc())
         return std::nullopt;
     return result;
 }
@@ -185,7 +302,7 @@ std::optional<std::string> readStringOrThrow(const std::filesystem::path &path, 
         if (!inSection)
             continue;
         if (const auto kv = keyValue(line); kv && equalsNoCase(kv->first, key))
-            return std::string(kv->second);
+            return std::string(unquoted(kv->second));
     }
     return std::nullopt;
 }
@@ -214,10 +331,23 @@ bool loadForEdit(const std::filesystem::path &path, Lines &file, bool &exists, s
 
 bool store(const std::filesystem::path &path, const Lines &file, std::string *error)
 {
-    std::string out(file.byteOrderMark ? kByteOrderMark : std::string_view());
+    std::string out;
     for (const auto &line : file.lines) {
         out += line;
         out += file.lineEnd;
+    }
+    switch (file.encoding) {
+    case Encoding::Plain:
+        break;
+    case Encoding::Utf8Mark:
+        out.insert(0, kByteOrderMark);
+        break;
+    case Encoding::Utf16Le:
+        out = std::string(kUtf16LeMark) + toUtf16(out, false);
+        break;
+    case Encoding::Utf16Be:
+        out = std::string(kUtf16BeMark) + toUtf16(out, true);
+        break;
     }
     return replaceFileContents(path, out, error);
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -23,6 +24,7 @@
 namespace fs = std::filesystem;
 using platform::inspectFileTarget;
 using platform::readProfileInt;
+using platform::readProfileString;
 using platform::readProfileSection;
 using platform::replaceFileContents;
 using platform::writeProfileString;
@@ -88,9 +90,9 @@ TEST_F(ProfileFile, ReadsIntegersAndFallsBackToTheDefault)
     EXPECT_EQ(readProfileInt(path, "option", "STimeOut", 2000), -5);
     EXPECT_EQ(readProfileInt(path, "option", "Big", 3), 3) << "beyond the signed 32-bit range";
     EXPECT_EQ(readProfileInt(path, "option", "Min", 3), -2147483647 - 1);
-    EXPECT_EQ(readProfileInt(path, "option", "Word", 3), 3);
+    EXPECT_EQ(readProfileInt(path, "option", "Word", 3), 12) << "the leading number";
     EXPECT_EQ(readProfileInt(path, "option", "Empty", 3), 3);
-    EXPECT_EQ(readProfileInt(path, "option", "Hex", 3), 3);
+    EXPECT_EQ(readProfileInt(path, "option", "Hex", 3), 0) << "decimal only: the leading 0";
     EXPECT_EQ(readProfileInt(path, "option", "Quoted", 3), 42);
     EXPECT_EQ(readProfileInt(path, "option", "Missing", 3), 3);
     EXPECT_EQ(readProfileInt(path, "nosuch", "SNumber", 3), 3);
@@ -327,6 +329,44 @@ TEST_F(ProfileFile, AByteOrderMarkIsWrittenBack)
     ASSERT_TRUE(writeProfileString(path, "option", "SNumber", "2"));
     EXPECT_EQ(contents(), "\xEF\xBB\xBF\xEF\xBB\xBF[option]\nSNumber=1\n[other]\n[option]\nSNumber=2\n");
     EXPECT_EQ(readProfileInt(path, "option", "SNumber", 0), 2);
+}
+
+// Values as a Windows tool writes them, read as the Windows API reads them.
+TEST_F(ProfileFile, QuotesAndTrailingCommentsReadAsTheWindowsFunctionsDo)
+{
+    put("[option]\r\nSNumber=\"5\"\r\nSTimeOut=5 ; five\r\nAdapter= 'eth0' \r\nHalf=\"5\r\n"
+        "Sign=-7x\r\nText=five\r\n");
+    EXPECT_EQ(readProfileInt(path, "option", "SNumber", 0), 5);
+    EXPECT_EQ(readProfileInt(path, "option", "STimeOut", 2000), 5);
+    EXPECT_EQ(readProfileInt(path, "option", "Sign", 0), -7);
+    EXPECT_EQ(readProfileInt(path, "option", "Text", 3), 3) << "no leading number: the default";
+    EXPECT_EQ(readProfileString(path, "option", "Adapter"), "eth0");
+    EXPECT_EQ(readProfileString(path, "option", "Half"), "\"5") << "only a matching pair goes";
+    EXPECT_EQ(readProfileString(path, "option", "STimeOut"), "5 ; five") << "a comment is part of a string";
+}
+
+// Notepad's "Unicode": UTF-16 LE with its mark. Read, and written back in the
+// same encoding, so the file never mixes encodings.
+TEST_F(ProfileFile, AUtf16FileIsReadAndWrittenBackInUtf16)
+{
+    const auto utf16 = [](std::string_view ascii, bool bigEndian) {
+        std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : ascii)
+            out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+        return out;
+    };
+    put(utf16("; saved by Notepad\r\n[option]\r\nSNumber=5\r\nSTimeOut=3000\r\n", false));
+    EXPECT_EQ(readProfileInt(path, "option", "SNumber", 0), 5);
+    EXPECT_EQ(readProfileInt(path, "option", "STimeOut", 2000), 3000);
+    ASSERT_TRUE(writeProfileStrings(path, "option", {{"SNumber", "7"}, {"Adapter", "Ethernet \xC3\xA9"}}));
+    // U+00E9 is the one unit E9 00.
+    EXPECT_EQ(contents(), utf16("; saved by Notepad\r\n[option]\r\nSNumber=7\r\nSTimeOut=3000\r\n"
+                                "Adapter=Ethernet \xE9\r\n", false));
+    EXPECT_EQ(readProfileString(path, "option", "Adapter"), "Ethernet \xC3\xA9");
+
+    put(utf16("[option]\nSNumber=5\n", true));
+    ASSERT_TRUE(writeProfileString(path, "option", "SNumber", "6"));
+    EXPECT_EQ(contents(), utf16("[option]\nSNumber=6\n", true));
 }
 
 TEST_F(ProfileFile, RejectsNamesAndValuesThatWouldBreakTheFile)
