@@ -135,6 +135,8 @@ void Tfrm_Configuration::ReportWhereSaved(const options::WriteResult &saved)
     case options::WriteResult::BesideProgram:
         return; // where the operator expects them: nothing to say
     case options::WriteResult::UserFolder: {
+        if (saved.systemFolder)
+            return; // an installed program's options belong there
         QString text = QStringLiteral("The options were saved in '%1'.").arg(saved.path);
         if (!saved.programReason.isEmpty())
             text += QStringLiteral("\nThey cannot be saved in '%1': %2.").arg(options::filePath(), saved.programReason);

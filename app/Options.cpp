@@ -16,6 +16,10 @@
 #include <utility>
 #include <vector>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace options {
 namespace {
 
@@ -73,6 +77,22 @@ QString readPath()
     return filePath();
 }
 
+// An installed program's folder belongs to the system: trying it first would
+// only fail, or (run as root) leave a file there that users cannot change.
+bool inSystemFolder()
+{
+#ifdef Q_OS_WIN
+    return false; // a folder Windows keeps from the user is redirected by Windows itself
+#else
+    const QString dir = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
+    for (const QString &system : {QStringLiteral("/usr"), QStringLiteral("/opt")}) {
+        if (dir == system || dir.startsWith(system + QLatin1Char('/')))
+            return true;
+    }
+    return ::access(QFile::encodeName(dir).constData(), W_OK) != 0;
+#endif
+}
+
 using Store = std::function<bool(const QString &path, QString *reason)>;
 
 // `store` into the user's file when it exists (it is what is read first),
@@ -84,7 +104,8 @@ WriteResult storeWith(const Store &store, const Store &carry)
     WriteResult result;
     const QString user = userFilePath();
     const bool userExists = QFileInfo::exists(user);
-    if (!userExists) {
+    result.systemFolder = inSystemFolder();
+    if (!userExists && !result.systemFolder) {
         if (store(filePath(), &result.programReason)) {
             result.where = WriteResult::BesideProgram;
             result.path = filePath();

@@ -49,12 +49,17 @@ struct WriteResult {
     QString path;           // where the values were stored; empty for Nowhere
     QString programReason;  // why not beside the program, when not there
     QString userReason;     // why not in the user's folder, for Nowhere
+    // The program lives in a system folder (see write()): the user's folder
+    // is the expected place, nothing the operator needs to be told.
+    bool systemFolder = false;
 };
 
 // Writes every key in one replacement of a file: the user's file when it
 // exists (it is what is read first), else the program's; when that fails or
-// is marked read-only, the user's file. A file that was not written is left
-// as it was. Never throws.
+// is marked read-only, the user's file. When the program's folder is a
+// system folder (on Linux under /usr or /opt, or one this user cannot
+// write), the user's file from the start. A file that was not written is
+// left as it was. Never throws.
 WriteResult write(const Values &values);
 
 // Addresses given to modules, with the MAC of the module each went to.

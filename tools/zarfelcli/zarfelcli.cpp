@@ -52,6 +52,7 @@ configure go on one line. Progress and errors go to standard error, the
 lists and results to standard output.
 
 Options (anywhere on the line):
+  --version           print the version and end
   --format table|csv|json
                       how lists are printed (default table). csv: RFC 4180
                       with a header row; json: one array of objects with
@@ -342,6 +343,9 @@ std::vector<std::string> readOptions(int argc, char **argv, Globals &g)
         };
         if (a == "-h" || a == "--help" || a == "/?") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (a == "--version") {
+            std::printf("zarfelcli %s\n", DALVORA_VERSION);
             std::exit(0);
         } else if (a == "--format") {
             g.format = formatNamed(value("--format"));
