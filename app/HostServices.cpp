@@ -5,6 +5,8 @@
 #include "Options.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <string>
 #include <utility>
@@ -193,6 +195,23 @@ void THostServices::saveGivenAddresses()
     m_givenSaveFailed = failed;
 }
 
+namespace {
+
+// Where the log's pointer leads: the README the package installs, named in
+// full so the operator finds it; else the project's README.
+QString readmeName()
+{
+#ifdef DALVORA_INSTALLED_README
+    const QString installed =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" DALVORA_INSTALLED_README));
+    if (QFileInfo::exists(installed))
+        return installed;
+#endif
+    return QStringLiteral("README");
+}
+
+} // namespace
+
 void THostServices::ReportEchoUnusable()
 {
     // Without the permission every address counts as in use, which looks
@@ -201,7 +220,7 @@ void THostServices::ReportEchoUnusable()
         return;
     m_echoUnusableReported = true;
     m_log(QStringLiteral("No free address can be proposed: ping not permitted "
-                         "(README: Permission to send ICMP echo requests)."));
+                         "(%1: Permission to send ICMP echo requests).").arg(readmeName()));
 }
 
 void THostServices::ReportNeighbourTableOnly()
@@ -210,5 +229,5 @@ void THostServices::ReportNeighbourTableOnly()
         return;
     m_tableOnlyReported = true;
     m_log(QStringLiteral("Ping not permitted: free addresses are proposed by the neighbour table alone "
-                         "(README: Permission to send ICMP echo requests)."));
+                         "(%1: Permission to send ICMP echo requests).").arg(readmeName()));
 }

@@ -163,6 +163,7 @@ void TForm2::Button1Click()
     static const char *const messages[] = {"'%1' is a not valid IP address.", "'%1' is a not valid MASK.",
                                            "'%1' is a not valid Gateway."};
     std::optional<THostServices::HostSettings> host; // read once, when a field is empty
+    bool reasonShown = false;
     for (int n = 4; n <= 6; ++n) {
         QLineEdit *field = NumberedEdit(n);
         const QString text = field->text();
@@ -173,6 +174,13 @@ void TForm2::Button1Click()
             continue;
         }
         usable = false;
+        if (text == kNoAddress && !m_noAddressReason.isEmpty()) {
+            // The probe's placeholders: their one reason, once, not a box each.
+            if (!reasonShown)
+                AppMessageBox::error(this, m_noAddressReason);
+            reasonShown = true;
+            continue;
+        }
         QString message = QString::fromLatin1(messages[n - 4]).arg(text);
         if (text.isEmpty()) {
             // Empty where the PC had nothing to propose: say what it lacks.
@@ -258,6 +266,7 @@ void TForm2::runAddressProbe()
         if (token != m_probeToken)
             continue; // abandoned
         if (found) {
+            m_noAddressReason.clear();
             Edit8->setText(*found);
         } else {
             Edit8->setText(kNoAddress);
@@ -275,6 +284,7 @@ std::optional<QString> TForm2::probeFreeAddress(quint64 token)
     // The host's address split at the dots. Without four parts (an adapter
     // whose address could not be read) there is nothing to count from, and
     // parts outside an octet name no address of the host's subnet.
+    m_noAddressReason = QStringLiteral("No free address could be proposed. Enter the settings by hand.");
     const QStringList parts = Edit8->text().split(QLatin1Char('.'));
     if (parts.size() < 4)
         return std::nullopt;
@@ -304,6 +314,9 @@ std::optional<QString> TForm2::probeFreeAddress(quint64 token)
         m_services.ReportEchoUnusable();
     else if (walk.neighbourTableOnly())
         m_services.ReportNeighbourTableOnly();
+    if (walk.echoUnusable() || walk.neighbourTableOnly())
+        m_noAddressReason = QStringLiteral("No free address could be proposed: ping not permitted. "
+                                           "Enter the settings by hand.");
     while (!walk.finished()) {
         walk.pump(kProbeStepMs);
         QCoreApplication::processEvents();

@@ -83,4 +83,6 @@ private:
     quint64 m_probeToken = 0;
     bool m_probeWanted = false;
     bool m_probeRunning = false;
+    // Why the probe left "0.0.0.0" in the proposals; empty when it did not.
+    QString m_noAddressReason;
 };

@@ -7,6 +7,7 @@
 #include "AppMessageBox.h"
 
 #include <QApplication>
+#include <QPushButton>
 
 #include "platform/HostNetwork.h"
 
@@ -111,6 +112,19 @@ private Q_SLOTS:
             QCOMPARE(tableOnlyLines(), 1);
         }
         QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+        // Set with the three placeholders: their one reason, once, not a box
+        // for each field.
+        AppMessageBox::reset();
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        configtest::showDialog(0, [] { apptest::ui<QPushButton>(Form2, "Button1")->click(); });
+        QStringList errors;
+        for (const AppMessageBox::Shown &box : AppMessageBox::shown())
+            if (box.text != kNoAdapter)
+                errors << box.text;
+        QCOMPARE(errors, QStringList{QStringLiteral("No free address could be proposed: ping not permitted. "
+                                                    "Enter the settings by hand.")});
 
         QCOMPARE(Form1->Services().PingAddress(QStringLiteral("198.18.0.2")), -1);
         QCOMPARE(Form1->Services().PingAddress(QStringLiteral("198.18.0.3")), -1);
