@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs to build, test and run
 # (xchm and xdg-utils: Help opens main.chm with them; dpkg-dev, file and
-# lintian: the Debian package is built with its dependencies and checked).
+# lintian: the Debian package is built with its dependencies and checked;
+# appstream: its AppStream data is validated).
 set -euo pipefail
 exec bash "$(dirname "$0")/install-packages.sh" deps \
   build-essential cmake pkg-config python3 \
@@ -11,4 +12,4 @@ exec bash "$(dirname "$0")/install-packages.sh" deps \
   fp-utils-3.2.2 \
   xchm xdg-utils \
   iproute2 util-linux procps \
-  dpkg-dev file lintian
+  dpkg-dev file lintian appstream

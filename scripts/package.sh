@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package build-deb/package/dalvora_<version>_<arch>.deb:
-# installs what is missing, builds the program, the library and the help
-# file (no tests), and packs what "cmake --install" puts under /usr.
+# Builds the Debian packages build-deb/package/{dalvora,libzarfel1,
+# libzarfel-dev}_<version>_<arch>.deb (the program, the shared library, its
+# development files): installs what is missing, builds the program, the
+# library and the help file (no tests), and packs what "cmake --install"
+# puts under /usr, split by install component (cmake/Packaging.cmake).
 # Usage: scripts/package.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."

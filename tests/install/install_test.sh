@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package as an operator and an integrator meet it: built from an
-# existing build folder, unpacked into a throw-away root, the program started
+# The Debian packages (program, library, -dev) as an operator and an
+# integrator meet them: built from an existing build folder, checked one by
+# one, unpacked together into a throw-away root, the program started
 # there as nobody without network from another working folder (it must find
 # its library and its help file by itself), and the C example of the README
 # built against the unpacked library with pkg-config and with CMake.
@@ -16,32 +17,59 @@ fi
 fail() { echo "install test: FAIL: $*" >&2; exit 1; }
 
 out=$(cd "$build" && cpack -G DEB 2>&1) || { echo "$out" >&2; fail "cpack"; }
-deb=$(ls -t "$build"/package/dalvora_*.deb | head -n1)
-echo "install test: $deb"
-# One version everywhere: the build's project(), the package, its change log.
+# Three packages, as Debian splits a program with a shared library.
+newest() { ls -t "$build"/package/"$1"_*.deb | head -n1; }
+deb=$(newest dalvora)
+lib=$(newest libzarfel1)
+dev=$(newest libzarfel-dev)
+echo "install test: $deb $lib $dev"
+# One version everywhere: the build's project(), the packages, their change log.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not the build's $version"
-
-outside=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -vx '\./' || true)
-[ -z "$outside" ] || fail "files outside /usr: $outside"
-depends=$(dpkg-deb -f "$deb" Depends)
-for need in libqt6widgets6 libjpeg62-turbo; do
-  grep -q "$need" <<<"$depends" || fail "Depends lacks $need: $depends"
+for p in "$deb" "$lib" "$dev"; do
+  [ "$(dpkg-deb -f "$p" Version)" = "$version" ] || fail "$p: version is not the build's $version"
+  outside=$(dpkg-deb -c "$p" | awk '{print $6}' | grep -v '^\./usr/' | grep -vx '\./' || true)
+  [ -z "$outside" ] || fail "$p: files outside /usr: $outside"
 done
+depends=$(dpkg-deb -f "$deb" Depends)
+for need in libqt6widgets6 libjpeg62-turbo "libzarfel1 (= $version)"; do
+  grep -qF "$need" <<<"$depends" || fail "Depends lacks $need: $depends"
+done
+grep -qF "libzarfel1 (= $version)" <<<"$(dpkg-deb -f "$dev" Depends)" || fail "the -dev package's Depends"
 [ "$(dpkg-deb -f "$deb" Recommends)" = "xchm, xdg-utils" ] || fail "Recommends"
-lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
+# The library package holds the run-time library and its documents only.
+libfiles=$(dpkg-deb -c "$lib" | awk '{print $6}' | grep -v '/$' | grep -v '^\./usr/share/doc/libzarfel1/' || true)
+[ "$(sort <<<"$libfiles" | tr '\n' ' ')" = "./usr/lib/libZarfel.so.1 ./usr/lib/libZarfel.so.$version " ] \
+  || fail "the library package holds: $libfiles"
+for p in "$deb" "$dev"; do
+  ! dpkg-deb -c "$p" | grep -q 'libZarfel\.so\.1' || fail "$p holds the run-time library too"
+done
+for p in "$deb" "$lib" "$dev"; do
+  lintian --fail-on error "$p" 2>/dev/null || fail "lintian reports errors for $p"
+done
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 chmod 755 "$tmp"
 root=$tmp/root
-dpkg -x "$deb" "$root"
+for p in "$deb" "$lib" "$dev"; do dpkg -x "$p" "$root"; done
 [ "$(readlink "$root/usr/lib/libZarfel.so.1")" = "libZarfel.so.$version" ] || fail "libZarfel.so.1"
-zcat "$root/usr/share/doc/dalvora/changelog.gz" | head -n1 | grep -q "^dalvora ($version) " || fail "changelog"
+for name in dalvora libzarfel1 libzarfel-dev; do
+  zcat "$root/usr/share/doc/$name/changelog.gz" | head -n1 | grep -q "^dalvora ($version) " || fail "$name changelog"
+  [ -f "$root/usr/share/doc/$name/copyright" ] || fail "$name copyright"
+done
 [ "$(readlink "$root/usr/lib/libZarfel.so")" = libZarfel.so.1 ] || fail "libZarfel.so"
 desktop=$root/usr/share/applications/dalvora.desktop
 grep -qx 'Name=Dalvora' "$desktop" && grep -qx 'Exec=search' "$desktop" || fail "launcher"
 [ -f "$root/usr/share/icons/hicolor/scalable/apps/$(sed -n 's/^Icon=//p' "$desktop").svg" ] || fail "icon"
+# What a finished program brings: its manual pages, the README its log
+# points to, AppStream data that validates.
+for page in search zarfelcli; do
+  zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1 .*$version" || fail "man page $page"
+done
+[ -f "$root/usr/share/doc/dalvora/README.md" ] || fail "README"
+metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
+grep -q "<launchable type=\"desktop-id\">dalvora.desktop<" "${metainfo[0]}" || fail "metainfo launchable"
+appstreamcli validate --no-net "${metainfo[0]}" >/dev/null || fail "appstreamcli validate"
 
 # An ordinary user's session: its own home, a working folder elsewhere, no
 # network, no inherited environment.
@@ -54,6 +82,11 @@ as_user() {
     env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen \
     sh -c 'cd "$0/work" && exec "$@"' "$home" "$@"
 }
+# Asked without a display (no platform named either).
+unshare -n setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin HOME="$home" \
+  "$root/usr/bin/search" --version >"$tmp/version" 2>&1 || fail "search --version: $(cat "$tmp/version")"
+[ "$(cat "$tmp/version")" = "search $version" ] || fail "search --version said: $(cat "$tmp/version")"
+[ "$(as_user "$root/usr/bin/zarfelcli" --version)" = "zarfelcli $version" ] || fail "zarfelcli --version"
 help=$(as_user env DALVORA_PRINT_HELP_FILE=1 "$root/usr/bin/search") || fail "the program did not start"
 [ "$help" = "$root/usr/share/search/main.chm" ] || fail "help file: '$help'"
 rc=0
