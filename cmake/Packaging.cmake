@@ -54,7 +54,8 @@ set(CPACK_PACKAGE_NAME dalvora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Dalvora team <dalvora@example.com>")
 set(CPACK_DEBIAN_PACKAGE_SOURCE dalvora)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and configure industrial Ethernet I/O modules")
+# No CPACK_PACKAGE_DESCRIPTION_SUMMARY: CPack would put it before each
+# package's description, whose first line is its own synopsis.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -68,7 +69,7 @@ set(CPACK_COMPONENT_DEV_DEPENDS library)
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME dalvora)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION net)
-set(CPACK_COMPONENT_PROGRAM_DESCRIPTION "find and configure industrial Ethernet I/O modules
+set(CPACK_DEBIAN_PROGRAM_DESCRIPTION "find and configure industrial Ethernet I/O modules
 Dalvora finds every I/O module on the LAN segment by a UDP broadcast, lists
 what each one reports (name, alias, DHCP mode, address, mask, gateway, MAC)
 and changes the network settings of one module or of many at once,
@@ -86,7 +87,7 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_RECOMMENDS "xchm, xdg-utils")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libzarfel1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "library to find and configure industrial Ethernet I/O modules
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "Zarfel I/O module library to find and configure Ethernet I/O modules
 Zarfel speaks the protocol of Dalvora's I/O modules: it finds every module
 on the LAN segment by a UDP broadcast and changes a module's network
 settings.
@@ -102,7 +103,7 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/t
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libzarfel-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_DEV_DESCRIPTION "library to find and configure industrial Ethernet I/O modules - development files
+set(CPACK_DEBIAN_DEV_DESCRIPTION "Zarfel I/O module library - development files
 Zarfel speaks the protocol of Dalvora's I/O modules: it finds every module
 on the LAN segment by a UDP broadcast and changes a module's network
 settings.

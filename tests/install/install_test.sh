@@ -41,7 +41,7 @@ libfiles=$(dpkg-deb -c "$lib" | awk '{print $6}' | grep -v '/$' | grep -v '^\./u
 [ "$(sort <<<"$libfiles" | tr '\n' ' ')" = "./usr/lib/libZarfel.so.1 ./usr/lib/libZarfel.so.$version " ] \
   || fail "the library package holds: $libfiles"
 for p in "$deb" "$dev"; do
-  ! dpkg-deb -c "$p" | grep -q 'libZarfel\.so\.1' || fail "$p holds the run-time library too"
+  ! dpkg-deb -c "$p" | awk '{print $6}' | grep -q 'libZarfel\.so\.' || fail "$p holds the run-time library too"
 done
 for p in "$deb" "$lib" "$dev"; do
   lintian --fail-on error "$p" 2>/dev/null || fail "lintian reports errors for $p"
