@@ -229,8 +229,6 @@ void TForm1::restorePlace()
     for (int column = 0; column < saved.columns.size() && column < StringGrid1->columnCount(); ++column)
         StringGrid1->SetColWidth(column, saved.columns[column]);
     m_placeAtStart = WindowPlace::of(this, columnWidths());
-    // Maximised only at the show: the place it had before counts.
-    m_placeAtStart.maximized = saved.maximized;
 }
 
 void TForm1::savePlace()
