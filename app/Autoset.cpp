@@ -2,6 +2,7 @@
 
 #include "Configuration.h"
 
+#include "Anchors.h"
 #include "AppMessageBox.h"
 #include "FormUtils.h"
 #include "HostServices.h"
@@ -73,6 +74,11 @@ void addColumns(QTreeWidget *list, const std::vector<std::pair<const char *, int
         list->setColumnWidth(i, columns[std::size_t(i)].second);
 }
 
+// The module list's columns as designed.
+const std::vector<std::pair<const char *, int>> kModuleColumns = {{" ", 22},  {"Name", 60}, {"ALIAS", 66},
+                                                                  {"IP", 86}, {"MASK", 86}, {"GateWay", 86}};
+const QString kPlaceName = QStringLiteral("AutoSet");
+
 void removeAll(QTreeWidget *list)
 {
     list->clear();
@@ -91,6 +97,35 @@ Tfrm_AutoSet::Tfrm_AutoSet(QWidget *parent, const ModuleTable &modules, THostSer
     autoSizeLabels(this);
     setClientSize(this, 648, 440);
     move(237, 218);
+    // Larger than designed, both lists grow; the host's fields and the
+    // buttons keep their places beside and below them.
+    m_anchors = std::make_unique<Anchors>(this);
+    m_anchors->add(GroupBox1, {0, 0, 1, 1});
+    m_anchors->add(ListView1, {0, 0, 1, 1});
+    for (QWidget *below : {static_cast<QWidget *>(btnSelectAll), static_cast<QWidget *>(btnInverse),
+                           static_cast<QWidget *>(btnReset)})
+        m_anchors->add(below, {1, 1, 0, 0});
+    m_anchors->add(GroupBox2, {1, 0, 0, 0});
+    m_anchors->add(GroupBox3, {1, 0, 0, 1});
+    m_anchors->add(ListView2, {0, 0, 0, 1});
+    for (QWidget *below : {static_cast<QWidget *>(btnIPSetectAll), static_cast<QWidget *>(btnIPInverse),
+                           static_cast<QWidget *>(btnIPReset)})
+        m_anchors->add(below, {0, 1, 0, 0});
+    m_anchors->add(ProgressBar1, {0, 1, 0, 0});
+    m_anchors->add(lblSearchStatus, {0, 1, 0, 0});
+    m_anchors->add(btnSet, {1, 1, 0, 0});
+    m_anchors->add(btnCancel, {1, 1, 0, 0});
+    // Its place stays the main window's to choose (centred).
+    m_place = WindowPlace::read(kPlaceName);
+    m_place.position.reset();
+    m_place.maximized = false;
+    m_place.restore(this);
+    m_place.size = size();
+    if (m_place.columns.size() != int(kModuleColumns.size())) {
+        m_place.columns.clear();
+        for (const auto &column : kModuleColumns)
+            m_place.columns << column.second;
+    }
 
     // The lists get their columns at every show; until then they have none.
     for (QTreeWidget *list : {ListView1, ListView2}) {
@@ -154,7 +189,9 @@ void Tfrm_AutoSet::FormShow()
 {
     if (ListView1->topLevelItemCount() > 0 || ListView1->columnCount() > 0)
         removeAll(ListView1);
-    addColumns(ListView1, {{" ", 22}, {"Name", 60}, {"ALIAS", 66}, {"IP", 86}, {"MASK", 86}, {"GateWay", 86}});
+    addColumns(ListView1, kModuleColumns);
+    for (int column = 0; column < m_place.columns.size(); ++column)
+        ListView1->setColumnWidth(column, m_place.columns[column]);
 
     // The modules of the last search from grid row 1 on, up to the first
     // empty name; row 1 is copied even when empty. Each row remembers its
@@ -165,7 +202,11 @@ void Tfrm_AutoSet::FormShow()
         const int columns[] = {kGridName, kGridAlias, kGridIp, kGridMask, kGridGateway};
         for (int k = 0; k < int(std::size(columns)); ++k)
             row->setText(k + 1, m_modules.ModuleCell(columns[k], r));
-        row->setData(0, ModuleNumberRole, r);
+        // The grid's NO cell names the module; a grid not filled by a
+        // search has only its rows.
+        bool numbered = false;
+        const int number = m_modules.ModuleCell(ModuleTable::No, r).toInt(&numbered);
+        row->setData(0, ModuleNumberRole, numbered ? number : r);
         ++r;
     } while (!m_modules.ModuleCell(kGridName, r).isEmpty());
 
@@ -417,7 +458,27 @@ void Tfrm_AutoSet::done(int result)
 {
     if (m_searching)
         m_stopRequested = true;
+    if (const WindowPlace now = currentPlace(); now != m_place && now.write(kPlaceName))
+        m_place = now;
     QDialog::done(result);
+}
+
+WindowPlace Tfrm_AutoSet::currentPlace() const
+{
+    QList<int> widths;
+    for (int column = 0; column < ListView1->columnCount(); ++column)
+        widths << ListView1->columnWidth(column);
+    // Before the first show the list has no columns to tell.
+    WindowPlace place = WindowPlace::of(this, widths.isEmpty() ? m_place.columns : widths);
+    place.position.reset();
+    place.maximized = false;
+    return place;
+}
+
+void Tfrm_AutoSet::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    m_anchors->apply();
 }
 
 void Tfrm_AutoSet::reject()

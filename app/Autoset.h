@@ -10,9 +10,13 @@
 #include <optional>
 #include <vector>
 
+#include "WindowPlace.h"
 #include "platform/HostNetwork.h"
 #include "ui_Autoset.h"
 
+#include <memory>
+
+class Anchors;
 class ModuleTable;
 class QTreeWidgetItem;
 class THostServices;
@@ -72,6 +76,7 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     static void setAllTicks(QTreeWidget *list, int how);
@@ -83,6 +88,12 @@ private:
     void runWalk(hostnet::FreeAddressWalk &walk, std::int32_t wanted);
     void showSearching(bool searching);
     void showProgress(std::uint64_t stepsDone, std::uint64_t totalSteps, std::size_t found, std::int32_t wanted);
+
+    // The size and module list's column widths the operator left, saved
+    // when the dialog closes with others than these.
+    WindowPlace currentPlace() const;
+    std::unique_ptr<Anchors> m_anchors;
+    WindowPlace m_place;
 
     const ModuleTable &m_modules;
     THostServices &m_services;

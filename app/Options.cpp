@@ -29,6 +29,7 @@ const std::string kTimeOutKey = "STimeOut";
 const std::string kAdapterKey = "Adapter";
 const std::string kSearchAgainKey = "SearchAgain";
 const std::string kGivenSection = "given";
+const std::string kWindowSection = "window";
 
 // The keys in the order the program writes them into a new file.
 std::vector<std::pair<std::string, std::string>> entries(const Values &values)
@@ -187,6 +188,34 @@ WriteResult writeGiven(const GivenAddresses &given)
     const Values values = read();
     return storeWith([&given](const QString &path, QString *reason) { return writeGivenTo(path, given, reason); },
                      [&values](const QString &path, QString *reason) { return writeTo(path, values, reason); });
+}
+
+WindowKeys readWindow()
+{
+    WindowKeys keys;
+    for (const auto &[key, value] : platform::readProfileSection(nativePath(readPath()), kWindowSection))
+        keys.emplace_back(QString::fromStdString(key), QString::fromStdString(value));
+    return keys;
+}
+
+WriteResult writeWindow(const WindowKeys &keys)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (const auto &[key, value] : keys)
+        pairs.emplace_back(key.toStdString(), value.toStdString());
+    const Values values = read();
+    const GivenAddresses given = readGiven();
+    return storeWith(
+        [&pairs](const QString &path, QString *reason) {
+            std::string why;
+            if (platform::writeProfileStrings(nativePath(path), kWindowSection, pairs, &why))
+                return true;
+            *reason = QString::fromLocal8Bit(why.c_str());
+            return false;
+        },
+        [&values, &given](const QString &path, QString *reason) {
+            return writeTo(path, values, reason) && writeGivenTo(path, given, reason);
+        });
 }
 
 } // namespace options

@@ -71,4 +71,11 @@ GivenAddresses readGiven();
 // section is not touched while there is nothing to keep.
 WriteResult writeGiven(const GivenAddresses &given);
 
+// Section "window": where the operator left the windows (WindowPlace.h),
+// as key and value texts.
+using WindowKeys = std::vector<std::pair<QString, QString>>;
+WindowKeys readWindow();
+// Sets those keys, in the file write() would choose, with the same fallback.
+WriteResult writeWindow(const WindowKeys &keys);
+
 } // namespace options

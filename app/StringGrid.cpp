@@ -11,8 +11,55 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <numeric>
+#include <optional>
 
 namespace {
+
+// A dotted IPv4 address as one number; none for any other text.
+std::optional<quint32> addressValue(const QString &text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    quint32 value = 0;
+    for (const QString &part : parts) {
+        bool ok = false;
+        const uint octet = part.toUInt(&ok);
+        if (!ok || octet > 255)
+            return std::nullopt;
+        value = (value << 8) | octet;
+    }
+    return value;
+}
+
+std::optional<qlonglong> numberValue(const QString &text)
+{
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok);
+    return ok ? std::optional<qlonglong>(value) : std::nullopt;
+}
+
+// Negative, zero or positive as `a` sorts before, with or after `b`.
+template <class Value>
+int compareValues(const std::optional<Value> &a, const std::optional<Value> &b)
+{
+    if (a && b)
+        return *a < *b ? -1 : *a > *b ? 1 : 0;
+    return a ? -1 : b ? 1 : 0;
+}
+
+int compareCells(TStringGrid::SortKind kind, const QString &a, const QString &b)
+{
+    int order = 0;
+    if (kind == TStringGrid::SortKind::Address)
+        order = compareValues(addressValue(a), addressValue(b));
+    else if (kind == TStringGrid::SortKind::Number)
+        order = compareValues(numberValue(a), numberValue(b));
+    if (order == 0)
+        order = a.compare(b, Qt::CaseInsensitive);
+    return order != 0 ? order : a.compare(b);
+}
 
 // Marks a cell to be painted in the warning colour, which is taken from the
 // palette when painting so that a palette change recolours it.
@@ -74,11 +121,13 @@ TStringGrid::TStringGrid(QWidget *parent)
     top->setSectionsMovable(true);
     top->setSectionResizeMode(QHeaderView::Interactive);
     top->setHighlightSections(false);
-    top->setSectionsClickable(false);
+    // A click on a title sorts by its column; a drag still moves it.
+    top->setSectionsClickable(true);
     top->setDefaultAlignment(Qt::AlignCenter);
     top->setMinimumSectionSize(0);
     applyTitleStyle();
     connect(top, &QHeaderView::sectionMoved, this, [this] { keepFixedColumnFirst(); });
+    connect(top, &QHeaderView::sectionClicked, this, &TStringGrid::titleClicked);
 
     // The first column is the handle for dragging rows (see the mouse
     // handlers), so the row header itself is not shown.
@@ -206,8 +255,9 @@ QList<int> TStringGrid::SelectedRows() const
 {
     QList<int> rows;
     const QItemSelectionModel *selection = selectionModel();
+    // A range selected across rows the filter hides holds them too.
     for (const int row : DisplayedRows())
-        if (selection && selection->isRowSelected(row - 1, QModelIndex()))
+        if (selection && selection->isRowSelected(row - 1, QModelIndex()) && !isRowHidden(row - 1))
             rows << row;
     return rows;
 }
@@ -384,6 +434,9 @@ void TStringGrid::mouseReleaseEvent(QMouseEvent *event)
                 to = event->position().y() < 0 ? 0 : rowCount() - 1;
             side->moveSection(side->visualIndex(m_dragRow), to);
             viewport()->unsetCursor();
+            // The operator's own order now, no column's.
+            m_sortColumn = -1;
+            horizontalHeader()->setSortIndicatorShown(false);
         }
         m_dragRow = -1;
         m_dragging = false;
@@ -391,4 +444,90 @@ void TStringGrid::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     QTableWidget::mouseReleaseEvent(event);
+}
+
+void TStringGrid::SetColumnSortKind(int column, SortKind kind)
+{
+    if (column < 0)
+        return;
+    while (m_sortKinds.size() <= column)
+        m_sortKinds << SortKind::Text;
+    m_sortKinds[column] = kind;
+}
+
+void TStringGrid::titleClicked(int column)
+{
+    if (ColumnTitle(column).isEmpty())
+        return; // the spare columns hold nothing to sort by
+    const bool again = column == m_sortColumn && m_sortOrder == Qt::AscendingOrder;
+    SortRows(column, again ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TStringGrid::SortRows(int column, Qt::SortOrder order)
+{
+    m_sortColumn = column >= 0 && column < columnCount() ? column : -1;
+    m_sortOrder = order;
+    QHeaderView *top = horizontalHeader();
+    top->setSortIndicatorShown(m_sortColumn >= 0);
+    if (m_sortColumn >= 0)
+        top->setSortIndicator(m_sortColumn, m_sortOrder);
+    sortShown();
+}
+
+void TStringGrid::sortShown()
+{
+    QList<int> rows(rowCount());
+    std::iota(rows.begin(), rows.end(), 0);
+    if (m_sortColumn >= 0) {
+        const SortKind kind = m_sortKinds.value(m_sortColumn, SortKind::Text);
+        QStringList keys;
+        for (int row = 0; row < rowCount(); ++row)
+            keys << Cells(m_sortColumn, row + 1);
+        const bool descending = m_sortOrder == Qt::DescendingOrder;
+        // Ties keep the rows' own order, so the same click gives the same list.
+        std::sort(rows.begin(), rows.end(), [&](int a, int b) {
+            const QString &ka = keys[a];
+            const QString &kb = keys[b];
+            if (ka.isEmpty() != kb.isEmpty())
+                return kb.isEmpty();
+            const int order = ka.isEmpty() ? 0 : compareCells(kind, ka, kb);
+            if (order == 0)
+                return a < b;
+            return descending ? order > 0 : order < 0;
+        });
+    }
+    QHeaderView *side = verticalHeader();
+    for (int visual = 0; visual < int(rows.size()); ++visual)
+        if (side->visualIndex(rows[visual]) != visual)
+            side->moveSection(side->visualIndex(rows[visual]), visual);
+}
+
+void TStringGrid::SetFilter(const QString &text)
+{
+    m_filter = text;
+    filterShown();
+}
+
+void TStringGrid::filterShown()
+{
+    for (int row = 0; row < rowCount(); ++row) {
+        bool shown = m_filter.isEmpty();
+        for (int column = 0; column < columnCount() && !shown; ++column)
+            shown = Cells(column, row + 1).contains(m_filter, Qt::CaseInsensitive);
+        setRowHidden(row, !shown);
+    }
+}
+
+void TStringGrid::ApplySortAndFilter()
+{
+    sortShown();
+    filterShown();
+}
+
+int TStringGrid::FirstShownRow() const
+{
+    for (const int row : DisplayedRows())
+        if (!isRowHidden(row - 1))
+            return row;
+    return 0;
 }

@@ -67,6 +67,26 @@ public:
     // Empties every cell; rows and columns go back to their own positions.
     void ClearCells();
 
+    // How a column's cells compare when the operator sorts by it: as text
+    // (case-insensitive), as a decimal number or as a dotted IPv4 address;
+    // cells that do not read as the kind sort after those that do.
+    enum class SortKind { Text, Number, Address };
+    void SetColumnSortKind(int column, SortKind kind);
+    // Shows the rows ordered by a column's cells (a click on its title:
+    // ascending, again: descending); rows without that cell come last. No
+    // row changes its number. -1: the rows' own order.
+    void SortRows(int column, Qt::SortOrder order = Qt::AscendingOrder);
+    int SortColumn() const { return m_sortColumn; }
+    Qt::SortOrder SortOrder() const { return m_sortOrder; }
+    // Shows only the rows of which some cell contains `text`, whatever the
+    // case; empty: every row.
+    void SetFilter(const QString &text);
+    QString Filter() const { return m_filter; }
+    // Sorts and filters again after the cells have changed.
+    void ApplySortAndFilter();
+    // The first row shown on screen, 0 when the filter hides every row.
+    int FirstShownRow() const;
+
     // Background and text of the title row and the fixed column.
     static QColor fixedColor(const QPalette &palette);
     static QColor fixedTextColor(const QPalette &palette);
@@ -86,6 +106,14 @@ private:
     QList<int> titledColumns() const;
     void applyTitleStyle();
 
+    void sortShown();
+    void filterShown();
+    void titleClicked(int column);
+
+    QList<SortKind> m_sortKinds;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    QString m_filter;
     int m_dragRow = -1;      // logical row pressed in the fixed column, -1 when none
     QPoint m_dragStart;
     bool m_dragging = false;

@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "About.h"
+#include "Anchors.h"
 #include "AppFileDialog.h"
 #include "AppMessageBox.h"
 #include "Autoset.h"
@@ -22,10 +23,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 #include <QThread>
@@ -98,8 +101,16 @@ TForm1::TForm1(QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     applyDesignFont(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setClientSize(this, 680, 403);
+    // Larger than designed, the grid takes most of the height and the log
+    // the rest; the tool bar and the status bar keep their heights.
+    m_anchors = std::make_unique<Anchors>(this);
+    m_anchors->add(CoolBar1, {0, 0, 1, 0});
+    m_anchors->add(ToolBar1, {0, 0, 1, 0});
+    m_anchors->add(StringGrid1, {0, 0, 1, 0.75});
+    m_anchors->add(ListBox1, {0, 0.75, 1, 0.25});
+    m_anchors->add(StatusBar1, {0, 1, 1, 0});
 
     StatusBarPanel0 = new QLabel(StatusBar1);
     StatusBarPanel0->setObjectName(QStringLiteral("StatusBarPanel0"));
@@ -115,6 +126,9 @@ TForm1::TForm1(QWidget *parent)
     StringGrid1->SetRowHeight(kGridRowHeight);
     for (int column = 0; column < StringGrid1->columnCount(); ++column)
         StringGrid1->SetColumnTitle(column, GetDalvora_Item(column));
+    StringGrid1->SetColumnSortKind(No, TStringGrid::SortKind::Number);
+    for (const int column : {Ip, Mask, Gateway})
+        StringGrid1->SetColumnSortKind(column, TStringGrid::SortKind::Address);
 
     ToolButton2->setMenu(PopupMenu1);
     ToolButton6->setMenu(PopupMenuHelp);
@@ -132,9 +146,11 @@ TForm1::TForm1(QWidget *parent)
     connect(pmenuAutoSet, &QAction::triggered, this, &TForm1::pmenuAutoSetClick);
     StringGrid1->viewport()->installEventFilter(this);
     createGridMenu();
+    createFilter();
 
     centreOnScreen(this);
     FormCreate();
+    restorePlace();
 }
 
 TForm1::~TForm1() = default;
@@ -168,6 +184,66 @@ void TForm1::createGridMenu()
         GridExport->setEnabled(Tag > 0 && !StringGrid1->Cells(7, 1).isEmpty());
         GridMenu->popup(StringGrid1->viewport()->mapToGlobal(at));
     });
+}
+
+void TForm1::createFilter()
+{
+    // In the tool bar's free space: the designed layout keeps its place.
+    editFilter = new QLineEdit(ToolBar1);
+    editFilter->setObjectName(QStringLiteral("editFilter"));
+    editFilter->setPlaceholderText(QStringLiteral("Filter (Ctrl+F)"));
+    editFilter->setAccessibleName(QStringLiteral("Filter"));
+    editFilter->setToolTip(QStringLiteral("Shows only the modules with this text in any column"));
+    editFilter->setClearButtonEnabled(true);
+    editFilter->setFixedWidth(160);
+    ToolBar1Layout->addWidget(editFilter, 0, Qt::AlignVCenter);
+    ToolBar1Layout->addSpacing(8);
+    connect(editFilter, &QLineEdit::textChanged, this, [this](const QString &text) {
+        StringGrid1->SetFilter(text);
+        // The selected row, which the commands act on, is one the operator sees.
+        const int current = StringGrid1->Row();
+        if (current <= 0 || StringGrid1->isRowHidden(current - 1))
+            StringGrid1->SelectRow(StringGrid1->FirstShownRow());
+    });
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        editFilter->setFocus(Qt::ShortcutFocusReason);
+        editFilter->selectAll();
+    });
+}
+
+QList<int> TForm1::columnWidths() const
+{
+    QList<int> widths;
+    for (int column = 0; column < StringGrid1->columnCount(); ++column)
+        widths << StringGrid1->ColWidth(column);
+    return widths;
+}
+
+void TForm1::restorePlace()
+{
+    const WindowPlace saved = WindowPlace::read(QStringLiteral("Main"));
+    saved.restore(this);
+    if (!saved.position || pos() != *saved.position)
+        centreOnScreen(this);
+    for (int column = 0; column < saved.columns.size() && column < StringGrid1->columnCount(); ++column)
+        StringGrid1->SetColWidth(column, saved.columns[column]);
+    m_placeAtStart = WindowPlace::of(this, columnWidths());
+}
+
+void TForm1::savePlace()
+{
+    // A window left as it started writes nothing: an untouched program
+    // creates no option.ini.
+    const WindowPlace now = WindowPlace::of(this, columnWidths());
+    if (now != m_placeAtStart)
+        now.write(QStringLiteral("Main"));
+}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_anchors->apply();
 }
 
 QString TForm1::GetDalvora_Item(int column) const
@@ -242,6 +318,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::FormClose()
 {
+    savePlace();
     endLeftoverSearch();
     m_session.close();
 }
@@ -262,6 +339,7 @@ void TForm1::clearGrid()
     m_moduleAdapters.clear();
     StringGrid1->ClearCells();
     StringGrid1->SetRowCount(3);
+    StringGrid1->ApplySortAndFilter();
 }
 
 void TForm1::endLeftoverSearch()
@@ -325,6 +403,7 @@ void TForm1::ToolButton3Click()
         appendLog(QStringLiteral("Reading the replies failed: %1").arg(QString::fromStdString(failure.text())));
 
     takeSearchResults();
+    appendLog(Tag == 1 ? QStringLiteral("1 module found") : QStringLiteral("%1 modules found").arg(Tag));
 }
 
 void TForm1::takeSearchResults()
@@ -338,7 +417,9 @@ void TForm1::takeSearchResults()
     const std::vector<hostnet::HostAdapter> adapters = hostnet::ListHostAdapters();
     showSearchAdapters(adapters);
     showAddressConflicts(adapters);
-    StringGrid1->SelectRow(1);
+    // In the operator's order and filter: the first row shown is selected.
+    StringGrid1->ApplySortAndFilter();
+    StringGrid1->SelectRow(StringGrid1->FirstShownRow());
 }
 
 void TForm1::searchAgainAfterSetting(zclient::Configuration &configured)
@@ -653,13 +734,24 @@ QString TForm1::ReportedAlias(int number) const
     return QString::fromLatin1(zclient::aliasFromGrid(StringGrid1->Cells(2, number).toLatin1().toStdString()));
 }
 
+int TForm1::ModuleOfRow(int row) const
+{
+    bool ok = false;
+    const int number = StringGrid1->Cells(No, row).toInt(&ok);
+    // A grid not filled by a search numbers nothing: its rows are all there is.
+    return ok ? number : row;
+}
+
 void TForm1::StringGrid1DblClick()
 {
     if (m_configuring)
         return;
-    // Logical rows and columns: after the operator has dragged rows, the
-    // selected row still names its own module.
-    const int r = StringGrid1->Row();
+    // The selected row names its module by its NO cell, wherever sorting or
+    // the operator's drags have put it.
+    const int row = StringGrid1->Row();
+    if (row <= 0 || StringGrid1->isRowHidden(row - 1))
+        return;
+    const int r = ModuleOfRow(row);
     if (StringGrid1->Cells(4, r).isEmpty())
         return;
     if (r <= 0 || Tag <= 0)

@@ -16,12 +16,15 @@
 #include "client/Session.h"
 #include "ModuleTable.h"
 #include "Unit2.h"
+#include "WindowPlace.h"
 #include "platform/HostNetwork.h"
 
 #include "ui_Unit1.h"
 
+class Anchors;
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class TForm3;
 class Tfrm_About;
@@ -97,10 +100,18 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createGridMenu();
+    void createFilter();
+    // The module a grid row shows, by its NO cell; 0 for none.
+    int ModuleOfRow(int row) const;
+    // Where the operator left the window, saved when it closes.
+    QList<int> columnWidths() const;
+    void restorePlace();
+    void savePlace();
     // The alias module `number` reported to the last search; the grid shows
     // "N/A" for an empty one, which is no alias to send.
     QString ReportedAlias(int number) const;
@@ -143,6 +154,9 @@ private:
     QMenu *GridMenu = nullptr;
     QAction *GridCopy = nullptr;
     QAction *GridExport = nullptr;
+    QLineEdit *editFilter = nullptr;
+    std::unique_ptr<Anchors> m_anchors;
+    WindowPlace m_placeAtStart;
 
     Dialogs m_dialogs;
     zclient::Session m_session{zclient::linkedExports()};

@@ -123,9 +123,11 @@ private Q_SLOTS:
 
         QCOMPARE(Form1->windowTitle(), kCaption);
         QCOMPARE(Form1->VersionText, QStringLiteral("Version 1.0.5 (13, November, 2006)"));
+        // Designed size, which the operator may enlarge but not shrink.
         QCOMPARE(Form1->size(), QSize(680, 403));
-        QCOMPARE(Form1->minimumSize(), Form1->maximumSize());
-        QVERIFY(!(Form1->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(Form1->minimumSize(), QSize(680, 403));
+        QVERIFY(Form1->maximumSize().width() > 680 && Form1->maximumSize().height() > 403);
+        QVERIFY(Form1->windowFlags() & Qt::WindowMaximizeButtonHint);
         QVERIFY(Form1->windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(Form1->Tag, 0);
         QCOMPARE(Form1->SearchTimeOut, 2000u);
@@ -195,7 +197,8 @@ private Q_SLOTS:
 
         // Result grid: 10 columns, the title row and two empty rows.
         TStringGrid *grid = apptest::grid();
-        QCOMPARE(grid->geometry(), QRect(0, 64, 688, 201));
+        // As wide as the window, so that its scroll bar shows whole.
+        QCOMPARE(grid->geometry(), QRect(0, 64, 680, 201));
         QCOMPARE(grid->columnCount(), 10);
         QCOMPARE(grid->RowCount(), 3);
         const int widths[] = {50, 70, 86, 62, 92, 94, 92, 98, 67, 67};
@@ -213,7 +216,7 @@ private Q_SLOTS:
         QCOMPARE(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
         // Log and status bar.
-        QCOMPARE(apptest::logList()->geometry(), QRect(0, 272, 681, 81));
+        QCOMPARE(apptest::logList()->geometry(), QRect(0, 272, 680, 81));
         QCOMPARE(apptest::logList()->count(), 0);
         QCOMPARE(ui(Form1, "StatusBar1")->geometry(), QRect(0, 377, 680, 26));
         QCOMPARE(apptest::statusPanel(0)->width(), 100);
