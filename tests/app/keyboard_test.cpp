@@ -49,7 +49,9 @@ bool activate()
 // Runs `keys` on the dialog `name` once it is modal; true when it was.
 std::shared_ptr<bool> whenShown(const char *name, std::function<void(QWidget *)> keys)
 {
-    return apptest::whenModal([name](QWidget *w) { return w->objectName() == QLatin1String(name); },
+    // Keys go where the focus is once the dialog has become the active window.
+    return apptest::whenModal(
+        [name](QWidget *w) { return w->objectName() == QLatin1String(name) && QApplication::activeWindow() == w; },
                               std::move(keys), 10000);
 }
 
@@ -193,6 +195,7 @@ private Q_SLOTS:
             options = tabChain(dialog, 8);
             QTest::keyClick(dialog->focusWidget(), Qt::Key_A, Qt::ControlModifier);
             QTest::keyClicks(dialog->focusWidget(), QStringLiteral("1500"));
+            AppMessageBox::setNextAnswer(QMessageBox::Ok); // should the number be refused
             press(dialog, Qt::Key_Return);
         });
         QTest::keyClick(Form1, Qt::Key_O, Qt::AltModifier);
