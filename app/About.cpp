@@ -1,10 +1,12 @@
 #include "About.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QPalette>
 #include <QPixmap>
 
 #include "AboutPicture.h"
+#include "Contrast.h"
 #include "FormUtils.h"
 #include "JpegDecoder.h"
 
@@ -27,13 +29,6 @@ QFont letteringFont(int pixelHeight, bool bold)
     return font;
 }
 
-void colour(QLabel *label, const QColor &c)
-{
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, c);
-    label->setPalette(p);
-}
-
 } // namespace
 
 Tfrm_About::Tfrm_About(QWidget *parent, const QString &version)
@@ -44,14 +39,17 @@ Tfrm_About::Tfrm_About(QWidget *parent, const QString &version)
     applyDesignFont(this);
     setClientSize(this, 289, 256);
     setAutoFillBackground(true);
-    QPalette light = palette();
-    light.setColor(QPalette::Window, light.color(QPalette::Light));
-    setPalette(light);
+    // The light background and the navy and blue lettering where the
+    // desktop's scheme lets text stay readable on them.
+    contrast::followPalette(this, [this] {
+        const QPalette around = QApplication::palette(this);
+        contrast::setReadable(this, QPalette::Window, around.color(QPalette::Light), around, {QPalette::WindowText});
+        contrast::setReadable(Label2, QPalette::WindowText, QColor(0, 0, 128), palette(), {QPalette::Window});
+        contrast::setReadable(Label1, QPalette::WindowText, QColor(0, 0, 255), palette(), {QPalette::Window});
+    });
 
     Label2->setFont(letteringFont(27, false));
-    colour(Label2, QColor(0, 0, 128));
     Label1->setFont(letteringFont(40, true));
-    colour(Label1, QColor(0, 0, 255));
     Label2->adjustSize();
     Label1->adjustSize();
     Image1->setScaledContents(false);

@@ -11,6 +11,7 @@ TBatchProgress::TBatchProgress(QWidget *parent, int total)
     setWindowModality(Qt::ApplicationModal);
     applyDesignFont(this);
     ProgressBatch->setRange(0, total);
+    btnBatchStop->setDefault(true);
     connect(btnBatchStop, &QPushButton::clicked, this, [this] { reject(); });
 }
 

@@ -7,6 +7,7 @@
 #include "Autoset.h"
 #include "BatchProgress.h"
 #include "Configuration.h"
+#include "Contrast.h"
 #include "FormUtils.h"
 #include "GridText.h"
 #include "Options.h"
@@ -147,6 +148,7 @@ TForm1::TForm1(QWidget *parent)
     StringGrid1->viewport()->installEventFilter(this);
     createGridMenu();
     createFilter();
+    installKeysAndColours();
 
     centreOnScreen(this);
     FormCreate();
@@ -244,6 +246,41 @@ void TForm1::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     m_anchors->apply();
+}
+
+void TForm1::installKeysAndColours()
+{
+    // The tool buttons take no focus and their menus open by mouse only:
+    // every menu command has a key, which the menu and the tool tip show.
+    pmenuSet->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    pmenuSet->setShortcutContext(Qt::WidgetShortcut); // Enter on a row, as a double-click
+    StringGrid1->addAction(pmenuSet);
+    pmenuAutoSet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    DalvoraHelp1->setShortcut(QKeySequence::HelpContents);
+    AboutDalvora1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F1));
+    addActions({pmenuAutoSet, DalvoraHelp1, AboutDalvora1});
+    const auto tip = [](const QAction *a, const QAction *b) {
+        return a->text() + QStringLiteral(" (") + a->shortcut().toString(QKeySequence::NativeText) + QStringLiteral(")\n")
+               + b->text() + QStringLiteral(" (") + b->shortcut().toString(QKeySequence::NativeText) + QLatin1Char(')');
+    };
+    ToolButton2->setToolTip(tip(pmenuSet, pmenuAutoSet));
+    ToolButton6->setToolTip(tip(DalvoraHelp1, AboutDalvora1));
+
+    // The grid's menu by the keyboard's menu key, or Shift+F10, at the current row.
+    auto *gridMenuKey = new QShortcut(StringGrid1);
+    gridMenuKey->setKeys({QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)});
+    gridMenuKey->setContext(Qt::WidgetShortcut);
+    connect(gridMenuKey, &QShortcut::activated, this, [this] {
+        const QRect row = StringGrid1->visualRect(StringGrid1->currentIndex());
+        Q_EMIT StringGrid1->customContextMenuRequested(row.isValid() ? row.center() : QPoint(4, 4));
+    });
+    // The log shows where the focus is: on its last line.
+    ListBox1->installEventFilter(this);
+
+    contrast::followPalette(this, [this] {
+        contrast::setReadable(ToolBar1, QPalette::ButtonText, QColor(0, 0, 255), palette(),
+                              {QPalette::Window, QPalette::Button});
+    });
 }
 
 QString TForm1::GetDalvora_Item(int column) const
@@ -713,6 +750,8 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         // under it like a press.
         QMetaObject::invokeMethod(this, &TForm1::StringGrid1DblClick, Qt::QueuedConnection);
     }
+    if (watched == ListBox1 && event->type() == QEvent::FocusIn && ListBox1->currentRow() < 0)
+        ListBox1->setCurrentRow(ListBox1->count() - 1);
     return QWidget::eventFilter(watched, event);
 }
 

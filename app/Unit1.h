@@ -112,6 +112,9 @@ private:
     QList<int> columnWidths() const;
     void restorePlace();
     void savePlace();
+    // Keys for the commands that live only in the drop-down menus, and the
+    // tool bar's caption colour kept readable on the desktop's scheme.
+    void installKeysAndColours();
     // The alias module `number` reported to the last search; the grid shows
     // "N/A" for an empty one, which is no alias to send.
     QString ReportedAlias(int number) const;

@@ -1,6 +1,7 @@
 #include "Unit2.h"
 
 #include "AppMessageBox.h"
+#include "Contrast.h"
 #include "FormUtils.h"
 #include "HostServices.h"
 #include "ModuleTable.h"
@@ -31,13 +32,6 @@ const QString kNoAddress = QStringLiteral("0.0.0.0");
 // windows get their events again.
 constexpr int kProbeStepMs = 20;
 
-void setBackground(QLineEdit *edit, const QColor &colour)
-{
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Base, colour);
-    edit->setPalette(palette);
-}
-
 } // namespace
 
 TForm2::TForm2(QWidget *parent, const ModuleTable &modules, THostServices &services)
@@ -50,10 +44,13 @@ TForm2::TForm2(QWidget *parent, const ModuleTable &modules, THostServices &servi
     autoSizeLabels(this);
     setClientSize(this, 439, 287);
 
-    for (QLineEdit *edit : {Edit1, Edit7})
-        setBackground(edit, kIdentityColour);
-    for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit2, editDHCP})
-        setBackground(edit, kSettingsColour);
+    // On a dark scheme the fields' own text would be unreadable on these.
+    contrast::followPalette(this, [this] {
+        for (QLineEdit *edit : {Edit1, Edit7})
+            contrast::setReadable(edit, QPalette::Base, kIdentityColour, palette(), {QPalette::Text});
+        for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit2, editDHCP})
+            contrast::setReadable(edit, QPalette::Base, kSettingsColour, palette(), {QPalette::Text});
+    });
     // A module holds no longer alias.
     Edit11->setMaxLength(int(zclient::kAliasLength));
 

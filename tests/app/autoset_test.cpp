@@ -187,10 +187,11 @@ private Q_SLOTS:
             QVERIFY2(ui<QLineEdit>(d, host)->isReadOnly(), host);
         QVERIFY(!ui<QLineEdit>(d, "editStartIP")->isReadOnly());
 
-        // Tab order within each group, the groups in their own order.
-        const QStringList order{"ListView1", "btnReset", "btnSelectAll", "btnInverse", "Edit1", "Edit2",
-                                "Edit3", "editStartIP", "editEndIP", "btnSearch", "ListView2", "editNumber",
-                                "btnIPSetectAll", "btnIPReset", "btnIPInverse", "UpDown1", "btnSet",
+        // Tab order as the controls are shown: each group top to bottom and
+        // left to right, the groups in their own order.
+        const QStringList order{"ListView1", "btnSelectAll", "btnInverse", "btnReset", "Edit1", "Edit2",
+                                "Edit3", "editStartIP", "editEndIP", "editNumber", "UpDown1", "btnSearch",
+                                "ListView2", "btnIPSetectAll", "btnIPInverse", "btnIPReset", "btnSet",
                                 "btnCancel"};
         QStringList chain;
         QWidget *const first = moduleList();

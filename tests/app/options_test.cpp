@@ -181,8 +181,8 @@ private Q_SLOTS:
             prompt = ui<QLabel>(frm_Configuration, "Label4")->text();
             count = countField()->text();
             timeOut = timeOutField()->text();
-            QWidget *w = ui(frm_Configuration, "Button1");
-            for (int i = 0; i < 5; ++i, w = w->nextInFocusChain()) {
+            QWidget *w = timeOutField();
+            for (int i = 0; i < 7; ++i, w = w->nextInFocusChain()) {
                 while (!(w->focusPolicy() & Qt::TabFocus))
                     w = w->nextInFocusChain();
                 chain << w;
@@ -192,8 +192,10 @@ private Q_SLOTS:
                                         "to end, and \nthe number of search results."));
         QCOMPARE(count, QStringLiteral("4"));
         QCOMPARE(timeOut, QStringLiteral("1500"));
-        QCOMPARE(chain, (QList<QWidget *>{ui(frm_Configuration, "Button1"), ui(frm_Configuration, "btnSet"), countField(),
-                                           timeOutField(), ui(frm_Configuration, "UpDown1")}));
+        // Tab follows the controls as they are shown, top to bottom.
+        QCOMPARE(chain, (QList<QWidget *>{timeOutField(), countField(), ui(frm_Configuration, "UpDown1"),
+                                           ui(frm_Configuration, "cbox_Adapter"), ui(frm_Configuration, "chk_SearchAgain"),
+                                           ui(frm_Configuration, "btnSet"), ui(frm_Configuration, "Button1")}));
         QCOMPARE(frm_Configuration->windowTitle(), QStringLiteral("Options"));
         QCOMPARE(ui<QLabel>(frm_Configuration, "Label2")->text(), QStringLiteral("Searching Timeout"));
         QCOMPARE(ui<QLabel>(frm_Configuration, "Label1")->text(), QStringLiteral("Number of search results"));
