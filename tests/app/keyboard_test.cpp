@@ -217,6 +217,10 @@ private Q_SLOTS:
         QTRY_VERIFY(*autoSet);
         QCOMPARE(buttons, QStringList({"btnSelectAll", "btnInverse", "btnReset", "btnSearch", "btnIPSetectAll",
                                        "btnIPInverse", "btnIPReset", "btnSet", "btnCancel"}));
+        // Enter in a field of the batch dialog searches addresses: only a
+        // deliberate press of Set, focused or clicked, starts the batch.
+        QVERIFY(ui<QPushButton>(frm_AutoSet, "btnSearch")->isDefault());
+        QVERIFY(!ui<QPushButton>(frm_AutoSet, "btnSet")->isDefault());
 
         // Enter in a field of the single dialog is Set, as in the others.
         QVERIFY(ui<QPushButton>(Form2, "Button1")->isDefault());
