@@ -75,6 +75,9 @@ Options (anywhere on the line):
                       ("007" to "7", "+1" to "1", "1E5" to "100000"); these
                       are named before anything is sent and skipped
                       without it (their status is 3, bad input)
+  --save-previous FILE
+                      apply: write the settings the modules had before to
+                      FILE, as an apply file that puts them back
 
 Commands:
   init [PORT]         start the library with reply port PORT (1-65535,
@@ -242,6 +245,7 @@ struct Globals {
     bool allWithMac = false;
     bool dryRun = false;
     bool yes = false;
+    std::string savePrevious;
 };
 
 // A command line: a list of steps, or one set or apply.
@@ -382,6 +386,8 @@ std::vector<std::string> readOptions(int argc, char **argv, Globals &g)
             g.dryRun = true;
         } else if (a == "--yes") {
             g.yes = true;
+        } else if (a == "--save-previous") {
+            g.savePrevious = value("--save-previous");
         } else {
             words.push_back(a);
         }
@@ -883,12 +889,19 @@ Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &fo
 // the highest outcome. `configured` gets the rows that were sent, `after`
 // what the check found.
 int sendRows(Session &session, const zclient::ApplyFile &file, Verdicts &v, std::vector<std::size_t> &configured,
-             std::vector<Record> &after)
+             std::vector<Record> &after, const std::string &savePrevious)
 {
     zclient::Configuration steps(session.client(), std::move(v.plan.items));
     while (!steps.finished()) {
-        std::fprintf(stderr, "apply: %s ...\n", steps.current().reported.mac.c_str());
+        std::fprintf(stderr, "apply: %s: %s ...\n", steps.current().reported.mac.c_str(),
+                     zclient::changeText(steps.current().reported, steps.current().give).c_str());
         steps.next();
+    }
+    if (!savePrevious.empty()) {
+        std::ofstream out(savePrevious, std::ios::binary | std::ios::trunc);
+        out << zclient::undoCsv(steps);
+        if (!out.flush())
+            std::fprintf(stderr, "zarfelcli: apply: cannot write %s\n", savePrevious.c_str());
     }
     after = session.confirm(steps);
     int status = Set;
@@ -947,7 +960,7 @@ int runApply(Session &session, const Plan &plan)
     }
     std::vector<std::size_t> configured; // rows to verify
     std::vector<Record> after;
-    const int status = sendRows(session, *file, verdicts, configured, after);
+    const int status = sendRows(session, *file, verdicts, configured, after, plan.globals.savePrevious);
     if (plan.globals.verify && !configured.empty())
         printNowReported(*file, configured, after);
     return status;
