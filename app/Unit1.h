@@ -85,6 +85,9 @@ public:
     static QString HelpFile();
 
     void GridExportClick();
+    // Applies an apply file (the batch's previous settings, an edited
+    // export) through the batch, after one confirmation of what changes.
+    void GridImportClick();
 
     // Configuring the module of the selected row.
     void StringGrid1DblClick();
@@ -143,6 +146,7 @@ private:
     QMenu *GridMenu = nullptr;
     QAction *GridCopy = nullptr;
     QAction *GridExport = nullptr;
+    QAction *GridImport = nullptr;
 
     Dialogs m_dialogs;
     zclient::Session m_session{zclient::linkedExports()};
