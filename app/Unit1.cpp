@@ -807,7 +807,7 @@ void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
         appendLog(QStringLiteral("Module not confirmed: it %1").arg(instead) + change);
     } else {
         AppMessageBox::error(this, QStringLiteral("Setting Error"));
-        // The Part's text keeps its trailing blank.
+        // The failure text ends in a blank; the detail follows it.
         appendLog(outcome == zclient::Outcome::Refused ? QStringLiteral("Module refused the setting") + change
                                                        : QStringLiteral("Module failed to set up") + change);
     }
@@ -952,9 +952,9 @@ void TForm1::reportBatch(zclient::Configuration &batch)
     const QString path = AppFileDialog::saveFileName(this, QStringLiteral("Save previous settings"),
                                                      QStringLiteral("previous-settings.csv"),
                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
-    std::string why;
     if (path.isEmpty())
         return;
+    std::string why;
     if (!platform::replaceFileContents(nativePath(path), zclient::undoCsv(batch), &why)) {
         AppMessageBox::show(this, QStringLiteral("Warning"),
                             QStringLiteral("The previous settings could not be saved in '%1': %2.")
