@@ -31,6 +31,17 @@ QString AppFileDialog::saveFileName(QWidget *parent, const QString &caption, con
     return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
 }
 
+QString AppFileDialog::openFileName(QWidget *parent, const QString &caption, const QString &filter)
+{
+    state().caption = caption;
+    if (state().answer) {
+        const QString path = *state().answer;
+        state().answer.reset();
+        return path;
+    }
+    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
 void AppFileDialog::setNextAnswer(const QString &path)
 {
     state().answer = path;

@@ -13,6 +13,8 @@ public:
     static QString saveFileName(QWidget *parent, const QString &caption, const QString &suggested,
                                 const QString &filter);
 
+    // The file to read; empty when the operator cancelled.
+    static QString openFileName(QWidget *parent, const QString &caption, const QString &filter);
     // Test hooks: the next dialog takes this answer instead of showing
     // itself (an empty answer cancels); the caption of the last dialog.
     static void setNextAnswer(const QString &path);

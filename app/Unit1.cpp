@@ -15,6 +15,7 @@
 #include "Unit3.h"
 #include "Version.h"
 #include "client/Conflicts.h"
+#include "client/Csv.h"
 #include "client/Rules.h"
 
 #include <QApplication>
@@ -88,6 +89,13 @@ void centreOnScreen(QWidget *window)
     const QSize area = screen->geometry().size();
     const QSize outer = window->frameGeometry().size();
     window->move(area.width() / 2 - outer.width() / 2, area.height() / 2 - outer.height() / 2);
+}
+
+// A configured module for the log: its MAC and what is to change, old and
+// new.
+QString changeOf(const zclient::PlanItem &item, const std::string &mac)
+{
+    return QString::fromStdString(mac + ", " + zclient::changeText(item.reported, item.give));
 }
 
 } // namespace
@@ -174,6 +182,9 @@ void TForm1::createGridMenu()
     GridExport->setObjectName(QStringLiteral("GridExport"));
     connect(GridCopy, &QAction::triggered, StringGrid1, &TStringGrid::CopySelection);
     connect(GridExport, &QAction::triggered, this, &TForm1::GridExportClick);
+    GridImport = GridMenu->addAction(QStringLiteral("&Import from CSV..."));
+    GridImport->setObjectName(QStringLiteral("GridImport"));
+    connect(GridImport, &QAction::triggered, this, &TForm1::GridImportClick);
     QAction *forgetGiven = GridMenu->addAction(QStringLiteral("&Forget given addresses"));
     forgetGiven->setObjectName(QStringLiteral("GridForgetGiven"));
     connect(forgetGiven, &QAction::triggered, this, [this] { m_services.AskToForgetGivenAddresses(); });
@@ -184,6 +195,7 @@ void TForm1::createGridMenu()
         GridCopy->setEnabled(!StringGrid1->SelectedRows().isEmpty());
         // Clear empties the grid but leaves the module count.
         GridExport->setEnabled(Tag > 0 && !StringGrid1->Cells(7, 1).isEmpty());
+        GridImport->setEnabled(!m_records.empty() && !m_configuring);
         GridMenu->popup(StringGrid1->viewport()->mapToGlobal(at));
     });
 }
@@ -648,6 +660,57 @@ void TForm1::GridExportClick()
     appendLog(QStringLiteral("%1 modules exported to %2").arg(Tag).arg(path));
 }
 
+void TForm1::GridImportClick()
+{
+    if (m_configuring || m_records.empty())
+        return;
+    const QString path = AppFileDialog::openFileName(this, QStringLiteral("Import from CSV"),
+                                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        AppMessageBox::error(this, QStringLiteral("'%1' cannot be read: %2.").arg(path, in.errorString()));
+        return;
+    }
+    const zclient::ApplyFile file = zclient::parseApplyFile(in.readAll().toStdString());
+    if (!file.error.empty()) {
+        AppMessageBox::error(this, QStringLiteral("'%1': %2").arg(path, QString::fromStdString(file.error)));
+        return;
+    }
+    // Every MAC of several modules is asked about below, with the batch's
+    // question; a rewritten alias is never sent from here.
+    zclient::ApplyPlan plan = zclient::planApply(file, m_records, true, false);
+    QStringList lines;
+    if (!file.warning.empty())
+        lines << QString::fromStdString(file.warning);
+    for (const std::string &line : zclient::applyListing(file, plan))
+        lines << QString::fromStdString(line);
+    if (plan.items.empty()) {
+        AppMessageBox::show(this, QStringLiteral("Warning"),
+                            QStringLiteral("Nothing in '%1' can be sent:\n%2").arg(path, lines.join(QLatin1Char('\n'))),
+                            QMessageBox::Warning);
+        return;
+    }
+    if (AppMessageBox::show(this, QStringLiteral("Confirm"),
+                            QStringLiteral("Do you really want to change the settings as '%1' gives them?\n%2")
+                                .arg(path, lines.join(QLatin1Char('\n'))),
+                            QMessageBox::Question, QMessageBox::Yes | QMessageBox::Cancel)
+        != QMessageBox::Yes)
+        return;
+    const QScopedValueRollback busy(m_configuring, true);
+    zclient::Configuration batch(m_session, std::move(plan.items));
+    if (const std::string problem = batch.check(); !problem.empty()) {
+        AppMessageBox::error(this, QString::fromLatin1(problem));
+        return;
+    }
+    if (!allWithSharedMacs(this, m_records, batch.items()))
+        return;
+    appendLog(QStringLiteral("Import from %1").arg(path));
+    runBatch(batch);
+    reportBatch(batch);
+}
+
 void TForm1::fillGrid()
 {
     const auto text = [](const std::string &latin1) { return QString::fromLatin1(latin1); };
@@ -860,21 +923,24 @@ void TForm1::configureSingle(const TForm2::Settings &chosen, int32_t dhcp)
     // another module's.
     confirmConfigured(single);
     const zclient::Outcome outcome = single.outcomes().front();
+    const QString change = QStringLiteral(" (%1)").arg(changeOf(single.items().front(), single.macAfter(0)));
     if (outcome == zclient::Outcome::Set || outcome == zclient::Outcome::Acknowledged) {
         AppMessageBox::show(this, QStringLiteral("Information"), QStringLiteral("Setting complete"),
                             QMessageBox::Information, QMessageBox::Ok);
-        appendLog(outcome == zclient::Outcome::Set ? QStringLiteral("Module set up successfully")
-                                                   : QStringLiteral("Module acknowledged the setting"));
+        appendLog((outcome == zclient::Outcome::Set ? QStringLiteral("Module set up successfully")
+                                                    : QStringLiteral("Module acknowledged the setting"))
+                  + change);
     } else if (outcome == zclient::Outcome::NotConfirmed) {
         const QString instead = QString::fromLatin1(zclient::reportedInstead(single.macAfter(0), m_records));
         AppMessageBox::show(this, QStringLiteral("Warning"),
                             QStringLiteral("No.%1 module acknowledged the setting, but it %2.").arg(n).arg(instead),
                             QMessageBox::Warning, QMessageBox::Ok);
-        appendLog(QStringLiteral("Module not confirmed: it %1").arg(instead));
+        appendLog(QStringLiteral("Module not confirmed: it %1").arg(instead) + change);
     } else {
         AppMessageBox::error(this, QStringLiteral("Setting Error"));
-        appendLog(outcome == zclient::Outcome::Refused ? QStringLiteral("Module refused the setting")
-                                                       : QStringLiteral("Module failed to set up "));
+        // The failure text ends in a blank; the detail follows it.
+        appendLog(outcome == zclient::Outcome::Refused ? QStringLiteral("Module refused the setting") + change
+                                                       : QStringLiteral("Module failed to set up") + change);
     }
     scrollLogToEnd();
 }
@@ -955,8 +1021,9 @@ void TForm1::runBatch(zclient::Configuration &batch)
         }
         const zclient::PlanItem &item = batch.current();
         const int n = item.module;
-        const QString mac = QString::fromLatin1(*item.give.mac);
-        const QString ip = QString::fromStdString(zclient::canonicalAddress(*item.give.ip));
+        const std::string macAfter = batch.macAfter(batch.done());
+        const QString mac = QString::fromLatin1(macAfter);
+        const QString change = changeOf(item, macAfter);
         endLeftoverSearch();
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const int32_t result = batch.next();
@@ -964,11 +1031,12 @@ void TForm1::runBatch(zclient::Configuration &batch)
         logIgnoredAcknowledgements();
         // The address is used up, whether the module took it or not; what
         // it took is for the check to say.
-        m_services.NoteAddressGiven(ip, mac);
+        if (item.give.ip)
+            m_services.NoteAddressGiven(QString::fromStdString(zclient::canonicalAddress(*item.give.ip)), mac);
         progress.ShowDone(batch.done());
-        appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
+        appendLog(QStringLiteral("Module %1 (%2): %3")
                       .arg(n)
-                      .arg(mac, ip, QString::fromLatin1(zclient::outcomeText(batch.outcomes().back()))));
+                      .arg(change, QString::fromLatin1(zclient::outcomeText(batch.outcomes().back()))));
         scrollLogToEnd();
         if (result != 0 && !continueAfterFailure(&progress, n))
             batch.stop();
@@ -993,10 +1061,9 @@ void TForm1::reportBatch(zclient::Configuration &batch)
     if (batch.confirmed())
         for (int k = 0; k < batch.done(); ++k) {
             const zclient::PlanItem &item = batch.items()[std::size_t(k)];
-            appendLog(QStringLiteral("Module %1 (%2) given %3: %4")
+            appendLog(QStringLiteral("Module %1 (%2): %3")
                           .arg(item.module)
-                          .arg(QString::fromLatin1(*item.give.mac),
-                               QString::fromStdString(zclient::canonicalAddress(*item.give.ip)),
+                          .arg(changeOf(item, batch.macAfter(k)),
                                QString::fromLatin1(zclient::outcomeText(batch.outcomes()[std::size_t(k)]))));
         }
     appendLog(QString::fromStdString(batch.summary()));
@@ -1004,9 +1071,27 @@ void TForm1::reportBatch(zclient::Configuration &batch)
     if (batch.ended())
         return; // the operator chose to end it: no summary box
 
-    const QString outcome = QString::fromStdString(batch.outcome());
-    if (batch.failed() == 0 && batch.counted(zclient::Outcome::NotConfirmed) == 0)
-        AppMessageBox::show(this, QStringLiteral("Information"), outcome, QMessageBox::Information, QMessageBox::Ok);
-    else
-        AppMessageBox::show(this, QStringLiteral("Warning"), outcome, QMessageBox::Warning, QMessageBox::Ok);
+    // The way back: the summary offers the settings the modules had before.
+    const QString outcome = QString::fromStdString(batch.outcome()) +
+                            QStringLiteral("\n\nSave keeps the previous settings in a CSV file that "
+                                           "\"Import from CSV...\" puts back.");
+    const bool clean = batch.failed() == 0 && batch.counted(zclient::Outcome::NotConfirmed) == 0;
+    if (AppMessageBox::show(this, clean ? QStringLiteral("Information") : QStringLiteral("Warning"), outcome,
+                            clean ? QMessageBox::Information : QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Save)
+        != QMessageBox::Save)
+        return;
+    const QString path = AppFileDialog::saveFileName(this, QStringLiteral("Save previous settings"),
+                                                     QStringLiteral("previous-settings.csv"),
+                                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    std::string why;
+    if (!platform::replaceFileContents(nativePath(path), zclient::undoCsv(batch), &why)) {
+        AppMessageBox::show(this, QStringLiteral("Warning"),
+                            QStringLiteral("The previous settings could not be saved in '%1': %2.")
+                                .arg(path, QString::fromLocal8Bit(why.c_str())),
+                            QMessageBox::Warning);
+        return;
+    }
+    appendLog(QStringLiteral("Previous settings of %1 modules saved in %2").arg(batch.done()).arg(path));
 }

@@ -88,6 +88,9 @@ public:
     static QString HelpFile();
 
     void GridExportClick();
+    // Applies an apply file (the batch's previous settings, an edited
+    // export) through the batch, after one confirmation of what changes.
+    void GridImportClick();
 
     // Configuring the module of the selected row.
     void StringGrid1DblClick();
@@ -160,6 +163,7 @@ private:
     QLineEdit *editFilter = nullptr;
     std::unique_ptr<Anchors> m_anchors;
     WindowPlace m_placeAtStart;
+    QAction *GridImport = nullptr;
 
     Dialogs m_dialogs;
     zclient::Session m_session{zclient::linkedExports()};

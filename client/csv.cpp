@@ -1,8 +1,12 @@
 #include "Csv.h"
 
+#include "Conflicts.h"
+#include "ResultText.h"
 #include "Rules.h"
 
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace zclient {
@@ -120,7 +124,7 @@ namespace {
 // from one record to the next; the rest belongs to the record being read.
 class RecordReader {
 public:
-    explicit RecordReader(std::string_view text) : text_(text) {}
+    RecordReader(std::string_view text, char separator) : text_(text), sep_(separator) {}
 
     bool atEnd() const { return i_ >= text_.size(); }
 
@@ -168,14 +172,14 @@ private:
             quoted_ = false;
             ++i_;
             // Only a separator or the line's end may follow.
-            if (i_ < text_.size() && text_[i_] != ',' && text_[i_] != '\r' && text_[i_] != '\n')
+            if (i_ < text_.size() && text_[i_] != sep_ && text_[i_] != '\r' && text_[i_] != '\n')
                 fail("text after a closing quote");
         }
     }
 
     void plainChar(char c)
     {
-        if (c == ',') {
+        if (c == sep_) {
             row_.fields.push_back(std::move(field_));
             field_.clear();
             ++i_;
@@ -220,6 +224,7 @@ private:
     }
 
     std::string_view text_;
+    char sep_;
     std::size_t i_ = 0;
     int line_ = 1;
     CsvRow row_;
@@ -241,18 +246,23 @@ Column columnNamed(const std::string &name)
 }
 
 // The header's columns into `columns`; the error, naming the line, when the
-// header cannot be used.
-std::string readHeader(const CsvRow &header, std::vector<Column> &columns)
+// header cannot be used. Columns of other names, and of none, go into
+// `warning`.
+std::string readHeader(const CsvRow &header, std::vector<Column> &columns, std::string &warning)
 {
     const std::string where = "line " + std::to_string(header.line) + ": ";
     if (!header.error.empty())
         return where + header.error;
     bool haveMac = false;
+    std::string unknown;
+    int unnamed = 0;
     for (const std::string &cell : header.fields) {
         const std::string name = lower(trimmed(cell));
         const Column column = columnNamed(name);
-        if (column == Ignored && name != "name" && name != "adapter" && name != "no")
-            return where + "unknown column '" + cell + "'";
+        if (column == Ignored && name.empty())
+            ++unnamed;
+        else if (column == Ignored && name != "name" && name != "adapter" && name != "no")
+            unknown += (unknown.empty() ? "'" : ", '") + trimmed(cell) + "'";
         for (const Column seen : columns)
             if (column != Ignored && seen == column)
                 return where + "column '" + name + "' twice";
@@ -261,6 +271,10 @@ std::string readHeader(const CsvRow &header, std::vector<Column> &columns)
     }
     if (!haveMac)
         return where + "no 'mac' column";
+    if (unnamed)
+        unknown += (unknown.empty() ? "" : ", ") + std::to_string(unnamed) + " without a name";
+    if (!unknown.empty())
+        warning = where + "columns ignored: " + unknown;
     return {};
 }
 
@@ -316,7 +330,15 @@ ApplyRow readRow(const CsvRow &csv, const std::vector<Column> &columns)
         row.error = "field " + std::to_string(csv.errorField) + ": " + csv.error;
         return row;
     }
-    if (csv.fields.size() != columns.size()) {
+    // Cells of ignored columns a spreadsheet left out or added empty do not
+    // make the row malformed.
+    std::size_t extra = csv.fields.size();
+    while (extra > columns.size() && trimmed(csv.fields[extra - 1]).empty())
+        --extra;
+    std::size_t missing = csv.fields.size();
+    while (missing < columns.size() && columns[missing] == Ignored)
+        ++missing;
+    if (extra != columns.size() && missing != columns.size()) {
         row.error = std::to_string(csv.fields.size()) + " fields where the header has " +
                     std::to_string(columns.size());
         // The MAC as written still names the row in the results.
@@ -325,9 +347,25 @@ ApplyRow readRow(const CsvRow &csv, const std::vector<Column> &columns)
                 row.mac = trimmed(csv.fields[k]);
         return row;
     }
-    for (std::size_t k = 0; k < columns.size(); ++k)
+    for (std::size_t k = 0; k < columns.size() && k < csv.fields.size(); ++k)
         readCell(columns[k], csv.fields[k], row);
     return row;
+}
+
+// The separator the first line uses more, outside quotes.
+char separatorOf(std::string_view text)
+{
+    int commas = 0, semicolons = 0;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size() && (quoted || text[i] != '\n'); ++i) {
+        if (text[i] == '"')
+            quoted = !quoted;
+        else if (!quoted && text[i] == ',')
+            ++commas;
+        else if (!quoted && text[i] == ';')
+            ++semicolons;
+    }
+    return semicolons > commas ? ';' : ',';
 }
 
 } // namespace
@@ -337,7 +375,7 @@ std::vector<CsvRow> parseCsv(std::string_view text)
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
     std::vector<CsvRow> rows;
-    RecordReader reader(text);
+    RecordReader reader(text, separatorOf(text));
     while (!reader.atEnd()) {
         CsvRow row = reader.next();
         const bool blank = row.error.empty() && row.fields.size() == 1 && row.fields[0].empty();
@@ -356,12 +394,154 @@ ApplyFile parseApplyFile(std::string_view text)
         return file;
     }
     std::vector<Column> columns;
-    file.error = readHeader(rows.front(), columns);
+    file.error = readHeader(rows.front(), columns, file.warning);
     if (!file.error.empty())
         return file;
     for (std::size_t r = 1; r < rows.size(); ++r)
         file.rows.push_back(readRow(rows[r], columns));
     return file;
+}
+
+namespace {
+
+// A number as a spreadsheet reads one in a cell: a sign, digits with at most
+// one point, an exponent. `significant` gets the digits of the mantissa
+// without leading zeros, `exponent` whether it has one.
+std::optional<double> numberIn(std::string_view text, int &significant, bool &exponent)
+{
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (negative || text[0] == '+'))
+        text.remove_prefix(1);
+    std::size_t i = 0;
+    int digits = 0, points = 0;
+    significant = 0;
+    for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+        if (text[i] == '.' && ++points == 1)
+            continue;
+        if (!std::isdigit(static_cast<unsigned char>(text[i])))
+            return std::nullopt;
+        ++digits;
+        if (significant || text[i] != '0')
+            ++significant;
+    }
+    exponent = i < text.size();
+    if (digits == 0 || (exponent && i + 1 == text.size()))
+        return std::nullopt;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return negative ? -value : value;
+}
+
+std::string addressChange(const char *key, const std::string &was, const std::optional<std::string> &now)
+{
+    if (!now || addressValue(*now) == addressValue(was))
+        return {};
+    return std::string(key) + " " + was + " -> " + canonicalAddress(*now);
+}
+
+} // namespace
+
+bool spreadsheetNumberChange(std::string_view current, std::string_view given)
+{
+    if (current.empty() || given.empty() || current == given)
+        return false;
+    int currentDigits = 0, givenDigits = 0;
+    bool currentExponent = false, givenExponent = false;
+    const auto was = numberIn(current, currentDigits, currentExponent);
+    const auto now = numberIn(given, givenDigits, givenExponent);
+    if (!was || !now)
+        return false;
+    if (*was == *now)
+        return true;
+    // Shown as an exponent form, the number keeps only the mantissa's digits.
+    if (!givenExponent || givenDigits == 0)
+        return false;
+    const double unit = std::pow(10.0, std::floor(std::log10(std::fabs(*now))) - givenDigits + 1);
+    return std::fabs(*was - *now) <= unit / 2 * (1 + 1e-9);
+}
+
+ApplyPlan planApply(const ApplyFile &file, const std::vector<Record> &found, bool allWithMac,
+                    bool spreadsheetAliases)
+{
+    ApplyPlan plan;
+    for (const ApplyRow &row : file.rows) {
+        RowVerdict v;
+        const std::int32_t n = row.error.empty() ? findByMac(found, row.mac) : 0;
+        const Record *current = n ? &found[static_cast<std::size_t>(n - 1)] : nullptr;
+        if (!row.error.empty()) {
+            v = {RowVerdict::BadInput, row.error};
+        } else if (const Problem p = checkSettings(row.give, current)) {
+            v = {RowVerdict::BadInput, problemText(p)};
+        } else if (!current) {
+            v = {RowVerdict::NotFound, {}};
+        } else if (std::string why = sharedMacProblem(found, row.mac); !why.empty() && !allWithMac) {
+            v = {RowVerdict::SharedMac, std::move(why)};
+        } else if (row.give.alias && !spreadsheetAliases && spreadsheetNumberChange(current->alias, *row.give.alias)) {
+            v = {RowVerdict::SpreadsheetAlias, "alias '" + latin1ToUtf8(*row.give.alias) + "' is the module's '" +
+                                                   latin1ToUtf8(current->alias) + "' as a spreadsheet rewrites numbers"};
+        } else {
+            v.item = static_cast<int>(plan.items.size());
+            plan.items.push_back(fileItem(n, *current, row.give));
+        }
+        plan.rows.push_back(std::move(v));
+    }
+    return plan;
+}
+
+std::string changeText(const Record &was, const Settings &give)
+{
+    std::vector<std::string> parts{addressChange("ip", was.ip, give.ip), addressChange("mask", was.mask, give.mask),
+                                   addressChange("gateway", was.gateway, give.gateway)};
+    if (give.dhcp && *give.dhcp != was.dhcp)
+        parts.push_back(std::string("dhcp ") + (was.dhcp ? "Enable -> Disable" : "Disable -> Enable"));
+    if (give.mac && canonicalMac(*give.mac) != canonicalMac(was.mac))
+        parts.push_back("mac " + was.mac + " -> " + *give.mac);
+    if (give.alias && *give.alias != was.alias)
+        parts.push_back("alias '" + latin1ToUtf8(was.alias) + "' -> '" + latin1ToUtf8(*give.alias) + "'");
+    std::string out;
+    for (const std::string &part : parts)
+        if (!part.empty())
+            out += (out.empty() ? "" : ", ") + part;
+    return out.empty() ? "no change" : out;
+}
+
+std::vector<std::string> applyListing(const ApplyFile &file, const ApplyPlan &plan)
+{
+    std::vector<std::string> lines;
+    for (std::size_t k = 0; k < file.rows.size(); ++k) {
+        const ApplyRow &row = file.rows[k];
+        const RowVerdict &v = plan.rows[k];
+        std::string text;
+        switch (v.kind) {
+        case RowVerdict::Send: {
+            const PlanItem &item = plan.items[static_cast<std::size_t>(v.item)];
+            text = changeText(item.reported, item.give);
+            break;
+        }
+        case RowVerdict::NotFound: text = "not found, not set"; break;
+        case RowVerdict::BadInput:
+        case RowVerdict::SharedMac: text = "bad input, not sent: " + v.reason; break;
+        case RowVerdict::SpreadsheetAlias: text = "skipped: " + v.reason; break;
+        }
+        lines.push_back("line " + std::to_string(row.line) + ": " + (row.mac.empty() ? "-" : row.mac) + ": " + text);
+    }
+    return lines;
+}
+
+std::string undoCsv(const Configuration &tried)
+{
+    std::string out = csvRecord({"mac", "ip", "mask", "gateway", "dhcp", "alias"});
+    for (int k = 0; k < tried.done(); ++k) {
+        const Record &was = tried.items()[static_cast<std::size_t>(k)].reported;
+        // An address no module may be given (a gateway of 0.0.0.0) stays
+        // empty: the row must still apply.
+        const auto address = [](const std::string &a) { return isValidAddress(a) ? a : std::string(); };
+        out += csvRecord({tried.macAfter(k), address(was.ip), address(was.mask), address(was.gateway),
+                          was.dhcp ? "1" : "0", latin1ToUtf8(was.alias)});
+    }
+    return out;
 }
 
 } // namespace zclient

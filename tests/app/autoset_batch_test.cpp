@@ -7,6 +7,7 @@
 // adapter has 198.18.0.2/24 with the gateway 198.18.0.1, so the modules get
 // the mask 255.255.255.0 and the gateway 198.18.0.1; 198.18.1.x addresses
 // never answer echo and are proposed as free.
+#include "AppFileDialog.h"
 #include "app_test_support.h"
 #include "autoset_test_support.h"
 
@@ -119,7 +120,10 @@ private Q_SLOTS:
         QVERIFY(start({foreignModule(1, "M1", "one", 1), foreignModule(2, "M2", "", 1),
                        foreignModule(3, "M3", "", 7), foreignModule(4, "M4", "four", 0)}));
         const int logStart = apptest::logList()->count();
-        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        // The summary's Save keeps the previous settings.
+        const QString previous = logDir.filePath(QStringLiteral("previous.csv"));
+        AppMessageBox::setNextAnswer(QMessageBox::Save);
+        AppFileDialog::setNextAnswer(previous);
         QVERIFY(runBatch([] {
             searchFree(kFree + "1", kFree + "254", QStringLiteral("6"));
             QCOMPARE(addresses(), range(kFree, seq(1, 6)));
@@ -156,21 +160,51 @@ private Q_SLOTS:
 
         QCOMPARE(AppMessageBox::shown().size(), 1);
         const AppMessageBox::Shown summary = AppMessageBox::shown().constFirst();
-        QCOMPARE(summary.text, QStringLiteral("Setting complete"));
+        QVERIFY(summary.text.startsWith(QStringLiteral("Setting complete\n\n")));
         QCOMPARE(summary.title, QStringLiteral("Information"));
         QCOMPARE(summary.icon, QMessageBox::Information);
-        QCOMPARE(summary.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(summary.buttons, QMessageBox::Ok | QMessageBox::Save);
 
         // The grid shows the old addresses until the next search; the log
         // has a line per module and a summary.
         QCOMPARE(apptest::grid()->Cells(4, 1), QStringLiteral("198.18.0.101"));
-        QCOMPARE(logLines(logStart), (QStringList{"Module 1 (00:0E:C6:00:00:01) given 198.18.1.2: acknowledged",
-                                                  "Module 3 (00:0E:C6:00:00:03) given 198.18.1.4: acknowledged",
-                                                  "Module 4 (00:0E:C6:00:00:04) given 198.18.1.5: acknowledged",
-                                                  "Batch complete: 3 of 3 modules acknowledged, 0 failed"}));
+        const QString hostPart = QStringLiteral("mask 255.255.0.0 -> 255.255.255.0, gateway 198.18.0.254 -> 198.18.0.1");
+        QCOMPARE(logLines(logStart),
+                 (QStringList{"Module 1 (00:0E:C6:00:00:01, ip 198.18.0.101 -> 198.18.1.2, " + hostPart
+                                  + ", dhcp Enable -> Disable): acknowledged",
+                              "Module 3 (00:0E:C6:00:00:03, ip 198.18.0.103 -> 198.18.1.4, " + hostPart
+                                  + ", dhcp Enable -> Disable): acknowledged",
+                              "Module 4 (00:0E:C6:00:00:04, ip 198.18.0.104 -> 198.18.1.5, " + hostPart
+                                  + "): acknowledged",
+                              "Batch complete: 3 of 3 modules acknowledged, 0 failed",
+                              "Previous settings of 3 modules saved in " + previous}));
         QVERIFY(search(4));
         QCOMPARE(gridColumn(4), (QStringList{kFree + "2", "198.18.0.102", kFree + "4", kFree + "5"}));
         QCOMPARE(gridColumn(3), (QStringList{"Disable", "Enable", "Disable", "Disable"}));
+
+        // "Import from CSV..." puts the three back, after one confirmation
+        // that lists what changes.
+        AppMessageBox::reset();
+        AppFileDialog::setNextAnswer(previous);
+        AppMessageBox::setNextAnswer(QMessageBox::Yes);
+        AppMessageBox::setNextAnswer(QMessageBox::Ok);
+        Form1->GridImportClick();
+        const QList<AppMessageBox::Shown> shown = AppMessageBox::shown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.at(0).title, QStringLiteral("Confirm"));
+        QVERIFY2(shown.at(0).text.contains(QStringLiteral("\nline 3: 00:0E:C6:00:00:03: ip 198.18.1.4 -> 198.18.0.103, "
+                                                          "mask 255.255.255.0 -> 255.255.0.0, gateway 198.18.0.1 -> "
+                                                          "198.18.0.254, dhcp Disable -> Enable\n")),
+                 qPrintable(shown.at(0).text));
+        QVERIFY(shown.at(1).text.startsWith(QStringLiteral("Setting complete")));
+        const auto restored = simulator->modules();
+        for (const std::size_t k : {0u, 2u, 3u}) {
+            QCOMPARE(text(restored.at(k).ip), QStringLiteral("198.18.0.10%1").arg(k + 1));
+            QCOMPARE(text(restored.at(k).mask), QStringLiteral("255.255.0.0"));
+            QCOMPARE(text(restored.at(k).gateway), QStringLiteral("198.18.0.254"));
+        }
+        QCOMPARE(restored.at(0).dhcp, 1);
+        QCOMPARE(restored.at(3).dhcp, 0);
     }
 
     void moreModulesThanAddressesAndTheReverse()
@@ -189,7 +223,7 @@ private Q_SLOTS:
         QCOMPARE(text(modules.at(1).ip), kFree + "3");
         QCOMPARE(text(modules.at(2).ip), QStringLiteral("198.18.0.103"));
         QCOMPARE(AppMessageBox::shown().size(), 1);
-        QCOMPARE(AppMessageBox::shown().constFirst().text, QStringLiteral("Setting complete"));
+        QVERIFY(AppMessageBox::shown().constFirst().text.startsWith(QStringLiteral("Setting complete\n")));
 
         // Two modules and five addresses: the first two ticked ones are used.
         AppMessageBox::reset();
@@ -251,10 +285,10 @@ private Q_SLOTS:
         QCOMPARE(shown.at(0).title, QStringLiteral("Error"));
         QCOMPARE(shown.at(0).icon, QMessageBox::Critical);
         QCOMPARE(shown.at(0).buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(shown.at(1).text, QStringLiteral("1 module setting failed.\nSearch again to see what each module took."));
+        QVERIFY(shown.at(1).text.startsWith(QStringLiteral("1 module setting failed.\nSearch again to see what each module took.\n")));
         QCOMPARE(shown.at(1).title, QStringLiteral("Warning"));
         QCOMPARE(shown.at(1).icon, QMessageBox::Warning);
-        QCOMPARE(shown.at(1).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(shown.at(1).buttons, QMessageBox::Ok | QMessageBox::Save);
     }
 
     void searchAgainAfterSettingLogsWhatEachSetModuleReports()
@@ -278,8 +312,9 @@ private Q_SLOTS:
                               "198.18.0.254, DHCP Disable, alias N/A"}));
         // Acknowledged but gone from the new search: not confirmed, never set.
         QCOMPARE(log.filter(QStringLiteral("did not answer")), QStringList{"00:0E:C6:00:00:03 did not answer"});
-        QCOMPARE(log.filter(QStringLiteral("Module 3 (00:0E:C6:00:00:03) given 198.18.1.3: ")).constLast(),
-                 QStringLiteral("Module 3 (00:0E:C6:00:00:03) given 198.18.1.3: not confirmed"));
+        QVERIFY(log.filter(QStringLiteral("Module 3 (00:0E:C6:00:00:03, ip 198.18.0.103 -> 198.18.1.3, "))
+                    .constLast()
+                    .endsWith(QStringLiteral("): not confirmed")));
         QCOMPARE(log.filter(QStringLiteral("Batch complete")),
                  QStringList{"Batch complete: 1 of 3 modules set, 1 not confirmed, 1 failed. Search again to see "
                              "what each module took."});
@@ -326,7 +361,7 @@ private Q_SLOTS:
         QVERIFY(shown.at(0).text.contains(QStringLiteral("Name: M1\r\n")));
         QVERIFY(shown.at(1).text.contains(QStringLiteral("Name: M3\r\n")));
         QVERIFY(shown.at(2).text.contains(QStringLiteral("Name: M4\r\n")));
-        QCOMPARE(shown.at(3).text, QStringLiteral("3 modules setting failed.\nSearch again to see what each module took."));
+        QVERIFY(shown.at(3).text.startsWith(QStringLiteral("3 modules setting failed.\nSearch again to see what each module took.\n")));
         QCOMPARE(shown.at(3).icon, QMessageBox::Warning);
         QCOMPARE(text(simulator->modules().at(1).ip), kFree + "2");
     }
@@ -363,7 +398,7 @@ private Q_SLOTS:
             given << text(simulator->modules().at(std::size_t(i)).ip);
         QCOMPARE(given, (QSet<QString>{"198.18.0.198", "198.18.0.199", "198.18.0.201"}));
         QCOMPARE(AppMessageBox::shown().size(), 1);
-        QCOMPARE(AppMessageBox::shown().constFirst().text, QStringLiteral("Setting complete"));
+        QVERIFY(AppMessageBox::shown().constFirst().text.startsWith(QStringLiteral("Setting complete\n")));
 
         QVERIFY(search(4));
         QStringList ips = gridColumn(4);
@@ -400,7 +435,8 @@ private Q_SLOTS:
         QCOMPARE(bar, 1);
         QCOMPARE(configRequests().size(), 1);
         QCOMPARE(logLines(logStart),
-                 (QStringList{"Module 1 (00:0E:C6:00:00:01) given 198.18.1.1: failed",
+                 (QStringList{"Module 1 (00:0E:C6:00:00:01, ip 198.18.0.101 -> 198.18.1.1, mask 255.255.0.0 -> "
+                              "255.255.255.0, gateway 198.18.0.254 -> 198.18.0.1): failed",
                               "Batch ended: 0 of 3 modules acknowledged, 1 failed, 2 not tried. "
                               "Search again to see what each module took."}));
         // The prompt only: a stopped batch ends without a summary box.

@@ -75,3 +75,69 @@ TEST(CsvRoundTrip, EditedAliasGoesBackInLatin1)
     ASSERT_EQ(file.rows.size(), 1u);
     EXPECT_EQ(file.rows[0].error.rfind("alias:", 0), 0u);
 }
+
+// What a spreadsheet makes of a file: ';' between cells, a byte order mark,
+// CRLF, a notes column and trailing empty columns, numbers rewritten.
+TEST(SpreadsheetFile, ReadWithOneWarningAndRewrittenAliasesHeldBack)
+{
+    const ApplyFile file = parseApplyFile("\xEF\xBB\xBFMAC;IP;Notes;alias;;\r\n"
+                                          "00:0E:C6:00:00:01;198.18.0.50;spare, for now;7;;\r\n"
+                                          "00:0E:C6:00:00:02;;;\"a;b\"\r\n");
+    ASSERT_EQ(file.error, "");
+    EXPECT_EQ(file.warning, "line 1: columns ignored: 'Notes', 2 without a name");
+    ASSERT_EQ(file.rows.size(), 2u);
+    EXPECT_EQ(file.rows[0].error, "");
+    EXPECT_EQ(file.rows[0].give.ip, "198.18.0.50");
+    EXPECT_EQ(file.rows[1].error, ""); // the empty trailing cells left out
+    EXPECT_EQ(file.rows[1].give.alias, "a;b");
+
+    std::vector<Record> found = kFound;
+    found[0].alias = "007";
+    const ApplyPlan held = planApply(file, found, false, false);
+    EXPECT_EQ(held.rows[0].kind, RowVerdict::SpreadsheetAlias);
+    ASSERT_EQ(held.items.size(), 1u);
+    EXPECT_EQ(held.items[0].reported.mac, "00:0E:C6:00:00:02");
+    EXPECT_EQ(applyListing(file, held),
+              (std::vector<std::string>{"line 2: 00:0E:C6:00:00:01: skipped: alias '7' is the module's '007' as a "
+                                        "spreadsheet rewrites numbers",
+                                        "line 3: 00:0E:C6:00:00:02: alias '' -> 'a;b'"}));
+    const ApplyPlan sent = planApply(file, found, false, true);
+    ASSERT_EQ(sent.items.size(), 2u);
+    EXPECT_EQ(changeText(sent.items[0].reported, sent.items[0].give), "ip 198.18.0.5 -> 198.18.0.50, alias '007' -> '7'");
+
+    for (const auto &[was, now] : {std::pair{"007", "7"}, {"+1", "1"}, {"1E5", "100000"}, {"-0.50", "-0.5"},
+                                   {"12345678901", "1.23457E+10"}})
+        EXPECT_TRUE(spreadsheetNumberChange(was, now)) << was;
+    for (const auto &[was, now] : {std::pair{"7", "7"}, {"007", "8"}, {"pump", "7"}, {"1E5", "1E6"},
+                                   {"12345678901", "1.3E+10"}, {"", "0"}, {"1e", "1"}})
+        EXPECT_FALSE(spreadsheetNumberChange(was, now)) << was << " " << now;
+}
+
+// The file a batch offers puts back what the modules reported before it.
+TEST(UndoFile, AppliedAfterTheBatchGivesTheOldSettingsBack)
+{
+    fake::requests.clear();
+    Session session(fake::exports());
+    Configuration batch(session, batchPlan({{1, "198.18.0.20"}, {2, "198.18.0.21"}}, kFound, "255.255.255.0",
+                                           "198.18.0.1"));
+    while (!batch.finished())
+        batch.next();
+    const std::string undo = undoCsv(batch);
+    EXPECT_EQ(undo, "mac,ip,mask,gateway,dhcp,alias\r\n"
+                    "00:0E:C6:00:00:01,198.18.0.5,255.255.255.0,198.18.0.1,1,Pr\xC3\xBC" "fung\r\n"
+                    "00:0E:C6:00:00:02,198.18.0.6,255.255.0.0,,0,\r\n");
+
+    std::vector<Record> after = kFound;
+    for (Record &r : after) {
+        r.ip = r.ip == "198.18.0.5" ? "198.18.0.20" : "198.18.0.21";
+        r.mask = "255.255.255.0";
+        r.gateway = "198.18.0.1";
+        r.dhcp = false;
+    }
+    const ApplyFile file = parseApplyFile(undo);
+    const ApplyPlan plan = planApply(file, after, false, false);
+    EXPECT_EQ(applyListing(file, plan),
+              (std::vector<std::string>{"line 2: 00:0E:C6:00:00:01: ip 198.18.0.20 -> 198.18.0.5, dhcp Disable -> Enable",
+                                        "line 3: 00:0E:C6:00:00:02: ip 198.18.0.21 -> 198.18.0.6, mask 255.255.255.0 "
+                                        "-> 255.255.0.0"}));
+}

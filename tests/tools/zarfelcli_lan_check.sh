@@ -2,9 +2,10 @@
 # Runs in the host namespace of a test LAN (see tools/CMakeLists.txt): module
 # namespace 1 holds A (00:0E:C6:00:01:01) and B (…:01:02, never acknowledges),
 # namespace 2 holds OUT (…:02:01) outside the host's subnet.
-# With a third word "outcomes", the layout of zarfelcli.testlan_outcomes
-# instead (see there).
-# Usage: zarfelcli_lan_check.sh ID_FILE ZARFELCLI [outcomes]
+# With a third word "outcomes" or "spreadsheet", the layout of
+# zarfelcli.testlan_outcomes or zarfelcli.testlan_spreadsheet instead (see
+# there).
+# Usage: zarfelcli_lan_check.sh ID_FILE ZARFELCLI [outcomes|spreadsheet]
 set -uo pipefail
 echo "$TESTLAN_ID" >"$1"
 cli=$2
@@ -12,6 +13,52 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 bad=0
 fail() { echo "zarfelcli_lan_check: $*" >&2; bad=1; }
+
+if [[ ${3-} == spreadsheet ]]; then
+  # A (alias 007), B and C in one namespace. A spreadsheet's file: ';', a
+  # byte order mark, CRLF, a notes column, trailing empty columns, and A's
+  # alias turned into a number.
+  printf '\xef\xbb\xbfMAC;IP;Notes;ALIAS;;\r\n%s\r\n%s\r\n%s\r\n' \
+    '00:0E:C6:00:03:01;198.18.0.151;pump, north;7;;' '00:0E:C6:00:03:02;198.18.0.152;;;;' \
+    '00:0E:C6:00:03:03;198.18.0.153;;c;;' >"$work/sheet.csv"
+  state() { grep -i "mac=$1" "$TESTLAN_DIR/m1.state"; }
+  requests() { cat "$TESTLAN_DIR"/m*.log | grep -c 'VELKORQZ510,01,'; }
+  sent=$(requests)
+  rc=0
+  "$cli" --timeout 1000 --dry-run apply "$work/sheet.csv" >"$work/dry.out" 2>"$work/dry.err" || rc=$?
+  cat "$work/dry.out"
+  ((rc == 3 && sent == $(requests))) || fail "dry run exited $rc, requests $sent -> $(requests)"
+  grep -q "columns ignored: 'Notes', 2 without a name" "$work/dry.err" || fail "no warning: $(cat "$work/dry.err")"
+  for line in "^line 2: 00:0E:C6:00:03:01: skipped: alias '7' is the module's '007'" \
+    '^line 3: 00:0E:C6:00:03:02: ip 198.18.0.102 -> 198.18.0.152$' \
+    "^line 4: 00:0E:C6:00:03:03: ip 198.18.0.103 -> 198.18.0.153, alias '' -> 'c'$"; do
+    grep -Eq "$line" "$work/dry.out" || fail "dry run: no line matching $line"
+  done
+
+  # Applied: A is named before anything is sent and left alone.
+  rc=0
+  "$cli" --timeout 1000 apply "$work/sheet.csv" >"$work/sheet.out" 2>"$work/sheet.err" || rc=$?
+  ((rc == 3)) || fail "apply of the sheet exited $rc: $(cat "$work/sheet.out" "$work/sheet.err")"
+  [[ $(grep -n -m1 '00:0E:C6:00:03:01: skipped' "$work/sheet.err" | cut -d: -f1) -lt \
+     $(grep -n -m1 '^apply: 00:0E:C6:00:03:02' "$work/sheet.err" | cut -d: -f1) ]] ||
+    fail "the rewritten alias not named first: $(cat "$work/sheet.err")"
+  state 00:0E:C6:00:03:01 | grep 'ip=198.18.0.101,' | grep -q 'alias=007' || fail "A changed: $(state 00:0E:C6:00:03:01)"
+  state 00:0E:C6:00:03:03 | grep 'ip=198.18.0.153,' | grep -q 'alias=c' || fail "C not set: $(state 00:0E:C6:00:03:03)"
+
+  # A batch that saves the previous settings; applied, that file puts all
+  # three back.
+  printf 'mac,ip\n00:0E:C6:00:03:01,198.18.0.161\n00:0E:C6:00:03:02,198.18.0.162\n00:0E:C6:00:03:03,198.18.0.163\n' \
+    >"$work/move.csv"
+  "$cli" --timeout 1000 --save-previous "$work/undo.csv" apply "$work/move.csv" >/dev/null 2>&1 ||
+    fail "the move exited $?"
+  [[ $(grep -c 'ip=198.18.0.16[123],' "$TESTLAN_DIR/m1.state") == 3 ]] || fail "not moved: $(cat "$TESTLAN_DIR/m1.state")"
+  "$cli" --timeout 1000 apply "$work/undo.csv" >"$work/undo.out" 2>&1 || fail "undo exited $?: $(cat "$work/undo.out")"
+  state 00:0E:C6:00:03:01 | grep 'ip=198.18.0.101,' | grep -q 'alias=007' || fail "A not back: $(state 00:0E:C6:00:03:01)"
+  state 00:0E:C6:00:03:02 | grep -q 'ip=198.18.0.152,' || fail "B not back: $(state 00:0E:C6:00:03:02)"
+  state 00:0E:C6:00:03:03 | grep 'ip=198.18.0.153,' | grep -q 'alias=c' || fail "C not back: $(state 00:0E:C6:00:03:03)"
+  ((bad == 0)) && echo "zarfelcli_lan_check: ok"
+  exit "$bad"
+fi
 
 if [[ ${3-} == outcomes ]]; then
   # Only what a module reports makes it set: the refusing module may take

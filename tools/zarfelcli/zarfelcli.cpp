@@ -69,6 +69,16 @@ Options (anywhere on the line):
   --all-with-mac      set or apply also a MAC that several modules with
                       different settings report: every one of them changes
                       (without it such a MAC is bad input, nothing is sent)
+  --dry-run           apply: search, then print what each row would change
+                      (or why it would not be sent), and send nothing
+  --yes               apply: also send rows whose alias differs from the
+                      module's only as a spreadsheet rewrites numbers
+                      ("007" to "7", "+1" to "1", "1E5" to "100000"); these
+                      are named before anything is sent and skipped
+                      without it (their status is 3, bad input)
+  --save-previous FILE
+                      apply: write the settings the modules had before to
+                      FILE, as an apply file that puts them back
 
 Commands:
   init [PORT]         start the library with reply port PORT (1-65535,
@@ -106,7 +116,11 @@ Commands:
                       program's export can be edited and applied; dhcp may
                       be Enable/Disable, alias N/A is none); an empty cell
                       keeps the module's value, an alias equal to the
-                      module's is not sent. UTF-8. One result line
+                      module's is not sent. UTF-8, with or without a byte
+                      order mark; ',' or ';' between cells (the header
+                      decides); other columns are ignored with a warning.
+                      The file the program offers after a batch puts the
+                      modules' previous settings back. One result line
                       per row once every row is sent and confirmed; a
                       malformed row is named by line and field and not
                       sent, a module that did not answer is never set. Exit
@@ -230,6 +244,9 @@ struct Globals {
     long replyPort = ZARFEL_REPLY_PORT;
     bool verify = true;
     bool allWithMac = false;
+    bool dryRun = false;
+    bool yes = false;
+    std::string savePrevious;
 };
 
 // A command line: a list of steps, or one set or apply.
@@ -369,6 +386,12 @@ std::vector<std::string> readOptions(int argc, char **argv, Globals &g)
             g.verify = a == "--verify";
         } else if (a == "--all-with-mac") {
             g.allWithMac = true;
+        } else if (a == "--dry-run") {
+            g.dryRun = true;
+        } else if (a == "--yes") {
+            g.yes = true;
+        } else if (a == "--save-previous") {
+            g.savePrevious = value("--save-previous");
         } else {
             words.push_back(a);
         }
@@ -811,6 +834,8 @@ std::optional<zclient::ApplyFile> readApplyFile(const std::string &path)
         std::fprintf(stderr, "zarfelcli: apply: %s: %s\n", path.c_str(), file.error.c_str());
         return std::nullopt;
     }
+    if (!file.warning.empty())
+        std::fprintf(stderr, "zarfelcli: apply: %s: %s\n", path.c_str(), file.warning.c_str());
     return file;
 }
 
@@ -833,31 +858,32 @@ int reportBadRows(const zclient::ApplyFile &file)
 }
 
 // Each row's verdict before anything is sent; an empty verdict marks a row
-// to send, and the rows to send form one plan, in the file's order.
+// to send. The plan's items are the rows to send, in the file's order.
 struct Verdicts {
     std::vector<std::string> text;
     std::vector<Outcome> outcome;
-    std::vector<zclient::PlanItem> items;
+    zclient::ApplyPlan plan;
 };
 
-Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &found, bool allWithMac)
+Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &found, const Globals &g)
 {
-    Verdicts v{std::vector<std::string>(file.rows.size()), std::vector<Outcome>(file.rows.size(), BadInput), {}};
+    Verdicts v{std::vector<std::string>(file.rows.size()), std::vector<Outcome>(file.rows.size(), BadInput),
+               zclient::planApply(file, found, g.allWithMac, g.yes)};
+    const std::vector<std::string> listing = zclient::applyListing(file, v.plan);
     for (std::size_t k = 0; k < file.rows.size(); ++k) {
-        const zclient::ApplyRow &row = file.rows[k];
-        const int32_t n = row.error.empty() ? zclient::findByMac(found, row.mac) : 0;
-        const Record *current = n ? &found[static_cast<std::size_t>(n - 1)] : nullptr;
-        if (!row.error.empty())
-            v.text[k] = "bad input, not sent: " + row.error;
-        else if (const zclient::Problem p = zclient::checkSettings(row.give, current))
-            v.text[k] = "bad input, not sent: " + zclient::problemText(p);
-        else if (!current) {
-            v.text[k] = "not found, not set";
+        const zclient::RowVerdict &row = v.plan.rows[k];
+        if (row.kind == zclient::RowVerdict::Send)
+            continue;
+        // The listing's text after the row's head.
+        v.text[k] = listing[k].substr(rowHead(file.rows[k]).size() + 2);
+        if (row.kind == zclient::RowVerdict::NotFound)
             v.outcome[k] = NotFound;
-        } else if (const std::string why = zclient::sharedMacProblem(found, row.mac); !why.empty() && !allWithMac) {
-            v.text[k] = "bad input, not sent: " + why + " (--all-with-mac changes all of them)";
-        } else {
-            v.items.push_back(zclient::fileItem(n, *current, row.give));
+        else if (row.kind == zclient::RowVerdict::SharedMac)
+            v.text[k] += " (--all-with-mac changes all of them)";
+        else if (row.kind == zclient::RowVerdict::SpreadsheetAlias) {
+            v.text[k] += "; --yes sends it";
+            // Named before anything is sent, so it can still be stopped.
+            std::fprintf(stderr, "apply: %s: %s\n", rowHead(file.rows[k]).c_str(), v.text[k].c_str());
         }
     }
     return v;
@@ -867,12 +893,19 @@ Verdicts judgeRows(const zclient::ApplyFile &file, const std::vector<Record> &fo
 // the highest outcome. `configured` gets the rows that were sent, `after`
 // what the check found.
 int sendRows(Session &session, const zclient::ApplyFile &file, Verdicts &v, std::vector<std::size_t> &configured,
-             std::vector<Record> &after)
+             std::vector<Record> &after, const std::string &savePrevious)
 {
-    zclient::Configuration steps(session.client(), std::move(v.items));
+    zclient::Configuration steps(session.client(), std::move(v.plan.items));
     while (!steps.finished()) {
-        std::fprintf(stderr, "apply: %s ...\n", steps.current().reported.mac.c_str());
+        std::fprintf(stderr, "apply: %s: %s ...\n", steps.current().reported.mac.c_str(),
+                     zclient::changeText(steps.current().reported, steps.current().give).c_str());
         steps.next();
+    }
+    if (!savePrevious.empty()) {
+        std::ofstream out(savePrevious, std::ios::binary | std::ios::trunc);
+        out << zclient::undoCsv(steps);
+        if (!out.flush())
+            std::fprintf(stderr, "zarfelcli: apply: cannot write %s\n", savePrevious.c_str());
     }
     after = session.confirm(steps);
     int status = Set;
@@ -918,10 +951,20 @@ int runApply(Session &session, const Plan &plan)
     if (anyGood && (!session.ensureStarted() || !session.search(plan.globals.to)))
         return reportBadRows(*file);
     const auto found = anyGood ? session.records() : std::vector<Record>();
-    Verdicts verdicts = judgeRows(*file, found, plan.globals.allWithMac);
+    Verdicts verdicts = judgeRows(*file, found, plan.globals);
+    if (plan.globals.dryRun) {
+        // The list the program's import confirms; nothing is sent.
+        for (const std::string &line : zclient::applyListing(*file, verdicts.plan))
+            std::printf("%s\n", line.c_str());
+        int status = Set;
+        for (std::size_t k = 0; k < file->rows.size(); ++k)
+            if (!verdicts.text[k].empty())
+                status = std::max(status, static_cast<int>(verdicts.outcome[k]));
+        return status;
+    }
     std::vector<std::size_t> configured; // rows to verify
     std::vector<Record> after;
-    const int status = sendRows(session, *file, verdicts, configured, after);
+    const int status = sendRows(session, *file, verdicts, configured, after, plan.globals.savePrevious);
     if (plan.globals.verify && !configured.empty())
         printNowReported(*file, configured, after);
     return status;
