@@ -341,6 +341,8 @@ run_program_suites() {
   run_qt_suite app_options_test 300 app_options_test -- --private
   run_qt_suite app_help_about_test 300 app_help_about_test -- --private
   run_qt_suite app_config_dialog_test 300 app_config_dialog_test -- --private
+  run_qt_suite app_grid_view_test 300 app_grid_view_test -- --private
+  run_qt_suite app_keyboard_test 300 app_keyboard_test -- --private
   run_qt_suite "app_autoset_test (stray)" 300 app_autoset_test -- --layout stray
   run_qt_suite "app_autoset_test (unusable)" 120 app_autoset_test unreadableAdapterShowsZerosAndKeepsTheRange \
     -- --layout unusable
