@@ -83,7 +83,14 @@ QString readPath()
 bool inSystemFolder()
 {
 #ifdef Q_OS_WIN
-    return false; // a folder Windows keeps from the user is redirected by Windows itself
+    const QString dir = QDir::fromNativeSeparators(QCoreApplication::applicationDirPath());
+    for (const char *variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"}) {
+        const QString system = QDir::fromNativeSeparators(qEnvironmentVariable(variable));
+        if (!system.isEmpty() &&
+            (dir.compare(system, Qt::CaseInsensitive) == 0 || dir.startsWith(system + QLatin1Char('/'), Qt::CaseInsensitive)))
+            return true;
+    }
+    return false;
 #else
     const QString dir = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
     for (const QString &system : {QStringLiteral("/usr"), QStringLiteral("/opt")}) {
@@ -119,8 +126,15 @@ WriteResult storeWith(const Store &store, const Store &carry)
         return result;
     }
     QString ignored; // the part asked for is what the result reports on
-    if (!userExists)
-        carry(user, &ignored);
+    // The user's file starts as a copy of the program's, so that no section
+    // is lost (the window's place, or one this version does not know); only
+    // without one are the other parts written from what was read.
+    if (!userExists) {
+        if (QFileInfo(filePath()).isFile() && QFile::copy(filePath(), user))
+            QFile::setPermissions(user, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        else
+            carry(user, &ignored);
+    }
     if (store(user, &result.userReason)) {
         result.where = WriteResult::UserFolder;
         result.path = user;

@@ -462,6 +462,15 @@ private Q_SLOTS:
         if (obstacle == QLatin1String("link"))
             QVERIFY(QFileInfo(apptest::optionFilePath()).isSymLink());
         QVERIFY(QFileInfo(options::userFilePath()).isFile());
+        if (obstacle != QLatin1String("folder")) {
+            // Nothing of the program's file is lost on the move: other
+            // sections and keys this version does not know go with it.
+            QFile user(options::userFilePath());
+            QVERIFY(user.open(QIODevice::ReadOnly));
+            const QByteArray moved = user.readAll();
+            QVERIFY2(moved.contains("[window]") && moved.contains("Left=10") && moved.contains("Colour=blue"),
+                     moved.constData());
+        }
 
         // The next start reads the user's copy first.
         apptest::stopProgram();
