@@ -174,6 +174,8 @@ void TStringGrid::changeEvent(QEvent *event)
     QTableWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyTitleStyle();
+    if (event->type() == QEvent::FontChange)
+        fitRowHeight();
 }
 
 int TStringGrid::RowCount() const
@@ -332,10 +334,31 @@ int TStringGrid::ColWidth(int column) const
     return columnWidth(column);
 }
 
+int TStringGrid::TitleWidth(int column) const
+{
+    // The titles' margin at the designed font: a little either side.
+    return horizontalHeader()->fontMetrics().horizontalAdvance(ColumnTitle(column)) + 8;
+}
+
 void TStringGrid::SetRowHeight(int height)
 {
+    m_rowHeight = height;
+    fitRowHeight();
+}
+
+void TStringGrid::fitRowHeight()
+{
+    if (m_rowHeight <= 0)
+        return;
+    // A style sheet keeps the title row from inheriting the grid's font (it
+    // would take the desktop's own header font): it is given it here.
+    QHeaderView *top = horizontalHeader();
+    top->setFont(font());
+    // A line and a half, as the designed height is at the designed font.
+    const int line = fontMetrics().height();
+    const int height = std::max(m_rowHeight, line + line / 2);
     verticalHeader()->setDefaultSectionSize(height);
-    horizontalHeader()->setFixedHeight(height);
+    top->setFixedHeight(height);
 }
 
 int TStringGrid::Row() const

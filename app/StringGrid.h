@@ -40,6 +40,10 @@ public:
 
     void SetColWidth(int column, int width);
     int ColWidth(int column) const;
+    // The width a column needs for its whole title at the grid's font.
+    int TitleWidth(int column) const;
+    // The height of the rows and the title row: the given one, or taller
+    // where the grid's font needs it (it follows later font changes).
     void SetRowHeight(int height);
 
     // The current (selected) row, 0 when none; selecting a row makes it current.
@@ -105,6 +109,7 @@ private:
     void keepFixedColumnFirst();
     QList<int> titledColumns() const;
     void applyTitleStyle();
+    void fitRowHeight();
 
     void sortShown();
     void filterShown();
@@ -114,6 +119,7 @@ private:
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QString m_filter;
+    int m_rowHeight = 0;     // the designed height, 0 until one is given
     int m_dragRow = -1;      // logical row pressed in the fixed column, -1 when none
     QPoint m_dragStart;
     bool m_dragging = false;

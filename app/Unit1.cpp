@@ -35,6 +35,7 @@
 #include <QStyledItemDelegate>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <string>
@@ -52,14 +53,15 @@ constexpr const char *kBroadcastAddress = "255.255.255.255";
 constexpr int kGridRowHeight = 24;
 constexpr int kLogItemHeight = 13;
 
-// List box lines are 13 pixels high whatever the font says.
+// List box lines are 13 pixels high at the designed font whatever the font's
+// own spacing says.
 class LogItemDelegate : public QStyledItemDelegate
 {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), kLogItemHeight);
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), scaled(kLogItemHeight));
     }
 };
 
@@ -123,10 +125,10 @@ TForm1::TForm1(QWidget *parent)
 
     StatusBarPanel0 = new QLabel(StatusBar1);
     StatusBarPanel0->setObjectName(QStringLiteral("StatusBarPanel0"));
-    StatusBarPanel0->setFixedWidth(100);
+    StatusBarPanel0->setFixedWidth(scaled(100));
     StatusBarPanel1 = new QLabel(StatusBar1);
     StatusBarPanel1->setObjectName(QStringLiteral("StatusBarPanel1"));
-    StatusBarPanel1->setFixedWidth(50);
+    StatusBarPanel1->setFixedWidth(scaled(50));
     StatusBar1->addWidget(StatusBarPanel0);
     StatusBar1->addWidget(StatusBarPanel1);
 
@@ -330,9 +332,13 @@ void TForm1::FormCreate()
     }
     ToolButton2->setEnabled(false);
 
+    // At a larger font the columns grow with it, and further where a title
+    // would still not fit.
     static const int widths[] = {50, 70, 86, 62, 92, 94, 92, 98};
-    for (int column = 0; column < StringGrid1->columnCount(); ++column)
-        StringGrid1->SetColWidth(column, column < int(std::size(widths)) ? widths[column] : 67);
+    for (int column = 0; column < StringGrid1->columnCount(); ++column) {
+        const int width = scaled(column < int(std::size(widths)) ? widths[column] : 67);
+        StringGrid1->SetColWidth(column, fontScale() > 1 ? std::max(width, StringGrid1->TitleWidth(column)) : width);
+    }
 
     VersionText = QStringLiteral(DALVORA_VERSION_TEXT);
     setWindowTitle(QStringLiteral("Dalvora ") + VersionText);

@@ -23,7 +23,7 @@ TForm3::TForm3(QWidget *parent, zclient::Session &session)
     setObjectName(QStringLiteral("Form3"));
     applyDesignFont(this);
     autoSizeLabels(this);
-    resize(471, 134);
+    resize(scaled(471), scaled(134));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

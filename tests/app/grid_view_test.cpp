@@ -1,13 +1,17 @@
 // The main window for a plant of many modules: enlarged and brought back at
-// that size, the grid sorted by a click on a title, the filter, and Set on
-// a sorted row reaching the module that row shows. Simulated modules in the
-// test's own network namespace answer the search.
+// that size, opened at a larger desktop font, the grid sorted by a click on
+// a title, the filter, and Set on a sorted row reaching the module that row
+// shows. Simulated modules in the test's own network namespace answer the
+// search.
 #include "config_test_support.h"
 
 #include "AppMessageBox.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -116,6 +120,44 @@ private Q_SLOTS:
         apptest::stopProgram();
         QVERIFY(apptest::startProgram());
         QCOMPARE(frm_AutoSet->size(), QSize(748, 500));
+    }
+
+    // A desktop at 16 pt: the windows take its size and nothing clips.
+    void largerDesktopFontClipsNothing()
+    {
+        const QFont desktop = QApplication::font();
+        const auto restore = qScopeGuard([&] {
+            apptest::stopProgram();
+            QApplication::setFont(desktop);
+        });
+        QFont large = desktop;
+        large.setPointSize(16);
+        QApplication::setFont(large);
+        QVERIFY(apptest::startProgram());
+
+        const TStringGrid *grid = apptest::grid();
+        const QFontMetrics titles = grid->horizontalHeader()->fontMetrics();
+        QCOMPARE(titles.height(), QFontMetrics(large).height());
+        QCOMPARE(grid->ColumnTitle(6), QStringLiteral("GATEWAY"));
+        QVERIFY(titles.horizontalAdvance(QStringLiteral("GATEWAY")) < grid->ColWidth(6));
+        QVERIFY(grid->horizontalHeader()->height() >= titles.height());
+        QVERIFY(grid->verticalHeader()->defaultSectionSize() >= grid->fontMetrics().height());
+        for (int column = 0; column < grid->columnCount(); ++column)
+            QVERIFY2(grid->TitleWidth(column) <= grid->ColWidth(column), qPrintable(grid->ColumnTitle(column)));
+        // The windows open, and may shrink no further than, larger than designed.
+        QVERIFY(Form1->minimumWidth() > 680 && Form1->minimumHeight() > 403);
+        QCOMPARE(Form1->size(), Form1->minimumSize());
+
+        // The single dialog: labels and fields as large as their texts
+        // need, inside their boxes.
+        QVERIFY(Form2->width() > 439 && Form2->height() > 287);
+        for (const QLabel *label : Form2->findChildren<QLabel *>()) {
+            QVERIFY2(label->width() >= label->sizeHint().width() && label->height() >= label->sizeHint().height(),
+                     qPrintable(label->objectName()));
+            QVERIFY2(label->parentWidget()->rect().contains(label->geometry()), qPrintable(label->objectName()));
+        }
+        for (const QLineEdit *field : Form2->findChildren<QLineEdit *>())
+            QVERIFY2(field->height() >= field->sizeHint().height(), qPrintable(field->objectName()));
     }
 
     void titleClickSortsAndSetReachesTheRowsModule()
