@@ -54,13 +54,14 @@ std::string contents(const fs::path &path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Lines as the INI layer sees them: a leading byte-order mark dropped, split
-// at LF, CRs at the end dropped (blanks to the layer; a last line "x\r" is
-// written back as "x\r\n", which any reader takes for "x" with a CRLF).
-std::vector<std::string> lines(std::string_view text)
+// Lines as the INI layer sees them: its text of the file (a byte-order mark
+// dropped, UTF-16 decoded), split at LF, CRs at the end dropped (blanks to
+// the layer; a last line "x\r" is written back as "x\r\n", which any reader
+// takes for "x" with a CRLF).
+std::vector<std::string> lines(std::string_view raw)
 {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
+    const std::string decoded = platform::profileText(raw);
+    std::string_view text = decoded;
     std::vector<std::string> out;
     while (!text.empty()) {
         const size_t nl = text.find('\n');

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,11 @@ namespace platform {
 // Files are plain bytes (UTF-8 or ASCII, a UTF-8 byte-order mark allowed)
 // or UTF-16 with its byte-order mark, as Windows editors save "Unicode";
 // names and values are UTF-8 text either way.
+
+// A file's bytes as the text the reader sees: a UTF-8 byte-order mark
+// dropped, UTF-16 after its mark decoded to UTF-8 (a unit that makes no
+// character gives U+FFFD).
+std::string profileText(std::string_view raw);
 
 // Reads one integer key: the leading decimal number of the value as
 // readProfileString gives it, so "5 ; five" and "\"5\"" read 5. A missing or

@@ -329,6 +329,17 @@ bool loadForEdit(const std::filesystem::path &path, Lines &file, bool &exists, s
     return true;
 }
 
+// True when every byte belongs to a well-formed UTF-8 character.
+bool validUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t at = i;
+        if (nextUtf8(text, i) == kReplacement && text.substr(at, i - at) != "\xEF\xBF\xBD")
+            return false;
+    }
+    return true;
+}
+
 bool store(const std::filesystem::path &path, const Lines &file, std::string *error)
 {
     std::string out;
@@ -343,10 +354,16 @@ bool store(const std::filesystem::path &path, const Lines &file, std::string *er
         out.insert(0, kByteOrderMark);
         break;
     case Encoding::Utf16Le:
-        out = std::string(kUtf16LeMark) + toUtf16(out, false);
-        break;
     case Encoding::Utf16Be:
-        out = std::string(kUtf16BeMark) + toUtf16(out, true);
+        // Bytes that are no text (a Latin-1 name, say) would come back as
+        // U+FFFD: refuse rather than store what no read finds again.
+        if (!validUtf8(out)) {
+            if (error)
+                *error = "a name or value is not UTF-8 text, which a UTF-16 file cannot hold";
+            return false;
+        }
+        out = std::string(file.encoding == Encoding::Utf16Le ? kUtf16LeMark : kUtf16BeMark) +
+              toUtf16(out, file.encoding == Encoding::Utf16Be);
         break;
     }
     return replaceFileContents(path, out, error);
@@ -460,6 +477,15 @@ bool validEntries(const std::string &section, const std::vector<std::pair<std::s
 }
 
 } // namespace
+
+std::string profileText(std::string_view raw)
+{
+    if (raw.starts_with(kByteOrderMark))
+        return std::string(raw.substr(kByteOrderMark.size()));
+    if (raw.starts_with(kUtf16LeMark) || raw.starts_with(kUtf16BeMark))
+        return fromUtf16(raw.substr(2), raw.starts_with(kUtf16BeMark));
+    return std::string(raw);
+}
 
 int readProfileInt(const std::filesystem::path &path, const std::string &section,
                    const std::string &key, int def)

@@ -367,6 +367,11 @@ TEST_F(ProfileFile, AUtf16FileIsReadAndWrittenBackInUtf16)
     put(utf16("[option]\nSNumber=5\n", true));
     ASSERT_TRUE(writeProfileString(path, "option", "SNumber", "6"));
     EXPECT_EQ(contents(), utf16("[option]\nSNumber=6\n", true));
+    // A Latin-1 byte is no text the file can hold: refused, file untouched.
+    std::string why;
+    EXPECT_FALSE(writeProfileString(path, "option", "Adapter", "Ethernet \xE9", &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(contents(), utf16("[option]\nSNumber=6\n", true));
 }
 
 TEST_F(ProfileFile, RejectsNamesAndValuesThatWouldBreakTheFile)
