@@ -35,7 +35,6 @@ Tfrm_About::Tfrm_About(QWidget *parent, const QString &version)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setupUi(this);
-    setObjectName(QStringLiteral("frm_About"));
     applyDesignFont(this);
     setClientSize(this, 289, 256);
     setAutoFillBackground(true);

@@ -92,7 +92,6 @@ Tfrm_AutoSet::Tfrm_AutoSet(QWidget *parent, const ModuleTable &modules, THostSer
       m_modules(modules), m_services(services)
 {
     setupUi(this);
-    setObjectName(QStringLiteral("frm_AutoSet"));
     applyDesignFont(this);
     autoSizeLabels(this);
     setClientSize(this, 648, 440);

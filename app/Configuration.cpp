@@ -24,7 +24,6 @@ Tfrm_Configuration::Tfrm_Configuration(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setupUi(this);
-    setObjectName(QStringLiteral("frm_Configuration"));
     applyDesignFont(this);
     autoSizeLabels(this);
     // Two rows taller than the two options needed: the adapter choice and

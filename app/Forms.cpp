@@ -34,6 +34,13 @@ void createApplicationForms()
     frm_Configuration = new Tfrm_Configuration(Form1);
     frm_AutoSet = new Tfrm_AutoSet(Form1, *Form1, Form1->Services());
     frm_About = new Tfrm_About(Form1, Form1->VersionText);
+    // Each window answers to the name it is known by, as the design names it.
+    Form1->setObjectName(QStringLiteral("Form1"));
+    Form3->setObjectName(QStringLiteral("Form3"));
+    Form2->setObjectName(QStringLiteral("Form2"));
+    frm_Configuration->setObjectName(QStringLiteral("frm_Configuration"));
+    frm_AutoSet->setObjectName(QStringLiteral("frm_AutoSet"));
+    frm_About->setObjectName(QStringLiteral("frm_About"));
     Form1->SetDialogs({Form3, Form2, frm_Configuration, frm_AutoSet, frm_About});
 }
 

@@ -105,9 +105,10 @@ using Store = std::function<bool(const QString &path, QString *reason)>;
 
 // `store` into the user's file when it exists (it is what is read first),
 // else the program's; when that fails, the user's. A user's file made here
-// is read first from then on, so `carry` first gives it what the program's
-// file held of the other part.
-WriteResult storeWith(const Store &store, const Store &carry)
+// is read first from then on, so it starts as a copy of the program's file:
+// no section is lost (the window's place, the given addresses, or one this
+// version does not know).
+WriteResult storeWith(const Store &store)
 {
     WriteResult result;
     const QString user = userFilePath();
@@ -125,16 +126,8 @@ WriteResult storeWith(const Store &store, const Store &carry)
         result.userReason = QStringLiteral("cannot create the folder %1").arg(folder);
         return result;
     }
-    QString ignored; // the part asked for is what the result reports on
-    // The user's file starts as a copy of the program's, so that no section
-    // is lost (the window's place, or one this version does not know); only
-    // without one are the other parts written from what was read.
-    if (!userExists) {
-        if (QFileInfo(filePath()).isFile() && QFile::copy(filePath(), user))
-            QFile::setPermissions(user, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        else
-            carry(user, &ignored);
-    }
+    if (!userExists && QFileInfo(filePath()).isFile() && QFile::copy(filePath(), user))
+        QFile::setPermissions(user, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     if (store(user, &result.userReason)) {
         result.where = WriteResult::UserFolder;
         result.path = user;
@@ -184,9 +177,7 @@ Values read()
 
 WriteResult write(const Values &values)
 {
-    const GivenAddresses given = readGiven();
-    return storeWith([&values](const QString &path, QString *reason) { return writeTo(path, values, reason); },
-                     [&given](const QString &path, QString *reason) { return writeGivenTo(path, given, reason); });
+    return storeWith([&values](const QString &path, QString *reason) { return writeTo(path, values, reason); });
 }
 
 GivenAddresses readGiven()
@@ -199,9 +190,7 @@ GivenAddresses readGiven()
 
 WriteResult writeGiven(const GivenAddresses &given)
 {
-    const Values values = read();
-    return storeWith([&given](const QString &path, QString *reason) { return writeGivenTo(path, given, reason); },
-                     [&values](const QString &path, QString *reason) { return writeTo(path, values, reason); });
+    return storeWith([&given](const QString &path, QString *reason) { return writeGivenTo(path, given, reason); });
 }
 
 WindowKeys readWindow()
@@ -217,19 +206,13 @@ WriteResult writeWindow(const WindowKeys &keys)
     std::vector<std::pair<std::string, std::string>> pairs;
     for (const auto &[key, value] : keys)
         pairs.emplace_back(key.toStdString(), value.toStdString());
-    const Values values = read();
-    const GivenAddresses given = readGiven();
-    return storeWith(
-        [&pairs](const QString &path, QString *reason) {
-            std::string why;
-            if (platform::writeProfileStrings(nativePath(path), kWindowSection, pairs, &why))
-                return true;
-            *reason = QString::fromLocal8Bit(why.c_str());
-            return false;
-        },
-        [&values, &given](const QString &path, QString *reason) {
-            return writeTo(path, values, reason) && writeGivenTo(path, given, reason);
-        });
+    return storeWith([&pairs](const QString &path, QString *reason) {
+        std::string why;
+        if (platform::writeProfileStrings(nativePath(path), kWindowSection, pairs, &why))
+            return true;
+        *reason = QString::fromLocal8Bit(why.c_str());
+        return false;
+    });
 }
 
 } // namespace options

@@ -109,7 +109,6 @@ TForm1::TForm1(QWidget *parent)
       })
 {
     setupUi(this);
-    setObjectName(QStringLiteral("Form1"));
     applyDesignFont(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);

@@ -39,7 +39,6 @@ TForm2::TForm2(QWidget *parent, const ModuleTable &modules, THostServices &servi
       m_modules(modules), m_services(services)
 {
     setupUi(this);
-    setObjectName(QStringLiteral("Form2"));
     applyDesignFont(this);
     autoSizeLabels(this);
     setClientSize(this, 439, 287);

@@ -20,7 +20,6 @@ TForm3::TForm3(QWidget *parent, zclient::Session &session)
       m_session(session)
 {
     setupUi(this);
-    setObjectName(QStringLiteral("Form3"));
     applyDesignFont(this);
     autoSizeLabels(this);
     resize(scaled(471), scaled(134));

@@ -41,9 +41,9 @@ void clickTitle(int column)
 
 modsim::ModuleSpec at(std::size_t index, const std::string &name, const std::string &alias, const std::string &ip)
 {
-    modsim::ModuleSpec spec = module(index, name, alias, 0);
-    spec.ip = ip;
-    return spec;
+    modsim::ModuleSpec m = module(index, name, alias, 0);
+    m.ip = ip;
+    return m;
 }
 
 } // namespace
